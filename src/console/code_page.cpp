@@ -1,0 +1,82 @@
+#include "console/code_page.h"
+
+#include <cerrno>
+
+namespace rowkeep {
+
+std::string iconv_name(int code_page) {
+    std::string name;
+    if (code_page == 65001) name = "UTF-8";
+    else if (code_page == 54936) name = "GB18030";
+    else if (code_page == 936) name = "CP936";
+    else if ((code_page >= 1250 && code_page <= 1258) || code_page == 437 || code_page == 850 ||
+             code_page == 852 || code_page == 866 || code_page == 874 || code_page == 932 ||
+             code_page == 949 || code_page == 950)
+        name = "CP" + std::to_string(code_page);
+    else if (code_page >= 28591 && code_page <= 28599)
+        name = "ISO-8859-" + std::to_string(code_page - 28590);
+    if (name.empty()) return "";
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "";
+    iconv_close(cd);
+    return name;
+}
+
+Converter::Converter(const std::string& from, const std::string& to)
+    : cd_(iconv_open(to.c_str(), from.c_str())), from_utf8_(from == "UTF-8") {}
+
+Converter::~Converter() {
+    if (valid()) iconv_close(cd_);
+}
+
+std::string Converter::convert(std::string_view bytes) {
+    if (!valid()) return std::string(bytes);
+    std::string input = pending_ + std::string(bytes);
+    pending_.clear();
+    std::string out;
+    char* in = input.data();
+    std::size_t in_left = input.size();
+    char buffer[4096];
+    while (in_left > 0) {
+        char* o = buffer;
+        std::size_t o_left = sizeof buffer;
+        std::size_t r = iconv(cd_, &in, &in_left, &o, &o_left);
+        out.append(buffer, static_cast<std::size_t>(o - buffer));
+        if (r != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) continue;
+        if (errno == EINVAL) {  // a character cut short: keep it for the next call
+            pending_.assign(in, in_left);
+            break;
+        }
+        // EILSEQ: a byte the source does not define, or a character the target lacks.
+        out += '?';
+        // Skip one whole UTF-8 character when the source is UTF-8, else one byte.
+        std::size_t skip = 1;
+        auto lead = static_cast<unsigned char>(*in);
+        if (from_utf8_ && lead >= 0xc0) {
+            while (skip < in_left && (static_cast<unsigned char>(in[skip]) & 0xc0) == 0x80 &&
+                   skip < 4)
+                ++skip;
+        }
+        in += skip;
+        in_left -= skip;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
+std::string code_page_to_utf8(int code_page, std::string_view bytes) {
+    std::string name = iconv_name(code_page);
+    if (name.empty() || name == "UTF-8") return std::string(bytes);
+    Converter c(name, "UTF-8");
+    return c.convert(bytes);
+}
+
+std::string utf8_to_code_page(int code_page, std::string_view bytes) {
+    std::string name = iconv_name(code_page);
+    if (name.empty() || name == "UTF-8") return std::string(bytes);
+    Converter c("UTF-8", name);
+    return c.convert(bytes);
+}
+
+}  // namespace rowkeep

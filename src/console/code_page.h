@@ -1,0 +1,36 @@
+// Conversion between a console code page and UTF-8 with iconv.
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace rowkeep {
+
+// The iconv name of a console code page number, or "" when the console has no such page.
+std::string iconv_name(int code_page);
+
+// Converts a byte stream from one character set to another; a character that the target
+// cannot hold, or a byte the source does not define, becomes "?". Keeps the bytes of a
+// character cut between two calls for the next call.
+class Converter {
+public:
+    Converter(const std::string& from, const std::string& to);
+    ~Converter();
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    std::string convert(std::string_view bytes);
+
+private:
+    iconv_t cd_;
+    bool from_utf8_;
+    std::string pending_;
+};
+
+// Whole-text conversions for files handed to the text editor.
+std::string code_page_to_utf8(int code_page, std::string_view bytes);
+std::string utf8_to_code_page(int code_page, std::string_view bytes);
+
+}  // namespace rowkeep

@@ -1,0 +1,143 @@
+#include "console/console.h"
+
+#include "console/keys.h"
+#include "console/line_editor.h"
+#include "console/session.h"
+#include "console/tokens.h"
+
+namespace rowkeep {
+
+int zone_padding(int column) {
+    int boundary = (column / kZoneWidth + 1) * kZoneWidth;
+    return boundary - column;
+}
+
+int advance_column(int column, std::string_view text) {
+    auto last = text.find_last_of("\r\n");
+    if (last == std::string_view::npos) return column + static_cast<int>(text.size());
+    return static_cast<int>(text.size() - last - 1);
+}
+
+void Console::write_out(std::string_view bytes) {
+    terminal_.write(bytes);
+    int width = terminal_.size().first;
+    column_ = advance_column(column_, bytes);
+    if (width > 0) column_ %= width;
+}
+
+void Console::print_text(std::string_view text, Ending ending) {
+    write_out(text);
+    switch (ending) {
+        case Ending::newline: write_out("\r\n"); break;
+        case Ending::stay: break;
+        case Ending::zone: {
+            int pad = zone_padding(column_);
+            int width = terminal_.size().first;
+            // A boundary too near the right edge starts a new line instead.
+            if (column_ + pad + 1 > width - kZoneWidth) write_out("\r\n");
+            else write_out(std::string(static_cast<std::size_t>(pad), ' '));
+            break;
+        }
+    }
+}
+
+void Console::print_number(long long n, Ending ending) { print_text(number_text(n), ending); }
+
+void Console::clear() {
+    terminal_.write(kClearScreen);
+    column_ = 0;
+}
+
+void Console::take_arrived(int timeout_ms) {
+    if (input_ended_) return;
+    std::deque<std::string> arrived;
+    if (!terminal_.read_keys(timeout_ms, arrived)) input_ended_ = true;
+    for (auto& key : arrived)
+        if (ring_.size() < kTypeAhead) ring_.push_back(std::move(key));
+}
+
+std::string Console::poll_key() {
+    if (ring_.empty()) take_arrived(0);
+    if (ring_.empty()) return "";
+    std::string key = std::move(ring_.front());
+    ring_.pop_front();
+    return key;
+}
+
+std::string Console::wait_key() {
+    while (ring_.empty()) {
+        if (input_ended_) {
+            terminal_.flush();
+            throw ProgramEnd{true};
+        }
+        take_arrived(-1);
+    }
+    std::string key = std::move(ring_.front());
+    ring_.pop_front();
+    return key;
+}
+
+std::string Console::read_typed_line() {
+    int width = terminal_.size().first;
+    LineEditor editor(width);
+    const bool live = terminal_.interactive();
+    std::size_t shown_length = 0, shown_cursor = 0;
+    for (;;) {
+        std::string key = wait_key();
+        bool beep = false;
+        if (editor.apply(key, beep)) break;
+        if (beep && live) terminal_.write("\a");
+        if (!live) continue;
+        // Redraw the typed text in place: back to its start, the text, erase the rest.
+        std::string out;
+        if (shown_cursor > 0) out += "\x1b[" + std::to_string(shown_cursor) + "D";
+        out += editor.text();
+        if (shown_length > editor.text().size()) out += "\x1b[K";
+        std::size_t back = editor.text().size() - editor.cursor();
+        if (back > 0) out += "\x1b[" + std::to_string(back) + "D";
+        terminal_.write(out);
+        shown_length = editor.text().size();
+        shown_cursor = editor.cursor();
+    }
+    if (live) {
+        std::size_t forward = editor.text().size() - editor.cursor();
+        if (forward > 0) terminal_.write("\x1b[" + std::to_string(forward) + "C");
+        column_ = advance_column(column_, editor.text());
+        if (width > 0) column_ %= width;
+    } else {
+        // Without live echo the line is shown once, as it was entered.
+        write_out(editor.text());
+    }
+    write_out("\r\n");
+    return editor.text();
+}
+
+std::string Console::prompt_input(std::string_view prompt) {
+    print_text(prompt, Ending::stay);
+    print_text("? ", Ending::stay);
+    return text_token(read_typed_line());
+}
+
+std::int32_t Console::prompt_integer(std::string_view prompt) {
+    print_text(prompt, Ending::stay);
+    print_text("? ", Ending::stay);
+    return integer_token(read_typed_line());
+}
+
+std::string Console::line_input() { return read_typed_line(); }
+
+std::string wait_for_one_of(Console& console, std::string_view keys) {
+    for (;;) {
+        std::string key = console.wait_key();
+        if (keys.empty()) return key;
+        if (key.size() == 1 && keys.find(key[0]) != std::string_view::npos) return key;
+    }
+}
+
+std::string menu_key(Console& console, std::initializer_list<std::string_view> block,
+                     std::string_view keys) {
+    for (auto line : block) console.print_text(line);
+    return wait_for_one_of(console, keys);
+}
+
+}  // namespace rowkeep

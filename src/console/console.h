@@ -1,0 +1,75 @@
+// The console conventions: text and numbers with their endings, print zones, key polling
+// with type-ahead, prompts, the line entry and the any-key waits.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "console/terminal.h"
+
+namespace rowkeep {
+
+// How a print ends: CR LF, nothing, or padding to the next print zone.
+enum class Ending { newline, stay, zone };
+
+constexpr int kZoneWidth = 14;
+
+// Blanks that the zone ending writes at the given 0-based output column.
+int zone_padding(int column);
+
+// The output column after writing text at the given column: CR or LF restarts it.
+int advance_column(int column, std::string_view text);
+
+class Console {
+public:
+    explicit Console(Terminal& terminal) : terminal_(terminal) {}
+
+    void print_text(std::string_view text, Ending ending = Ending::newline);
+    void print_number(long long n, Ending ending = Ending::newline);
+    void print_newline() { print_text("", Ending::newline); }
+
+    // The next key of the type-ahead, or "" when none is waiting; never waits.
+    std::string poll_key();
+    // Sleeps until a key comes. At the end of the input the program ends.
+    std::string wait_key();
+    // Polls until any key arrives and discards it.
+    void wait_any_key() { wait_key(); }
+
+    std::string prompt_input(std::string_view prompt);
+    std::int32_t prompt_integer(std::string_view prompt);
+    // The whole typed line: commas, quotes and blanks kept.
+    std::string line_input();
+
+    std::pair<int, int> console_size() { return terminal_.size(); }
+    // What "cls" does: screen empty, output at the top-left corner.
+    void clear();
+
+    Terminal& terminal() { return terminal_; }
+    int column() const { return column_; }
+
+private:
+    std::string read_typed_line();
+    void write_out(std::string_view bytes);
+    void take_arrived(int timeout_ms);
+
+    static constexpr std::size_t kTypeAhead = 512;
+    Terminal& terminal_;
+    int column_ = 0;
+    std::deque<std::string> ring_;
+    bool input_ended_ = false;
+};
+
+// The key menu: prints the block, each line with the newline ending, then waits for one
+// of the keys (one-character keys, "\r" for Enter) and returns it; every other key is
+// dropped silently. With no keys given, any key is returned.
+std::string menu_key(Console& console, std::initializer_list<std::string_view> block,
+                     std::string_view keys = {});
+
+// Waits for a key that is one of keys; drops the others. Prints nothing.
+std::string wait_for_one_of(Console& console, std::string_view keys);
+
+}  // namespace rowkeep

@@ -1,0 +1,89 @@
+#include "console/keys.h"
+
+namespace rowkeep {
+
+namespace {
+
+struct Sequence {
+    std::string_view bytes;  // after ESC
+    unsigned char scan;
+};
+
+// Every sequence the decoder knows, xterm and VT forms alike.
+constexpr Sequence kSequences[] = {
+    {"[A", kScanUp},      {"[B", kScanDown},     {"[C", kScanRight},    {"[D", kScanLeft},
+    {"[H", kScanHome},    {"[F", kScanEnd},      {"OA", kScanUp},       {"OB", kScanDown},
+    {"OC", kScanRight},   {"OD", kScanLeft},     {"OH", kScanHome},     {"OF", kScanEnd},
+    {"[1~", kScanHome},   {"[2~", kScanInsert},  {"[3~", kScanDelete},  {"[4~", kScanEnd},
+    {"[5~", kScanPgUp},   {"[6~", kScanPgDn},    {"[7~", kScanHome},    {"[8~", kScanEnd},
+    {"OP", 59},           {"OQ", 60},            {"OR", 61},            {"OS", 62},
+    {"[11~", 59},         {"[12~", 60},          {"[13~", 61},          {"[14~", 62},
+    {"[15~", 63},         {"[17~", 64},          {"[18~", 65},          {"[19~", 66},
+    {"[20~", 67},         {"[21~", 68},
+};
+
+}  // namespace
+
+std::string extended_key(unsigned char scan) {
+    return std::string{static_cast<char>(255), static_cast<char>(scan)};
+}
+
+bool is_extended(std::string_view key, unsigned char scan) {
+    return key.size() == 2 && static_cast<unsigned char>(key[0]) == 255 &&
+           static_cast<unsigned char>(key[1]) == scan;
+}
+
+void KeyDecoder::feed(unsigned char byte) {
+    if (!sequence_.empty()) {
+        if (sequence_.size() == 1 && byte != '[' && byte != 'O') {
+            // ESC followed by an ordinary key: the Esc key, then that key.
+            keys_.push_back(std::string(1, kEsc));
+            sequence_.clear();
+        } else {
+            sequence_ += static_cast<char>(byte);
+            // A CSI sequence ends with a byte from @ to ~; an SS3 sequence after one byte.
+            bool ended = sequence_.size() >= 3 &&
+                         (sequence_[1] == 'O' || (byte >= 0x40 && byte <= 0x7e));
+            if (ended || sequence_.size() > 16) finish_sequence();
+            return;
+        }
+    }
+    if (byte == kEsc) {
+        sequence_ = std::string(1, kEsc);
+        after_cr_ = false;
+        return;
+    }
+    if (byte == '\n') {
+        if (!after_cr_) keys_.push_back(std::string(1, kEnter));
+        after_cr_ = false;
+        return;
+    }
+    after_cr_ = byte == '\r';
+    keys_.push_back(std::string(1, static_cast<char>(byte)));
+}
+
+void KeyDecoder::finish_sequence() {
+    std::string_view body = std::string_view(sequence_).substr(1);
+    for (const auto& s : kSequences) {
+        if (s.bytes == body) {
+            keys_.push_back(extended_key(s.scan));
+            break;
+        }
+    }
+    sequence_.clear();
+}
+
+void KeyDecoder::timeout() {
+    if (sequence_.size() == 1) keys_.push_back(std::string(1, kEsc));
+    // A sequence cut short is dropped: its key is unknown.
+    sequence_.clear();
+}
+
+std::string KeyDecoder::take() {
+    if (keys_.empty()) return "";
+    std::string key = std::move(keys_.front());
+    keys_.pop_front();
+    return key;
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,315 @@
+#include "console/records.h"
+
+#include <unistd.h>
+
+#include "console/tokens.h"
+
+namespace rowkeep {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+char lower_letter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower_letter(a[i]) != lower_letter(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+fs::path resolve_name(const fs::path& dir, std::string_view name) {
+    fs::path result = dir;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of("\\/", start);
+        if (end == std::string_view::npos) end = name.size();
+        std::string part(name.substr(start, end - start));
+        start = end + 1;
+        if (part.empty()) {
+            if (end == name.size()) break;
+            continue;
+        }
+        fs::path exact = result / part;
+        std::error_code ec;
+        if (!fs::exists(exact, ec)) {
+            for (const auto& entry : fs::directory_iterator(result, ec)) {
+                std::string candidate = entry.path().filename().string();
+                if (same_ignoring_case(candidate, part)) {
+                    exact = entry.path();
+                    break;
+                }
+            }
+        }
+        result = exact;
+        if (end == name.size()) break;
+    }
+    return result;
+}
+
+bool matches_pattern(std::string_view pattern, std::string_view name) {
+    // Iterative glob with backtracking on the last "*".
+    std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || lower_letter(pattern[p]) ==
+                                                           lower_letter(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    // "*.*" matches names without a dot too, as on the program's platform.
+    if (p + 1 == pattern.size() && pattern[p] == '.' && p > 0 && pattern[p - 1] == '*')
+        return true;
+    return p == pattern.size();
+}
+
+// ---------------------------------------------------------------- reader
+
+bool TextReader::open(const fs::path& dir, std::string_view name) {
+    return open_path(resolve_name(dir, name));
+}
+
+bool TextReader::open_path(const fs::path& path) {
+    close();
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) return false;
+    buffer_.resize(kBufferSize);
+    pos_ = len_ = 0;
+    base_ = 0;
+    return true;
+}
+
+void TextReader::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    pos_ = len_ = 0;
+    base_ = 0;
+}
+
+bool TextReader::fill() {
+    if (!file_) return false;
+    base_ += len_;
+    pos_ = 0;
+    len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    return len_ > 0;
+}
+
+int TextReader::peek() {
+    if (pos_ >= len_ && !fill()) return -1;
+    return static_cast<unsigned char>(buffer_[pos_]);
+}
+
+int TextReader::get() {
+    int c = peek();
+    if (c >= 0) ++pos_;
+    return c;
+}
+
+bool TextReader::at_end() { return peek() < 0; }
+
+void TextReader::rewind() {
+    if (!file_) return;
+    seek(0);
+}
+
+void TextReader::seek(std::uint64_t offset) {
+    if (!file_) return;
+    if (offset >= base_ && offset <= base_ + len_) {
+        pos_ = static_cast<std::size_t>(offset - base_);
+        return;
+    }
+    fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
+    base_ = offset;
+    pos_ = len_ = 0;
+}
+
+void TextReader::skip_line_end_after_cr() {
+    if (peek() == '\n') get();
+}
+
+std::string TextReader::read_line() {
+    std::string line;
+    for (;;) {
+        if (pos_ >= len_ && !fill()) return line;
+        // Scan the buffer for the line end in one go.
+        const char* start = buffer_.data() + pos_;
+        std::size_t avail = len_ - pos_;
+        std::size_t i = 0;
+        while (i < avail && start[i] != '\n' && start[i] != '\r') ++i;
+        line.append(start, i);
+        pos_ += i;
+        if (i < avail) {
+            int c = get();
+            if (c == '\r') skip_line_end_after_cr();
+            return line;
+        }
+    }
+}
+
+std::string TextReader::read_value() {
+    int c;
+    while ((c = peek()) == ' ' || c == '\t') get();
+    std::string value;
+    if (c < 0) return value;
+    auto line_end = [this](int ch) {
+        if (ch == '\r') {
+            get();
+            skip_line_end_after_cr();
+            return true;
+        }
+        if (ch == '\n') {
+            get();
+            return true;
+        }
+        return false;
+    };
+    if (c == '"') {
+        get();
+        for (;;) {
+            c = peek();
+            if (c < 0) return value;
+            if (c == '"') {
+                get();
+                break;
+            }
+            if (c == '\r' || c == '\n') {
+                line_end(c);
+                return value;
+            }
+            if (value.size() >= kMaxTextToken) return value;
+            value += static_cast<char>(get());
+        }
+        while ((c = peek()) == ' ' || c == '\t') get();
+        if (c == ',') get();
+        else line_end(c);
+        return value;
+    }
+    for (;;) {
+        c = peek();
+        if (c < 0) return value;
+        if (c == ',') {
+            get();
+            return value;
+        }
+        if (line_end(c)) return value;
+        if (value.size() >= kMaxTextToken) return value;
+        value += static_cast<char>(get());
+    }
+}
+
+// ---------------------------------------------------------------- writer
+
+bool TextWriter::open(const fs::path& dir, std::string_view name) {
+    return open_path(resolve_name(dir, name));
+}
+
+bool TextWriter::open_path(const fs::path& path) {
+    close();
+    failed_ = false;
+    column_ = 0;
+    target_.clear();
+    temp_.clear();
+    file_ = std::fopen(path.c_str(), "wb");
+    if (!file_) {
+        failed_ = true;
+        return false;
+    }
+    buffer_.resize(kBufferSize);
+    std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+    return true;
+}
+
+bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
+    fs::path target = resolve_name(dir, name);
+    fs::path temp = target.parent_path() /
+                    (".rowkeep-" + std::to_string(getpid()) + "-" + target.filename().string());
+    if (!open_path(temp)) return false;
+    target_ = target;
+    temp_ = temp;
+    return true;
+}
+
+void TextWriter::write_raw(std::string_view bytes) {
+    if (!file_) {
+        failed_ = true;
+        return;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+}
+
+void TextWriter::print_text(std::string_view text, Ending ending) {
+    write_raw(text);
+    column_ = advance_column(column_, text);
+    switch (ending) {
+        case Ending::newline:
+            write_raw("\r\n");
+            column_ = 0;
+            break;
+        case Ending::stay: break;
+        case Ending::zone: {
+            int pad = zone_padding(column_);
+            write_raw(std::string(static_cast<std::size_t>(pad), ' '));
+            column_ += pad;
+            break;
+        }
+    }
+}
+
+void TextWriter::print_number(long long n, Ending ending) { print_text(number_text(n), ending); }
+
+void TextWriter::write_value(std::string_view value, bool last) {
+    std::string out;
+    out.reserve(value.size() + 4);
+    out += '"';
+    out += value;
+    out += '"';
+    out += last ? "\r\n" : ",";
+    write_raw(out);
+    column_ = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
+}
+
+void TextWriter::abandon() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+    if (!temp_.empty()) {
+        std::error_code ec;
+        fs::remove(temp_, ec);
+    }
+    temp_.clear();
+    target_.clear();
+}
+
+bool TextWriter::close() {
+    if (!file_) return !failed_;
+    if (std::fflush(file_) != 0) failed_ = true;
+    if (!temp_.empty() && fsync(fileno(file_)) != 0) failed_ = true;
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    if (!temp_.empty()) {
+        std::error_code ec;
+        if (!failed_) fs::rename(temp_, target_, ec);
+        if (failed_ || ec) {
+            failed_ = true;
+            fs::remove(temp_, ec);
+        }
+        temp_.clear();
+        target_.clear();
+    }
+    return !failed_;
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,98 @@
+// Text record files: plain lines, quoted records, values and lines read back, the end
+// test and rewind. Buffered, binary; CR LF written; LF, CR LF or a lone CR read.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console.h"
+
+namespace rowkeep {
+
+namespace fs = std::filesystem;
+
+// A name of the program's folder (or below it, "\" separating folders), looked up
+// ignoring case as the program's platform does: an existing file is found under its own
+// spelling; a name that matches nothing is returned as given.
+fs::path resolve_name(const fs::path& dir, std::string_view name);
+
+// True when the file-name pattern ("*.csv", "page_*.htm", "f_??.txt") matches the name;
+// letters compare ignoring case.
+bool matches_pattern(std::string_view pattern, std::string_view name);
+
+class TextReader {
+public:
+    TextReader() = default;
+    TextReader(const fs::path& dir, std::string_view name) { open(dir, name); }
+    ~TextReader() { close(); }
+    TextReader(const TextReader&) = delete;
+    TextReader& operator=(const TextReader&) = delete;
+
+    // A missing file leaves the reader unopened: it is at its end at once.
+    bool open(const fs::path& dir, std::string_view name);
+    bool open_path(const fs::path& path);
+    void close();
+    bool is_open() const { return file_ != nullptr; }
+
+    bool at_end();
+    std::string read_value();  // the token rules of the record files
+    std::string read_line();   // the whole line, without its line end
+    void rewind();
+
+    // Byte offset of the next read, and a jump back to one (the viewer's row index).
+    std::uint64_t tell() const { return base_ + pos_; }
+    void seek(std::uint64_t offset);
+
+private:
+    bool fill();
+    int peek();
+    int get();
+    void skip_line_end_after_cr();
+
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, len_ = 0;
+    std::uint64_t base_ = 0;  // file offset of buffer_[0]
+};
+
+class TextWriter {
+public:
+    TextWriter() = default;
+    TextWriter(const fs::path& dir, std::string_view name) { open(dir, name); }
+    ~TextWriter() { close(); }
+    TextWriter(const TextWriter&) = delete;
+    TextWriter& operator=(const TextWriter&) = delete;
+
+    // Creates or empties the file.
+    bool open(const fs::path& dir, std::string_view name);
+    bool open_path(const fs::path& path);
+    // Writes to a temporary beside the file; close() renames it into place, so the old
+    // file stays whole until the new one is complete.
+    bool open_replacing(const fs::path& dir, std::string_view name);
+    // False when anything could not be written (the file then is not replaced).
+    bool close();
+    bool is_open() const { return file_ != nullptr; }
+    bool failed() const { return failed_; }
+    void abandon();  // closes and removes a replacing writer's temporary
+
+    void print_text(std::string_view text, Ending ending = Ending::newline);
+    void print_number(long long n, Ending ending = Ending::newline);
+    void print_newline() { print_text("", Ending::newline); }
+    // The value between double quotes, then "," or (last) CR LF.
+    void write_value(std::string_view value, bool last);
+    // Bytes exactly as given.
+    void write_raw(std::string_view bytes);
+
+private:
+    std::FILE* file_ = nullptr;
+    fs::path temp_, target_;
+    int column_ = 0;
+    bool failed_ = false;
+    std::vector<char> buffer_;
+};
+
+}  // namespace rowkeep

@@ -1,0 +1,81 @@
+// The program-wide values and the services every procedure reaches through them.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace rowkeep {
+
+class Console;
+class Shell;
+
+// Thrown to end the program from anywhere; main catches it and returns 0.
+struct ProgramEnd {
+    bool input_ended = false;  // the keyboard input ran out (pipe closed, terminal gone)
+};
+
+// Time of day and date as the program shows them.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::string time_of_day() = 0;  // "hh:mm:ss"
+    virtual std::string date() = 0;         // "mm-dd-yyyy"
+};
+
+class SystemClock : public Clock {
+public:
+    std::string time_of_day() override;
+    std::string date() override;
+};
+
+class FixedClock : public Clock {
+public:
+    FixedClock(std::string time, std::string date) : time_(std::move(time)), date_(std::move(date)) {}
+    std::string time_of_day() override { return time_; }
+    std::string date() override { return date_; }
+
+private:
+    std::string time_, date_;
+};
+
+// One entry of the sort key list: indices 1 to 4 hold column number, column name,
+// first position and last position as decimal texts; index 0 is unused.
+using SortKey = std::array<std::string, 5>;
+
+struct Session {
+    Session(Console& console_, Shell& shell_, std::filesystem::path dir_, Clock& clock_,
+            std::mt19937& random_)
+        : console(console_), shell(shell_), dir(std::move(dir_)), clock(clock_), random(random_) {}
+
+    std::string table_name, selected_table, edit_mode, code_page;
+    std::string program_file_name, sponsor_address;
+    std::string in_file_name, out_file_name;
+    std::string sort_in_name, sort_out_name, sort_label;
+
+    int row_count = 0, column_count = 0, top_row = 0, edit_row = 0, first_col = 0;
+    int console_cols = 80, console_rows = 25;
+    int row_label_width = 11, default_col_width = 12, col_width = 12;
+    int sort_keys_max = 30;
+
+    // 1-based arrays: index 0 exists and is unused.
+    std::vector<std::string> cells, column_names, saved_cells, cell_text, col_labels,
+        col_headings, column_list, print_columns;
+    std::vector<int> col_widths;
+    std::vector<SortKey> sort_keys;
+
+    Console& console;
+    Shell& shell;
+    std::filesystem::path dir;  // the working directory; every file name is relative to it
+    Clock& clock;
+    std::mt19937& random;
+
+    // Sizes every per-column array to column_count + 1 entries (index 0 unused).
+    void size_arrays();
+    // Sizes every per-column array to n + 1 entries.
+    void size_arrays(int n);
+};
+
+}  // namespace rowkeep

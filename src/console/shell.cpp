@@ -1,0 +1,403 @@
+#include "console/shell.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "console/code_page.h"
+#include "console/console.h"
+#include "console/records.h"
+#include "console/tokens.h"
+
+namespace rowkeep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lower_name(std::string_view s) { return lower_az(s); }
+
+bool is_flag(const std::string& word, const char* flag) { return lower_name(word) == flag; }
+
+std::string read_whole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Words of VISUAL or EDITOR: blanks separate them; nothing else is interpreted.
+std::vector<std::string> editor_words(const char* value) {
+    std::vector<std::string> words;
+    std::istringstream in(value ? value : "");
+    std::string w;
+    while (in >> w) words.push_back(w);
+    return words;
+}
+
+bool on_path(const std::string& program) {
+    if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    std::string d;
+    while (std::getline(dirs, d, ':'))
+        if (!d.empty() && access((d + "/" + program).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+// Runs the program with the file as its last argument and waits; false when it could not
+// be started.
+bool run_and_wait(std::vector<std::string> words, const fs::path& file, const fs::path& cwd) {
+    words.push_back(file.string());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int report[2];
+    if (pipe(report) != 0) return false;
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(report[0]);
+        fcntl(report[1], F_SETFD, FD_CLOEXEC);
+        if (chdir(cwd.c_str()) != 0) _exit(127);
+        execvp(argv[0], argv.data());
+        char failed = 1;
+        (void)!write(report[1], &failed, 1);
+        _exit(127);
+    }
+    close(report[1]);
+    char failed = 0;
+    ssize_t n;
+    while ((n = read(report[0], &failed, 1)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return n <= 0;  // the pipe closed on a successful exec
+}
+
+}  // namespace
+
+bool copy_file_atomic(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    if (!fs::is_regular_file(from, ec)) return false;
+    fs::path temp = to.parent_path() / (".rowkeep-copy-" + std::to_string(getpid()) + "-" +
+                                        to.filename().string());
+    fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    fs::rename(temp, to, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> Shell::split_words(std::string_view line) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i >= line.size()) break;
+        std::string word;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
+            if (line[i] == '"') quoted = !quoted;
+            else word += line[i];
+            ++i;
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+fs::path Shell::path_of(std::string_view name) const { return resolve_name(dir_, name); }
+
+std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
+    std::string folder, mask(pattern);
+    auto slash = pattern.find_last_of("\\/");
+    if (slash != std::string_view::npos) {
+        folder = std::string(pattern.substr(0, slash));
+        mask = std::string(pattern.substr(slash + 1));
+    }
+    fs::path base = folder.empty() ? dir_ : path_of(folder);
+    std::error_code ec;
+    if (mask.find_first_of("*?") == std::string::npos) {
+        fs::path named = resolve_name(base, mask);
+        if (fs::is_directory(named, ec)) {
+            base = named;
+            mask = "*";
+        }
+    }
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(base, ec)) {
+        if (!entry.is_regular_file(ec)) continue;
+        std::string name = entry.path().filename().string();
+        if (name.rfind(".rowkeep-", 0) == 0) continue;  // our own temporaries
+        if (matches_pattern(mask, name)) found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
+        std::string la = lower_name(a.filename().string()), lb = lower_name(b.filename().string());
+        return la != lb ? la < lb : a.filename() < b.filename();
+    });
+    return found;
+}
+
+void Shell::run_command(std::string_view line) {
+    history_.emplace_back(line);
+    std::vector<std::string> words = split_words(line);
+    // Redirections: "> FILE" receives the messages, "< FILE" is the input.
+    std::string output_file;
+    bool has_input = false;
+    std::vector<std::string> args;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if ((words[i] == ">" || words[i] == "<") && i + 1 < words.size()) {
+            if (words[i] == ">") output_file = words[i + 1];
+            else has_input = true;
+            ++i;
+        } else if (words[i].size() > 1 && words[i][0] == '>') {
+            output_file = words[i].substr(1);
+        } else {
+            args.push_back(words[i]);
+        }
+    }
+    if (args.empty()) return;
+    std::string command = lower_name(args[0]);
+    args.erase(args.begin());
+    std::string out;
+    if (!output_file.empty()) {
+        // The interpreter creates the redirection file before the command runs.
+        TextWriter created(dir_, output_file);
+    }
+    if (command == "cls") {
+        console_.clear();
+    } else if (command == "dir") {
+        if (!args.empty() && is_flag(args[0], "/b")) {
+            args.erase(args.begin());
+            dir_bare(args, out);
+        } else {
+            dir_full(args, out);
+        }
+    } else if (command == "copy") {
+        copy(args, out);
+    } else if (command == "md" || command == "mkdir") {
+        make_dir(args, out);
+    } else if (command == "del") {
+        del(args, out);
+    } else if (command == "for") {
+        // for %i in (PATTERN) do del /q %i
+        std::string pattern;
+        if (args.size() >= 3 && lower_name(args[1]) == "in") pattern = args[2];
+        if (pattern.size() >= 2 && pattern.front() == '(' && pattern.back() == ')')
+            pattern = pattern.substr(1, pattern.size() - 2);
+        auto do_at = std::find_if(args.begin(), args.end(),
+                                  [](const std::string& w) { return lower_name(w) == "do"; });
+        if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
+            lower_name(*(do_at + 1)) == "del") {
+            for (const auto& file : matching_files(pattern)) {
+                std::error_code ec;
+                fs::remove(file, ec);
+            }
+        }
+    } else if (command == "rename" || command == "ren") {
+        rename(args, out);
+    } else if (command == "chcp") {
+        chcp(args, has_input, out);
+    } else if (command == "notepad.exe" || command == "notepad") {
+        notepad(args, out);
+    } else {
+        out += "'" + std::string(words[0]) +
+               "' is not recognized as an internal or external command,\r\n"
+               "operable program or batch file.\r\n";
+    }
+    if (out.empty()) return;
+    if (!output_file.empty()) {
+        TextWriter w(dir_, output_file);
+        w.write_raw(out);
+    } else {
+        // Messages reach the screen line by line.
+        std::size_t start = 0;
+        while (start < out.size()) {
+            std::size_t end = out.find("\r\n", start);
+            if (end == std::string::npos) end = out.size();
+            console_.print_text(std::string_view(out).substr(start, end - start));
+            start = end + 2;
+        }
+    }
+}
+
+void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
+    if (args.empty()) return;
+    auto files = matching_files(args[0]);
+    if (files.empty()) {
+        out += "File Not Found\r\n";
+        return;
+    }
+    for (const auto& f : files) out += f.filename().string() + "\r\n";
+}
+
+void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
+    std::string pattern = args.empty() ? "*" : args[0];
+    out += " Volume in drive C has no label.\r\n";
+    out += " Volume Serial Number is 0000-0000\r\n";
+    out += "\r\n";
+    out += " Directory of " + dir_.string() + "\r\n";
+    out += "\r\n";
+    auto files = matching_files(pattern);
+    if (files.empty()) {
+        out += "File Not Found\r\n";
+        return;
+    }
+    std::uintmax_t total = 0;
+    for (const auto& f : files) {
+        std::error_code ec;
+        auto size = fs::file_size(f, ec);
+        total += size;
+        std::string number = std::to_string(size);
+        std::string line = "01/01/2026  12:00 AM";
+        line += std::string(number.size() < 18 ? 18 - number.size() : 1, ' ') + number;
+        out += line + " " + f.filename().string() + "\r\n";
+    }
+    out += "               " + std::to_string(files.size()) + " File(s)  " +
+           std::to_string(total) + " bytes\r\n";
+    out += "               0 Dir(s)  0 bytes free\r\n";
+}
+
+void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
+    std::vector<std::string> args;
+    for (const auto& a : all_args)
+        if (!(a.size() == 2 && a[0] == '/')) args.push_back(a);  // /y and /b change nothing here
+    if (args.empty()) {
+        out += "The syntax of the command is incorrect.\r\n";
+        return;
+    }
+    auto sources = args[0].find_first_of("*?") != std::string::npos
+                       ? matching_files(args[0])
+                       : std::vector<fs::path>{path_of(args[0])};
+    std::string target = args.size() > 1 ? args[1] : "";
+    int copied = 0;
+    for (const auto& source : sources) {
+        std::error_code ec;
+        if (!fs::is_regular_file(source, ec)) {
+            out += "The system cannot find the file specified.\r\n";
+            continue;
+        }
+        fs::path to;
+        if (target.empty()) {
+            to = resolve_name(dir_, source.filename().string());
+        } else {
+            fs::path named = path_of(target);
+            bool folder = target.back() == '\\' || target.back() == '/' || fs::is_directory(named, ec);
+            to = folder ? resolve_name(named, source.filename().string()) : named;
+        }
+        if (fs::exists(to, ec) && fs::equivalent(source, to, ec)) {
+            out += "The file cannot be copied onto itself.\r\n";
+            continue;
+        }
+        if (copy_file_atomic(source, to)) ++copied;
+        else out += "Access is denied.\r\n";
+    }
+    out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
+}
+
+void Shell::make_dir(const std::vector<std::string>& args, std::string& out) {
+    for (const auto& a : args) {
+        fs::path p = path_of(a);
+        std::error_code ec;
+        if (fs::exists(p, ec)) {
+            out += "A subdirectory or file " + a + " already exists.\r\n";
+            continue;
+        }
+        if (!fs::create_directories(p, ec)) out += "Access is denied.\r\n";
+    }
+}
+
+void Shell::del(const std::vector<std::string>& args, std::string& out) {
+    for (const auto& a : args) {
+        if (a.size() == 2 && a[0] == '/') continue;
+        auto files = matching_files(a);
+        if (files.empty()) {
+            out += "Could Not Find " + (dir_ / a).string() + "\r\n";
+            continue;
+        }
+        for (const auto& f : files) {
+            std::error_code ec;
+            fs::remove(f, ec);
+        }
+    }
+}
+
+void Shell::rename(const std::vector<std::string>& args, std::string& out) {
+    if (args.size() < 2 || args[1].find_first_of("\\/") != std::string::npos) {
+        out += "The syntax of the command is incorrect.\r\n";
+        return;
+    }
+    fs::path from = path_of(args[0]);
+    std::error_code ec;
+    if (!fs::exists(from, ec)) {
+        out += "The system cannot find the file specified.\r\n";
+        return;
+    }
+    fs::path to = from.parent_path() / args[1];
+    if (fs::exists(to, ec) && !fs::equivalent(from, to, ec)) {
+        out += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
+        return;
+    }
+    fs::rename(from, to, ec);
+    if (ec) out += "Access is denied.\r\n";
+}
+
+void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::string& out) {
+    Terminal& terminal = console_.terminal();
+    if (!args.empty() && !report_only) {
+        int number = std::atoi(args[0].c_str());
+        if (!terminal.set_code_page(number)) {
+            out += "Invalid code page\r\n";
+        }
+        return;  // a change of page says nothing when it works
+    }
+    out += "Active code page: " + std::to_string(terminal.code_page()) + ".\r\n";
+}
+
+void Shell::notepad(const std::vector<std::string>& args, std::string& out) {
+    if (args.empty()) return;
+    fs::path file = path_of(args[0]);
+    Terminal& terminal = console_.terminal();
+    std::vector<std::vector<std::string>> candidates;
+    for (const char* var : {"VISUAL", "EDITOR"}) {
+        auto words = editor_words(std::getenv(var));
+        if (!words.empty()) candidates.push_back(words);
+    }
+    for (const char* program : {"nano", "vi"})
+        if (on_path(program)) candidates.push_back({program});
+    // The editor sees the text as the terminal shows it; it comes back in the code page.
+    const bool convert = terminal.converts();
+    std::string original;
+    if (convert) {
+        original = read_whole(file);
+        std::ofstream(file, std::ios::binary) << code_page_to_utf8(terminal.code_page(), original);
+    }
+    terminal.suspend();
+    bool started = false;
+    for (const auto& words : candidates)
+        if ((started = run_and_wait(words, file, dir_))) break;
+    terminal.resume();
+    if (convert) {
+        std::string edited = started ? read_whole(file) : std::string();
+        std::ofstream(file, std::ios::binary)
+            << (started ? utf8_to_code_page(terminal.code_page(), edited) : original);
+    }
+    if (!started) out += "no text editor could be started (set VISUAL or EDITOR)\r\n";
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,41 @@
+// The table file (";"-separated lines) and the working file f_15_1.txt (one quoted cell
+// a line, row after row), and the rewrite of the working file through f_16_1.txt.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/records.h"
+#include "console/session.h"
+
+namespace rowkeep {
+
+inline constexpr std::string_view kWorkingFile = "f_15_1.txt";
+inline constexpr std::string_view kRewriteFile = "f_16_1.txt";
+inline constexpr std::string_view kRewriteCopy = "copy /y f_16_1.txt f_15_1.txt > out_null.txt";
+
+// Reads one row of column_count values into cells[1..column_count]. With 0 columns it
+// reads nothing; callers test at_end() themselves.
+void read_row(TextReader& in, std::vector<std::string>& cells, int column_count);
+// Writes cells[1..column_count] as quoted records, one cell a line.
+void write_row(TextWriter& out, const std::vector<std::string>& cells, int column_count);
+
+// True when another row can be read: the file has bytes left and the table has columns
+// (a row of 0 values never reaches the end of the file by itself).
+bool row_available(TextReader& in, int column_count);
+
+// Reads the working file, lets body write the new content to f_16_1.txt, closes both and
+// issues the copy command that puts it in place. Sets in_file_name and out_file_name.
+void rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body);
+
+// Converts the table file table_name into the working file, with every intermediate file
+// and copy command of the load; sets column_count and sizes the arrays.
+void load_table(Session& s);
+
+// Writes the working file to the table file name (replaced atomically), counting the
+// rows written. False when the table file could not be written: it is then unchanged.
+bool save_table(Session& s, std::string_view name, int& rows_written);
+
+}  // namespace rowkeep

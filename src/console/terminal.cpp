@@ -1,0 +1,186 @@
+#include "console/terminal.h"
+
+#include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+namespace rowkeep {
+
+namespace {
+
+// An Esc that no sequence byte follows within this time is the Esc key.
+constexpr int kEscTimeoutMs = 50;
+
+// The signal handlers can reach only this: the settings to put back before the
+// process dies of the signal.
+termios g_restore_settings;
+std::atomic<bool> g_restore_needed{false};
+
+void restore_and_reraise(int sig) {
+    if (g_restore_needed.load()) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_restore_settings);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+ScriptedTerminal::ScriptedTerminal(std::string_view keys, int cols, int rows)
+    : cols_(cols), rows_(rows) {
+    add_keys(keys);
+}
+
+void ScriptedTerminal::add_keys(std::string_view keys) {
+    for (char c : keys) decoder_.feed(static_cast<unsigned char>(c));
+    decoder_.timeout();
+}
+
+bool ScriptedTerminal::read_keys(int, std::deque<std::string>& keys) {
+    if (!decoder_.has_key()) return false;
+    while (decoder_.has_key()) keys.push_back(decoder_.take());
+    return true;
+}
+
+bool ScriptedTerminal::set_code_page(int code_page) {
+    if (iconv_name(code_page).empty()) return false;
+    code_page_ = code_page;
+    return true;
+}
+
+RealTerminal::RealTerminal() {
+    const char* codeset = nl_langinfo(CODESET);
+    utf8_locale_ = codeset && std::strcmp(codeset, "UTF-8") == 0;
+    set_code_page(1250);
+    signal(SIGPIPE, SIG_IGN);
+    tty_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0;
+    if (tty_) {
+        g_restore_settings = saved_;
+        g_restore_needed = true;
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(sig, restore_and_reraise);
+        enter_raw();
+    }
+}
+
+RealTerminal::~RealTerminal() {
+    flush();
+    restore();
+    g_restore_needed = false;
+}
+
+void RealTerminal::enter_raw() {
+    termios raw = saved_;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) raw_ = true;
+}
+
+void RealTerminal::restore() {
+    if (raw_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    raw_ = false;
+}
+
+void RealTerminal::suspend() {
+    flush();
+    restore();
+}
+
+void RealTerminal::resume() {
+    if (tty_) enter_raw();
+}
+
+void RealTerminal::feed_input(std::string_view bytes) {
+    std::string converted = from_keyboard_ ? from_keyboard_->convert(bytes) : std::string(bytes);
+    for (char c : converted) decoder_.feed(static_cast<unsigned char>(c));
+}
+
+bool RealTerminal::read_keys(int timeout_ms, std::deque<std::string>& keys) {
+    flush();
+    while (!decoder_.has_key()) {
+        if (ended_) {
+            decoder_.timeout();
+            break;
+        }
+        int wait = decoder_.pending() ? kEscTimeoutMs : timeout_ms;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        int r = poll(&p, 1, wait);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ended_ = true;
+            continue;
+        }
+        if (r == 0) {
+            if (decoder_.pending()) {
+                decoder_.timeout();
+                continue;
+            }
+            break;  // nothing came within the caller's time
+        }
+        char buffer[4096];
+        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) {
+            ended_ = true;  // end of file, or the terminal went away
+            continue;
+        }
+        feed_input(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+    if (!decoder_.has_key()) return !ended_;
+    while (decoder_.has_key()) keys.push_back(decoder_.take());
+    return true;
+}
+
+void RealTerminal::write(std::string_view bytes) {
+    out_ += to_screen_ ? to_screen_->convert(bytes) : std::string(bytes);
+    if (out_.size() > 65536) flush();
+}
+
+void RealTerminal::flush() {
+    std::size_t done = 0;
+    while (done < out_.size()) {
+        ssize_t n = ::write(STDOUT_FILENO, out_.data() + done, out_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // the screen is gone; the input's end will end the program
+        done += static_cast<std::size_t>(n);
+    }
+    out_.clear();
+}
+
+std::pair<int, int> RealTerminal::size() {
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0)
+        return {ws.ws_col, ws.ws_row};
+    if (ioctl(STDIN_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0)
+        return {ws.ws_col, ws.ws_row};
+    auto from_env = [](const char* name, int fallback) {
+        const char* v = std::getenv(name);
+        if (!v) return fallback;
+        int n = std::atoi(v);
+        return n > 0 && n < 100000 ? n : fallback;
+    };
+    return {from_env("COLUMNS", 80), from_env("LINES", 25)};
+}
+
+bool RealTerminal::set_code_page(int code_page) {
+    std::string name = iconv_name(code_page);
+    if (name.empty()) return false;
+    flush();
+    code_page_ = code_page;
+    if (utf8_locale_ && name != "UTF-8") {
+        to_screen_ = std::make_unique<Converter>(name, "UTF-8");
+        from_keyboard_ = std::make_unique<Converter>("UTF-8", name);
+    } else {
+        to_screen_.reset();
+        from_keyboard_.reset();
+    }
+    return true;
+}
+
+}  // namespace rowkeep

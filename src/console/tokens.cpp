@@ -1,0 +1,144 @@
+#include "console/tokens.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace rowkeep {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::int32_t saturate(long double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= static_cast<long double>(std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
+    if (v <= static_cast<long double>(std::numeric_limits<std::int32_t>::min()))
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(v);
+}
+
+// Digits in the given base from the start of text; stops at the first other character.
+std::int32_t read_based(std::string_view text, int base) {
+    long double value = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else break;
+        if (digit >= base) break;
+        value = value * base + digit;
+    }
+    // &H and friends give the 32-bit pattern, so &HFFFFFFFF is -1.
+    if (value > 4294967295.0L) return saturate(value);
+    auto bits = static_cast<std::uint32_t>(value);
+    return static_cast<std::int32_t>(bits);
+}
+
+std::int32_t read_real(std::string_view text) {
+    std::string s(text);
+    for (char& c : s)
+        if (c == 'D' || c == 'd') c = 'E';
+    std::size_t i = 0;
+    while (i < s.size() && is_blank(s[i])) ++i;
+    std::size_t first = i;
+    if (first < s.size() && (s[first] == '+' || s[first] == '-')) ++first;
+    // Only decimal forms count: strtold alone would also take "inf", "nan" and hex floats.
+    if (first >= s.size() || !((s[first] >= '0' && s[first] <= '9') || s[first] == '.')) return 0;
+    const char* start = s.c_str() + i;
+    char* end = nullptr;
+    long double v = std::strtold(start, &end);
+    if (end == start) return 0;
+    if (std::isinf(v) || std::isnan(v)) return saturate(v);
+    return saturate(std::nearbyint(v));  // the default rounding mode: halves to even
+}
+
+}  // namespace
+
+std::string text_token(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    std::string value;
+    if (i < line.size() && line[i] == '"') {
+        ++i;
+        while (i < line.size() && line[i] != '"') value += line[i++];
+    } else {
+        while (i < line.size() && line[i] != ',') value += line[i++];
+    }
+    if (value.size() > kMaxTextToken) value.resize(kMaxTextToken);
+    return value;
+}
+
+std::int32_t integer_token(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    std::string token;
+    bool quoted = false;
+    for (; i < line.size() && token.size() < kMaxIntegerToken; ++i) {
+        char c = line[i];
+        if (c == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && (c == ',' || is_blank(c))) break;
+        token += c;
+    }
+    if (token.find_first_of(".EeDd") != std::string::npos && token.rfind('&', 0) != 0)
+        return read_real(token);
+    if (!token.empty() && token[0] == '&') {
+        std::string_view rest = std::string_view(token).substr(1);
+        if (!rest.empty()) {
+            char kind = rest[0];
+            if (kind == 'H' || kind == 'h') return read_based(rest.substr(1), 16);
+            if (kind == 'O' || kind == 'o') return read_based(rest.substr(1), 8);
+            if (kind == 'B' || kind == 'b') return read_based(rest.substr(1), 2);
+        }
+        return read_based(rest, 8);
+    }
+    std::size_t j = 0;
+    while (j < token.size() && is_blank(token[j])) ++j;
+    bool negative = false;
+    if (j < token.size() && (token[j] == '+' || token[j] == '-')) negative = token[j++] == '-';
+    long double value = 0;
+    for (; j < token.size() && token[j] >= '0' && token[j] <= '9'; ++j)
+        value = value * 10 + (token[j] - '0');
+    return saturate(negative ? -value : value);
+}
+
+std::string number_text(long long n) { return n < 0 ? std::to_string(n) : " " + std::to_string(n); }
+
+std::string plain_number(long long n) { return std::to_string(n); }
+
+std::string lower_az(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool is_numeric_text(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        auto code = static_cast<unsigned char>(c);
+        if (code < 43 || code > 57 || code == 47) return false;
+    }
+    return true;
+}
+
+std::string replace_char(std::string_view text, char from, char to) {
+    std::string out(text);
+    for (char& c : out)
+        if (c == from) c = to;
+    return out;
+}
+
+std::string trim_blanks(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return std::string(text.substr(b, e - b));
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,41 @@
+#include "viewer/cell_fit.h"
+
+#include "console/tokens.h"
+
+namespace rowkeep {
+
+std::string fit_cell(std::string_view text, int width, Align align) {
+    if (width < 1) return "";
+    auto w = static_cast<std::size_t>(width);
+    if (text.size() > w) return std::string(text.substr(0, w - 1)) + "-";
+    std::string pad(w - text.size(), ' ');
+    if (align == Align::by_content && is_numeric_text(text)) return pad + std::string(text);
+    return std::string(text) + pad;
+}
+
+std::string column_letters(int k) {
+    if (k < 1) return "";
+    int q = k / 26;
+    int r = k - 26 * q;
+    auto letter = [](int code) { return std::string(1, static_cast<char>(code)); };
+    if (q < 1) return letter(64 + r);
+    if (r != 0) return letter(64 + q) + letter(64 + r);
+    if (q == 1) return "Z";
+    return letter(63 + q) + "Z";
+}
+
+std::string column_heading(int k, std::string_view name) {
+    return "C" + std::to_string(k) + "(" + column_letters(k) + ") " + std::string(name);
+}
+
+std::string right_align(std::string_view text, int width) {
+    if (static_cast<int>(text.size()) >= width) return std::string(text);
+    return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + std::string(text);
+}
+
+std::string cut_line(std::string_view line, int n) {
+    if (n < 0) n = 0;
+    return std::string(line.substr(0, static_cast<std::size_t>(n)));
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,90 @@
+#include "harness.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "console/keys.h"
+#include "startup/start_program.h"
+
+namespace rowkeep::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "rowkeep-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    path_ = made ? fs::path(made) : fs::temp_directory_path() / "rowkeep-test";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Folders made read-only by a test must be writable again to be removed.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+void TempDir::write(std::string_view name, std::string_view bytes) const {
+    fs::path p = path_ / std::string(name);
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string TempDir::read(std::string_view name) const {
+    std::ifstream in(path_ / std::string(name), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(std::string_view name) const { return fs::exists(path_ / std::string(name)); }
+
+TestSession::TestSession(const fs::path& dir, std::string_view keys, Options options)
+    : terminal(keys, options.cols, options.rows),
+      console(terminal),
+      shell_owner(std::make_unique<Shell>(dir, console)),
+      clock(options.time, options.date),
+      random(options.seed),
+      session(console, *shell_owner, dir, clock, random) {
+    session.console_cols = options.cols;
+    session.console_rows = options.rows;
+}
+
+RunResult run_program(const fs::path& dir, std::string_view keys, Options options) {
+    TestSession t(dir, keys, options);
+    t.run(start_program);
+    return {t.screen(), t.input_ended, t.shell_owner->history()};
+}
+
+std::vector<std::string> split_screens(const std::string& screen) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t at = screen.find(kClearScreen, start);
+        if (at == std::string::npos) {
+            parts.push_back(screen.substr(start));
+            return parts;
+        }
+        parts.push_back(screen.substr(start, at - start));
+        start = at + kClearScreen.size();
+    }
+}
+
+std::vector<std::string> screen_lines(const std::string& screen) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= screen.size()) {
+        std::size_t end = screen.find("\r\n", start);
+        if (end == std::string::npos) {
+            if (start < screen.size()) lines.push_back(screen.substr(start));
+            break;
+        }
+        lines.push_back(screen.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+}  // namespace rowkeep::testing

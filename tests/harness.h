@@ -1,0 +1,88 @@
+// Whole-program and procedure tests: a scripted terminal, a fresh folder, a fixed clock.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console.h"
+#include "console/session.h"
+#include "console/shell.h"
+#include "console/terminal.h"
+
+namespace rowkeep::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh temporary folder, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    void write(std::string_view name, std::string_view bytes) const;
+    std::string read(std::string_view name) const;
+    bool exists(std::string_view name) const;
+
+private:
+    fs::path path_;
+};
+
+struct Options {
+    int cols = 80;
+    int rows = 25;
+    std::string time = "14:03:59";
+    std::string date = "05-22-2017";
+    unsigned seed = 1;
+};
+
+// A session over a scripted terminal: for calling one procedure directly.
+struct TestSession {
+    TestSession(const fs::path& dir, std::string_view keys, Options options = {});
+
+    std::string screen() const { return terminal.output(); }
+    // Runs a procedure; true when it ended the program (ProgramEnd).
+    template <class F>
+    bool run(F&& procedure) {
+        try {
+            procedure(session);
+        } catch (const ProgramEnd& e) {
+            input_ended = e.input_ended;
+            return true;
+        }
+        return false;
+    }
+
+    ScriptedTerminal terminal;
+    Console console;
+    std::unique_ptr<Shell> shell_owner;
+    FixedClock clock;
+    std::mt19937 random;
+    Session session;
+    bool input_ended = false;
+};
+
+struct RunResult {
+    std::string screen;      // everything the screen showed
+    bool input_ended;        // the keys ran out (rather than the program ending itself)
+    std::vector<std::string> commands;  // the command lines issued
+};
+
+// Runs the whole program from its entry procedure in dir with the keys typed.
+RunResult run_program(const fs::path& dir, std::string_view keys, Options options = {});
+
+// The screen split at every clear-screen: element 0 is what came before the first clear.
+std::vector<std::string> split_screens(const std::string& screen);
+
+// The screen's lines (split at CR LF).
+std::vector<std::string> screen_lines(const std::string& screen);
+
+// The keys that pass the start screen, the notice and choose Windows-1250.
+inline constexpr std::string_view kStartKeys = "1123";
+
+}  // namespace rowkeep::testing
