@@ -1,0 +1,8 @@
+#include "viewer/print_listing.h"
+
+namespace rowkeep {
+
+// Placeholder until the listing lands.
+void print_listing(Session&, int&) {}
+
+}  // namespace rowkeep
