@@ -78,7 +78,9 @@ TEST(TableSession, PagedListing) {
                                                 "8"));
     EXPECT_TRUE(
         has(r, "\r\n        9  i.csv\r\n<> any key to continue,  <3> list all rest,  <8> exit"));
-    EXPECT_TRUE(has(r, "       10  j.csv\r\n       11  k.csv\r\n       12  l.csv\r\n---"));
+    EXPECT_TRUE(has(r,
+                    "       10  j.csv\r\n<> any key to continue,  <3> list all rest,  <8> "
+                    "exit\r\n       11  k.csv\r\n       12  l.csv\r\n---"));
     EXPECT_FALSE(has(r, "        4  d.csv\r\n<>"));
 }
 
