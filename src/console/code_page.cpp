@@ -6,9 +6,12 @@ namespace rowkeep {
 
 std::string iconv_name(int code_page) {
     std::string name;
-    if (code_page == 65001) name = "UTF-8";
-    else if (code_page == 54936) name = "GB18030";
-    else if (code_page == 936) name = "CP936";
+    if (code_page == 65001)
+        name = "UTF-8";
+    else if (code_page == 54936)
+        name = "GB18030";
+    else if (code_page == 936)
+        name = "CP936";
     else if ((code_page >= 1250 && code_page <= 1258) || code_page == 437 || code_page == 850 ||
              code_page == 852 || code_page == 866 || code_page == 874 || code_page == 932 ||
              code_page == 949 || code_page == 950)

@@ -15,7 +15,7 @@ std::string iconv_name(int code_page);
 // cannot hold, or a byte the source does not define, becomes "?". Keeps the bytes of a
 // character cut between two calls for the next call.
 class Converter {
-public:
+  public:
     Converter(const std::string& from, const std::string& to);
     ~Converter();
     Converter(const Converter&) = delete;
@@ -23,7 +23,7 @@ public:
     bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     std::string convert(std::string_view bytes);
 
-private:
+  private:
     iconv_t cd_;
     bool from_utf8_;
     std::string pending_;

@@ -28,20 +28,27 @@ void Console::write_out(std::string_view bytes) {
 void Console::print_text(std::string_view text, Ending ending) {
     write_out(text);
     switch (ending) {
-        case Ending::newline: write_out("\r\n"); break;
-        case Ending::stay: break;
+        case Ending::newline:
+            write_out("\r\n");
+            break;
+        case Ending::stay:
+            break;
         case Ending::zone: {
             int pad = zone_padding(column_);
             int width = terminal_.size().first;
             // A boundary too near the right edge starts a new line instead.
-            if (column_ + pad + 1 > width - kZoneWidth) write_out("\r\n");
-            else write_out(std::string(static_cast<std::size_t>(pad), ' '));
+            if (column_ + pad + 1 > width - kZoneWidth)
+                write_out("\r\n");
+            else
+                write_out(std::string(static_cast<std::size_t>(pad), ' '));
             break;
         }
     }
 }
 
-void Console::print_number(long long n, Ending ending) { print_text(number_text(n), ending); }
+void Console::print_number(long long n, Ending ending) {
+    print_text(number_text(n), ending);
+}
 
 void Console::clear() {
     terminal_.write(kClearScreen);
@@ -52,8 +59,11 @@ void Console::take_arrived(int timeout_ms) {
     if (input_ended_) return;
     std::deque<std::string> arrived;
     if (!terminal_.read_keys(timeout_ms, arrived)) input_ended_ = true;
+    // A keyboard typing ahead of a busy program loses what does not fit in the ring, as a
+    // console does; keys from a script or a pipe are never dropped.
+    const bool keyboard = terminal_.interactive();
     for (auto& key : arrived)
-        if (ring_.size() < kTypeAhead) ring_.push_back(std::move(key));
+        if (!keyboard || ring_.size() < kTypeAhead) ring_.push_back(std::move(key));
 }
 
 std::string Console::poll_key() {
@@ -124,7 +134,9 @@ std::int32_t Console::prompt_integer(std::string_view prompt) {
     return integer_token(read_typed_line());
 }
 
-std::string Console::line_input() { return read_typed_line(); }
+std::string Console::line_input() {
+    return read_typed_line();
+}
 
 std::string wait_for_one_of(Console& console, std::string_view keys) {
     for (;;) {

@@ -25,7 +25,7 @@ int zone_padding(int column);
 int advance_column(int column, std::string_view text);
 
 class Console {
-public:
+  public:
     explicit Console(Terminal& terminal) : terminal_(terminal) {}
 
     void print_text(std::string_view text, Ending ending = Ending::newline);
@@ -51,7 +51,7 @@ public:
     Terminal& terminal() { return terminal_; }
     int column() const { return column_; }
 
-private:
+  private:
     std::string read_typed_line();
     void write_out(std::string_view bytes);
     void take_arrived(int timeout_ms);

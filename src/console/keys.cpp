@@ -11,15 +11,16 @@ struct Sequence {
 
 // Every sequence the decoder knows, xterm and VT forms alike.
 constexpr Sequence kSequences[] = {
-    {"[A", kScanUp},      {"[B", kScanDown},     {"[C", kScanRight},    {"[D", kScanLeft},
-    {"[H", kScanHome},    {"[F", kScanEnd},      {"OA", kScanUp},       {"OB", kScanDown},
-    {"OC", kScanRight},   {"OD", kScanLeft},     {"OH", kScanHome},     {"OF", kScanEnd},
-    {"[1~", kScanHome},   {"[2~", kScanInsert},  {"[3~", kScanDelete},  {"[4~", kScanEnd},
-    {"[5~", kScanPgUp},   {"[6~", kScanPgDn},    {"[7~", kScanHome},    {"[8~", kScanEnd},
-    {"OP", 59},           {"OQ", 60},            {"OR", 61},            {"OS", 62},
-    {"[11~", 59},         {"[12~", 60},          {"[13~", 61},          {"[14~", 62},
-    {"[15~", 63},         {"[17~", 64},          {"[18~", 65},          {"[19~", 66},
-    {"[20~", 67},         {"[21~", 68},
+    {"[A", kScanUp},    {"[B", kScanDown},    {"[C", kScanRight},   {"[D", kScanLeft},
+    {"[H", kScanHome},  {"[F", kScanEnd},     {"OA", kScanUp},      {"OB", kScanDown},
+    {"OC", kScanRight}, {"OD", kScanLeft},    {"OH", kScanHome},    {"OF", kScanEnd},
+    {"[1~", kScanHome}, {"[2~", kScanInsert}, {"[3~", kScanDelete}, {"[4~", kScanEnd},
+    {"[5~", kScanPgUp}, {"[6~", kScanPgDn},   {"[7~", kScanHome},   {"[8~", kScanEnd},
+    {"OP", 59},         {"OQ", 60},           {"OR", 61},           {"OS", 62},
+    {"[11~", 59},       {"[12~", 60},         {"[13~", 61},         {"[14~", 62},
+    {"[15~", 63},       {"[17~", 64},         {"[18~", 65},         {"[19~", 66},
+    {"[20~", 67},       {"[21~", 68},         {"[[A", 59},          {"[[B", 60},
+    {"[[C", 61},        {"[[D", 62},          {"[[E", 63},
 };
 
 }  // namespace
@@ -42,7 +43,8 @@ void KeyDecoder::feed(unsigned char byte) {
         } else {
             sequence_ += static_cast<char>(byte);
             // A CSI sequence ends with a byte from @ to ~; an SS3 sequence after one byte.
-            bool ended = sequence_.size() >= 3 &&
+            // The Linux console's F1 to F5 are CSI "[" plus one letter.
+            bool ended = sequence_.size() >= 3 && sequence_ != "\x1b[[" &&
                          (sequence_[1] == 'O' || (byte >= 0x40 && byte <= 0x7e));
             if (ended || sequence_.size() > 16) finish_sequence();
             return;

@@ -36,7 +36,7 @@ bool is_extended(std::string_view key, unsigned char scan);
 // an Esc that no sequence follows in time is the key 27; unknown sequences are dropped.
 // LF and CR LF give one Enter.
 class KeyDecoder {
-public:
+  public:
     void feed(unsigned char byte);
     // No byte came within the escape timeout: a lone Esc becomes a key.
     void timeout();
@@ -45,7 +45,7 @@ public:
     bool has_key() const { return !keys_.empty(); }
     std::string take();
 
-private:
+  private:
     void finish_sequence();
     std::string sequence_;  // bytes of an escape sequence being read, starting with ESC
     std::deque<std::string> keys_;

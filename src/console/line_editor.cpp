@@ -4,7 +4,9 @@
 
 namespace rowkeep {
 
-void LineEditor::insert(char c) { text_.insert(cursor_++, 1, c); }
+void LineEditor::insert(char c) {
+    text_.insert(cursor_++, 1, c);
+}
 
 void LineEditor::backspace() {
     if (cursor_ == 0) return;
@@ -50,22 +52,41 @@ bool LineEditor::apply(const std::string& key, bool& beep) {
     if (key.size() == 1) {
         auto code = static_cast<unsigned char>(key[0]);
         if (code == '\r' || code == '\n') return true;
-        if (code == 8 || code == 127) backspace();
-        else if (code == 27) clear();
-        else if (code == '\t') tab();
-        else if (code >= 32) insert(key[0]);
+        if (code == 8 || code == 127)
+            backspace();
+        else if (code == 27)
+            clear();
+        else if (code == '\t')
+            tab();
+        else if (code >= 32)
+            insert(key[0]);
         return false;
     }
     if (key.size() != 2 || static_cast<unsigned char>(key[0]) != 255) return false;
     switch (static_cast<unsigned char>(key[1])) {
-        case kScanLeft: left(); break;
-        case kScanRight: right(); break;
-        case kScanHome: home(); break;
-        case kScanEnd: end(); break;
-        case kScanUp: up(); break;
-        case kScanDown: down(); break;
-        case kScanDelete: beep = !delete_under(); break;
-        default: break;
+        case kScanLeft:
+            left();
+            break;
+        case kScanRight:
+            right();
+            break;
+        case kScanHome:
+            home();
+            break;
+        case kScanEnd:
+            end();
+            break;
+        case kScanUp:
+            up();
+            break;
+        case kScanDown:
+            down();
+            break;
+        case kScanDelete:
+            beep = !delete_under();
+            break;
+        default:
+            break;
     }
     return false;
 }

@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
 
-char lower_letter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower_letter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -29,7 +31,8 @@ fs::path resolve_name(const fs::path& dir, std::string_view name) {
         if (end == std::string_view::npos) end = name.size();
         std::string part(name.substr(start, end - start));
         start = end + 1;
-        if (part.empty()) {
+        // "." and ".." never lead out of the program's folder: a typed name stays inside it.
+        if (part.empty() || part == "." || part == "..") {
             if (end == name.size()) break;
             continue;
         }
@@ -54,8 +57,8 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
     // Iterative glob with backtracking on the last "*".
     std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower_letter(pattern[p]) ==
-                                                           lower_letter(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || lower_letter(pattern[p]) == lower_letter(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -69,8 +72,9 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
         }
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
-    // "*.*" matches names without a dot too, as on the program's platform.
-    if (p + 1 == pattern.size() && pattern[p] == '.' && p > 0 && pattern[p - 1] == '*')
+    // "*.*" (and "*.") match names without a dot too, as on the program's platform.
+    if (p > 0 && pattern[p - 1] == '*' && p < pattern.size() && pattern[p] == '.' &&
+        pattern.find_first_not_of('*', p + 1) == std::string_view::npos)
         return true;
     return p == pattern.size();
 }
@@ -119,7 +123,9 @@ int TextReader::get() {
     return c;
 }
 
-bool TextReader::at_end() { return peek() < 0; }
+bool TextReader::at_end() {
+    return peek() < 0;
+}
 
 void TextReader::rewind() {
     if (!file_) return;
@@ -194,8 +200,10 @@ std::string TextReader::read_value() {
             value += static_cast<char>(get());
         }
         while ((c = peek()) == ' ' || c == '\t') get();
-        if (c == ',') get();
-        else line_end(c);
+        if (c == ',')
+            get();
+        else
+            line_end(c);
         return value;
     }
     for (;;) {
@@ -259,7 +267,8 @@ void TextWriter::print_text(std::string_view text, Ending ending) {
             write_raw("\r\n");
             column_ = 0;
             break;
-        case Ending::stay: break;
+        case Ending::stay:
+            break;
         case Ending::zone: {
             int pad = zone_padding(column_);
             write_raw(std::string(static_cast<std::size_t>(pad), ' '));
@@ -269,7 +278,9 @@ void TextWriter::print_text(std::string_view text, Ending ending) {
     }
 }
 
-void TextWriter::print_number(long long n, Ending ending) { print_text(number_text(n), ending); }
+void TextWriter::print_number(long long n, Ending ending) {
+    print_text(number_text(n), ending);
+}
 
 void TextWriter::write_value(std::string_view value, bool last) {
     std::string out;

@@ -25,7 +25,7 @@ fs::path resolve_name(const fs::path& dir, std::string_view name);
 bool matches_pattern(std::string_view pattern, std::string_view name);
 
 class TextReader {
-public:
+  public:
     TextReader() = default;
     TextReader(const fs::path& dir, std::string_view name) { open(dir, name); }
     ~TextReader() { close(); }
@@ -47,7 +47,7 @@ public:
     std::uint64_t tell() const { return base_ + pos_; }
     void seek(std::uint64_t offset);
 
-private:
+  private:
     bool fill();
     int peek();
     int get();
@@ -60,7 +60,7 @@ private:
 };
 
 class TextWriter {
-public:
+  public:
     TextWriter() = default;
     TextWriter(const fs::path& dir, std::string_view name) { open(dir, name); }
     ~TextWriter() { close(); }
@@ -87,7 +87,7 @@ public:
     // Bytes exactly as given.
     void write_raw(std::string_view bytes);
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     fs::path temp_, target_;
     int column_ = 0;

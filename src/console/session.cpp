@@ -15,15 +15,21 @@ std::string format_now(const char* format) {
 }
 }  // namespace
 
-std::string SystemClock::time_of_day() { return format_now("%H:%M:%S"); }
-std::string SystemClock::date() { return format_now("%m-%d-%Y"); }
+std::string SystemClock::time_of_day() {
+    return format_now("%H:%M:%S");
+}
+std::string SystemClock::date() {
+    return format_now("%m-%d-%Y");
+}
 
-void Session::size_arrays() { size_arrays(column_count); }
+void Session::size_arrays() {
+    size_arrays(column_count);
+}
 
 void Session::size_arrays(int n) {
     const auto size = static_cast<std::size_t>(n < 0 ? 1 : n + 1);
-    for (auto* array : {&cells, &column_names, &saved_cells, &cell_text, &col_labels,
-                        &col_headings, &column_list, &print_columns}) {
+    for (auto* array : {&cells, &column_names, &saved_cells, &cell_text, &col_labels, &col_headings,
+                        &column_list, &print_columns}) {
         array->resize(size);
     }
     col_widths.resize(size, col_width);

@@ -19,25 +19,26 @@ struct ProgramEnd {
 
 // Time of day and date as the program shows them.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::string time_of_day() = 0;  // "hh:mm:ss"
     virtual std::string date() = 0;         // "mm-dd-yyyy"
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     std::string time_of_day() override;
     std::string date() override;
 };
 
 class FixedClock : public Clock {
-public:
-    FixedClock(std::string time, std::string date) : time_(std::move(time)), date_(std::move(date)) {}
+  public:
+    FixedClock(std::string time, std::string date)
+        : time_(std::move(time)), date_(std::move(date)) {}
     std::string time_of_day() override { return time_; }
     std::string date() override { return date_; }
 
-private:
+  private:
     std::string time_, date_;
 };
 
@@ -61,8 +62,8 @@ struct Session {
     int sort_keys_max = 30;
 
     // 1-based arrays: index 0 exists and is unused.
-    std::vector<std::string> cells, column_names, saved_cells, cell_text, col_labels,
-        col_headings, column_list, print_columns;
+    std::vector<std::string> cells, column_names, saved_cells, cell_text, col_labels, col_headings,
+        column_list, print_columns;
     std::vector<int> col_widths;
     std::vector<SortKey> sort_keys;
 

@@ -21,9 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower_name(std::string_view s) { return lower_az(s); }
+std::string lower_name(std::string_view s) {
+    return lower_az(s);
+}
 
-bool is_flag(const std::string& word, const char* flag) { return lower_name(word) == flag; }
+bool is_flag(const std::string& word, const char* flag) {
+    return lower_name(word) == flag;
+}
 
 std::string read_whole(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -88,8 +92,8 @@ bool run_and_wait(std::vector<std::string> words, const fs::path& file, const fs
 bool copy_file_atomic(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     if (!fs::is_regular_file(from, ec)) return false;
-    fs::path temp = to.parent_path() / (".rowkeep-copy-" + std::to_string(getpid()) + "-" +
-                                        to.filename().string());
+    fs::path temp = to.parent_path() /
+                    (".rowkeep-copy-" + std::to_string(getpid()) + "-" + to.filename().string());
     fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
     if (ec) {
         fs::remove(temp, ec);
@@ -112,8 +116,10 @@ std::vector<std::string> Shell::split_words(std::string_view line) {
         std::string word;
         bool quoted = false;
         while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-            if (line[i] == '"') quoted = !quoted;
-            else word += line[i];
+            if (line[i] == '"')
+                quoted = !quoted;
+            else
+                word += line[i];
             ++i;
         }
         words.push_back(word);
@@ -121,7 +127,9 @@ std::vector<std::string> Shell::split_words(std::string_view line) {
     return words;
 }
 
-fs::path Shell::path_of(std::string_view name) const { return resolve_name(dir_, name); }
+fs::path Shell::path_of(std::string_view name) const {
+    return resolve_name(dir_, name);
+}
 
 std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
     std::string folder, mask(pattern);
@@ -162,11 +170,15 @@ void Shell::run_command(std::string_view line) {
     std::vector<std::string> args;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if ((words[i] == ">" || words[i] == "<") && i + 1 < words.size()) {
-            if (words[i] == ">") output_file = words[i + 1];
-            else has_input = true;
+            if (words[i] == ">")
+                output_file = words[i + 1];
+            else
+                has_input = true;
             ++i;
         } else if (words[i].size() > 1 && words[i][0] == '>') {
             output_file = words[i].substr(1);
+        } else if (words[i].size() > 1 && words[i][0] == '<') {
+            has_input = true;
         } else {
             args.push_back(words[i]);
         }
@@ -175,6 +187,7 @@ void Shell::run_command(std::string_view line) {
     std::string command = lower_name(args[0]);
     args.erase(args.begin());
     std::string out;
+    err_.clear();
     if (!output_file.empty()) {
         // The interpreter creates the redirection file before the command runs.
         TextWriter created(dir_, output_file);
@@ -216,23 +229,28 @@ void Shell::run_command(std::string_view line) {
     } else if (command == "notepad.exe" || command == "notepad") {
         notepad(args, out);
     } else {
-        out += "'" + std::string(words[0]) +
-               "' is not recognized as an internal or external command,\r\n"
-               "operable program or batch file.\r\n";
+        err_ += "'" + std::string(words[0]) +
+                "' is not recognized as an internal or external command,\r\n"
+                "operable program or batch file.\r\n";
     }
-    if (out.empty()) return;
+    // Error messages reach the screen even when the output is redirected, so a listing
+    // that matched nothing stays empty.
+    std::string screen = std::move(err_);
+    err_.clear();
     if (!output_file.empty()) {
-        TextWriter w(dir_, output_file);
-        w.write_raw(out);
-    } else {
-        // Messages reach the screen line by line.
-        std::size_t start = 0;
-        while (start < out.size()) {
-            std::size_t end = out.find("\r\n", start);
-            if (end == std::string::npos) end = out.size();
-            console_.print_text(std::string_view(out).substr(start, end - start));
-            start = end + 2;
+        if (!out.empty()) {
+            TextWriter w(dir_, output_file);
+            w.write_raw(out);
         }
+    } else {
+        screen = out + screen;
+    }
+    std::size_t start = 0;
+    while (start < screen.size()) {
+        std::size_t end = screen.find("\r\n", start);
+        if (end == std::string::npos) end = screen.size();
+        console_.print_text(std::string_view(screen).substr(start, end - start));
+        start = end + 2;
     }
 }
 
@@ -240,7 +258,7 @@ void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
     if (args.empty()) return;
     auto files = matching_files(args[0]);
     if (files.empty()) {
-        out += "File Not Found\r\n";
+        err_ += "File Not Found\r\n";
         return;
     }
     for (const auto& f : files) out += f.filename().string() + "\r\n";
@@ -255,7 +273,7 @@ void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
     out += "\r\n";
     auto files = matching_files(pattern);
     if (files.empty()) {
-        out += "File Not Found\r\n";
+        err_ += "File Not Found\r\n";
         return;
     }
     std::uintmax_t total = 0;
@@ -268,8 +286,8 @@ void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
         line += std::string(number.size() < 18 ? 18 - number.size() : 1, ' ') + number;
         out += line + " " + f.filename().string() + "\r\n";
     }
-    out += "               " + std::to_string(files.size()) + " File(s)  " +
-           std::to_string(total) + " bytes\r\n";
+    out += "               " + std::to_string(files.size()) + " File(s)  " + std::to_string(total) +
+           " bytes\r\n";
     out += "               0 Dir(s)  0 bytes free\r\n";
 }
 
@@ -278,7 +296,7 @@ void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
     for (const auto& a : all_args)
         if (!(a.size() == 2 && a[0] == '/')) args.push_back(a);  // /y and /b change nothing here
     if (args.empty()) {
-        out += "The syntax of the command is incorrect.\r\n";
+        err_ += "The syntax of the command is incorrect.\r\n";
         return;
     }
     auto sources = args[0].find_first_of("*?") != std::string::npos
@@ -289,7 +307,7 @@ void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
     for (const auto& source : sources) {
         std::error_code ec;
         if (!fs::is_regular_file(source, ec)) {
-            out += "The system cannot find the file specified.\r\n";
+            err_ += "The system cannot find the file specified.\r\n";
             continue;
         }
         fs::path to;
@@ -297,37 +315,40 @@ void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
             to = resolve_name(dir_, source.filename().string());
         } else {
             fs::path named = path_of(target);
-            bool folder = target.back() == '\\' || target.back() == '/' || fs::is_directory(named, ec);
+            bool folder =
+                target.back() == '\\' || target.back() == '/' || fs::is_directory(named, ec);
             to = folder ? resolve_name(named, source.filename().string()) : named;
         }
         if (fs::exists(to, ec) && fs::equivalent(source, to, ec)) {
-            out += "The file cannot be copied onto itself.\r\n";
+            err_ += "The file cannot be copied onto itself.\r\n";
             continue;
         }
-        if (copy_file_atomic(source, to)) ++copied;
-        else out += "Access is denied.\r\n";
+        if (copy_file_atomic(source, to))
+            ++copied;
+        else
+            err_ += "Access is denied.\r\n";
     }
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
 }
 
-void Shell::make_dir(const std::vector<std::string>& args, std::string& out) {
+void Shell::make_dir(const std::vector<std::string>& args, std::string& /*out*/) {
     for (const auto& a : args) {
         fs::path p = path_of(a);
         std::error_code ec;
         if (fs::exists(p, ec)) {
-            out += "A subdirectory or file " + a + " already exists.\r\n";
+            err_ += "A subdirectory or file " + a + " already exists.\r\n";
             continue;
         }
-        if (!fs::create_directories(p, ec)) out += "Access is denied.\r\n";
+        if (!fs::create_directories(p, ec)) err_ += "Access is denied.\r\n";
     }
 }
 
-void Shell::del(const std::vector<std::string>& args, std::string& out) {
+void Shell::del(const std::vector<std::string>& args, std::string& /*out*/) {
     for (const auto& a : args) {
         if (a.size() == 2 && a[0] == '/') continue;
         auto files = matching_files(a);
         if (files.empty()) {
-            out += "Could Not Find " + (dir_ / a).string() + "\r\n";
+            err_ += "Could Not Find " + (dir_ / a).string() + "\r\n";
             continue;
         }
         for (const auto& f : files) {
@@ -337,24 +358,24 @@ void Shell::del(const std::vector<std::string>& args, std::string& out) {
     }
 }
 
-void Shell::rename(const std::vector<std::string>& args, std::string& out) {
+void Shell::rename(const std::vector<std::string>& args, std::string& /*out*/) {
     if (args.size() < 2 || args[1].find_first_of("\\/") != std::string::npos) {
-        out += "The syntax of the command is incorrect.\r\n";
+        err_ += "The syntax of the command is incorrect.\r\n";
         return;
     }
     fs::path from = path_of(args[0]);
     std::error_code ec;
     if (!fs::exists(from, ec)) {
-        out += "The system cannot find the file specified.\r\n";
+        err_ += "The system cannot find the file specified.\r\n";
         return;
     }
     fs::path to = from.parent_path() / args[1];
     if (fs::exists(to, ec) && !fs::equivalent(from, to, ec)) {
-        out += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
+        err_ += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
         return;
     }
     fs::rename(from, to, ec);
-    if (ec) out += "Access is denied.\r\n";
+    if (ec) err_ += "Access is denied.\r\n";
 }
 
 void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::string& out) {
@@ -362,14 +383,14 @@ void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::st
     if (!args.empty() && !report_only) {
         int number = std::atoi(args[0].c_str());
         if (!terminal.set_code_page(number)) {
-            out += "Invalid code page\r\n";
+            err_ += "Invalid code page\r\n";
         }
         return;  // a change of page says nothing when it works
     }
     out += "Active code page: " + std::to_string(terminal.code_page()) + ".\r\n";
 }
 
-void Shell::notepad(const std::vector<std::string>& args, std::string& out) {
+void Shell::notepad(const std::vector<std::string>& args, std::string& /*out*/) {
     if (args.empty()) return;
     fs::path file = path_of(args[0]);
     Terminal& terminal = console_.terminal();
@@ -397,7 +418,7 @@ void Shell::notepad(const std::vector<std::string>& args, std::string& out) {
         std::ofstream(file, std::ios::binary)
             << (started ? utf8_to_code_page(terminal.code_page(), edited) : original);
     }
-    if (!started) out += "no text editor could be started (set VISUAL or EDITOR)\r\n";
+    if (!started) err_ += "no text editor could be started (set VISUAL or EDITOR)\r\n";
 }
 
 }  // namespace rowkeep

@@ -12,7 +12,7 @@ namespace rowkeep {
 class Console;
 
 class Shell {
-public:
+  public:
     Shell(std::filesystem::path dir, Console& console) : dir_(std::move(dir)), console_(console) {}
     virtual ~Shell() = default;
 
@@ -23,7 +23,7 @@ public:
     // Every command line run so far, in order (tests read it).
     const std::vector<std::string>& history() const { return history_; }
 
-protected:
+  protected:
     // Splits a command line into words; a double-quoted word may hold blanks.
     static std::vector<std::string> split_words(std::string_view line);
 
@@ -44,6 +44,8 @@ protected:
     std::filesystem::path dir_;
     Console& console_;
     std::vector<std::string> history_;
+    // Messages of the error stream of the command being run: they go to the screen.
+    std::string err_;
 };
 
 // Copies a file whole or not at all: a temporary beside the target, then a rename.

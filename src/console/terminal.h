@@ -16,7 +16,7 @@
 namespace rowkeep {
 
 class Terminal {
-public:
+  public:
     virtual ~Terminal() = default;
     // Waits up to timeout_ms (-1: until a key comes) and appends the keys that arrived.
     // Returns false once the input has ended and no key is left.
@@ -39,7 +39,7 @@ public:
 
 // Keys from a string, output into a string, a fixed size, no conversion.
 class ScriptedTerminal : public Terminal {
-public:
+  public:
     ScriptedTerminal(std::string_view keys, int cols = 80, int rows = 25);
     bool read_keys(int timeout_ms, std::deque<std::string>& keys) override;
     void write(std::string_view bytes) override { output_ += bytes; }
@@ -55,7 +55,7 @@ public:
     // Keys still waiting to be read: more can be added while a test runs.
     void add_keys(std::string_view keys);
 
-private:
+  private:
     KeyDecoder decoder_;
     std::string output_;
     int cols_, rows_;
@@ -65,7 +65,7 @@ private:
 // Standard input and output of the process. On a terminal: raw mode, restored on every
 // way out (destructor, SIGINT, SIGTERM, SIGHUP). Not a terminal: every byte is a key.
 class RealTerminal : public Terminal {
-public:
+  public:
     RealTerminal();
     ~RealTerminal() override;
     RealTerminal(const RealTerminal&) = delete;
@@ -82,7 +82,7 @@ public:
     void suspend() override;
     void resume() override;
 
-private:
+  private:
     void enter_raw();
     void restore();
     void feed_input(std::string_view bytes);

@@ -1,14 +1,18 @@
 #include "console/tokens.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <system_error>
 
 namespace rowkeep {
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::int32_t saturate(long double v) {
     if (std::isnan(v)) return 0;
@@ -24,10 +28,14 @@ std::int32_t read_based(std::string_view text, int base) {
     long double value = 0;
     for (char c : text) {
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else break;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
         if (digit >= base) break;
         value = value * base + digit;
     }
@@ -37,21 +45,50 @@ std::int32_t read_based(std::string_view text, int base) {
     return static_cast<std::int32_t>(bits);
 }
 
+// A real in the decimal form only: sign, digits, ".", digits, an exponent. Read without
+// the locale, so a decimal comma locale cannot change what "3.7" means.
 std::int32_t read_real(std::string_view text) {
-    std::string s(text);
-    for (char& c : s)
-        if (c == 'D' || c == 'd') c = 'E';
+    std::string s;
     std::size_t i = 0;
-    while (i < s.size() && is_blank(s[i])) ++i;
-    std::size_t first = i;
-    if (first < s.size() && (s[first] == '+' || s[first] == '-')) ++first;
-    // Only decimal forms count: strtold alone would also take "inf", "nan" and hex floats.
-    if (first >= s.size() || !((s[first] >= '0' && s[first] <= '9') || s[first] == '.')) return 0;
-    const char* start = s.c_str() + i;
-    char* end = nullptr;
-    long double v = std::strtold(start, &end);
-    if (end == start) return 0;
-    if (std::isinf(v) || std::isnan(v)) return saturate(v);
+    while (i < text.size() && is_blank(text[i])) ++i;
+    auto digits = [&] {
+        std::size_t n = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            s += text[i++];
+            ++n;
+        }
+        return n;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '-') s += '-';
+        ++i;
+    }
+    std::size_t whole = digits();
+    std::size_t fraction = 0;
+    if (i < text.size() && text[i] == '.') {
+        s += text[i++];
+        fraction = digits();
+    }
+    if (whole + fraction == 0) return 0;
+    if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
+        std::string mantissa = s;
+        std::size_t at = i++;
+        s += 'e';
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) s += text[i++];
+        if (digits() == 0) {
+            s = mantissa;  // "12e" or "3d" without exponent digits: the number before it
+            i = at;
+        }
+    }
+    double v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    (void)end;
+    if (ec == std::errc::result_out_of_range)
+        return s.find("e-") != std::string::npos
+                   ? 0
+                   : (s[0] == '-' ? std::numeric_limits<std::int32_t>::min()
+                                  : std::numeric_limits<std::int32_t>::max());
+    if (ec != std::errc()) return 0;
     return saturate(std::nearbyint(v));  // the default rounding mode: halves to even
 }
 
@@ -107,9 +144,13 @@ std::int32_t integer_token(std::string_view line) {
     return saturate(negative ? -value : value);
 }
 
-std::string number_text(long long n) { return n < 0 ? std::to_string(n) : " " + std::to_string(n); }
+std::string number_text(long long n) {
+    return n < 0 ? std::to_string(n) : " " + std::to_string(n);
+}
 
-std::string plain_number(long long n) { return std::to_string(n); }
+std::string plain_number(long long n) {
+    return std::to_string(n);
+}
 
 std::string lower_az(std::string_view text) {
     std::string out(text);

@@ -1,8 +1,195 @@
 #include "rowedit/row_editor.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "viewer/cell_fit.h"
+#include "viewer/view_table.h"
+
 namespace rowkeep {
 
-// Placeholder until the row editor lands.
-void row_editor(Session&) {}
+namespace {
+
+constexpr std::string_view kRowFile = "f_16_3.txt";
+constexpr std::string_view kMergedFile = "f_16_4.txt";
+constexpr std::string_view kCellFile = "cell.edit.txt";
+constexpr std::string_view kCopyToBuffer = "copy /y f_15_1.txt f_16_1.txt > out_null.txt";
+constexpr std::string_view kCopyMerged = "copy /y f_16_4.txt f_15_1.txt > out_null.txt";
+const std::string kRule(30, '-');
+
+std::size_t at(int k) {
+    return static_cast<std::size_t>(k);
+}
+
+// ";" separates cells and a double quote would break the record files.
+std::string clean_cell(std::string text) {
+    for (char& ch : text) {
+        if (ch == '"')
+            ch = '\'';
+        else if (ch == ';')
+            ch = ',';
+    }
+    return text;
+}
+
+void print_heading_line(Session& s, int c) {
+    std::string line(at(std::max(s.row_label_width, 0)), ' ');
+    line += "|";
+    for (int i = c; i <= s.column_count; ++i)
+        line += fit_cell(s.col_headings[at(i)], s.col_widths[at(i)], Align::left) + "|";
+    s.console.print_text(cut_line(line, s.console_cols - 1));
+}
+
+// The row from column c on; with show_saved an empty cell shows the value it had.
+void print_row_line(Session& s, int c, bool show_saved) {
+    std::string line = right_align(std::to_string(s.edit_row), s.row_label_width) + "|";
+    for (int i = c; i <= s.column_count; ++i) {
+        const std::string& cell =
+            show_saved && s.cells[at(i)].empty() ? s.saved_cells[at(i)] : s.cells[at(i)];
+        s.cell_text[at(i)] = fit_cell(cell, s.col_widths[at(i)], Align::left);
+        line += s.cell_text[at(i)] + "|";
+    }
+    s.console.print_text(cut_line(line, s.console_cols - 1));
+}
+
+// cells as one quoted record in f_16_3.txt.
+void write_edited_row(Session& s) {
+    TextWriter out(s.dir, kRowFile);
+    for (int k = 1; k <= s.column_count; ++k) out.write_value(s.cells[at(k)], k == s.column_count);
+}
+
+// f_16_1.txt with row edit_row taken from f_16_3.txt, into f_16_4.txt.
+void merge_row(Session& s) {
+    TextReader in(s.dir, kRewriteFile);
+    TextReader edited(s.dir, kRowFile);
+    TextWriter out(s.dir, kMergedFile);
+    int count = 0;
+    while (row_available(in, s.column_count)) {
+        read_row(in, s.cells, s.column_count);
+        ++count;
+        if (count == s.edit_row) read_row(edited, s.cells, s.column_count);
+        write_row(out, s.cells, s.column_count);
+    }
+}
+
+// Puts cells into the working file as row edit_row.
+void write_back(Session& s) {
+    s.shell.run_command(kCopyToBuffer);
+    write_edited_row(s);
+    merge_row(s);
+    s.shell.run_command(kCopyMerged);
+}
+
+void intermediate_view(Session& s) {
+    write_back(s);
+    s.top_row = s.edit_row;
+    view_table(s);
+    TextReader edited(s.dir, kRowFile);
+    read_row(edited, s.cells, s.column_count);
+}
+
+// The cell in the text editor; its lines come back joined.
+void edit_with_notepad(Session& s, int c) {
+    s.console.print_text(kRule);
+    {
+        TextWriter out(s.dir, kCellFile);
+        out.print_text(s.cells[at(c)]);
+    }
+    s.shell.run_command("notepad.exe cell.edit.txt");
+    TextReader in(s.dir, kCellFile);
+    std::string joined;
+    while (!in.at_end()) joined += in.read_line();
+    s.cells[at(c)] = clean_cell(std::move(joined));
+}
+
+}  // namespace
+
+void row_editor(Session& s) {
+    if (s.column_count < 1) {
+        s.edit_mode = "";
+        return;
+    }
+    s.size_arrays();
+    s.shell.run_command(kCopyToBuffer);
+    s.shell.run_command("cls");
+    {
+        s.in_file_name = std::string(kWorkingFile);
+        TextReader in(s.dir, kWorkingFile);
+        int record = 0;
+        while (row_available(in, s.column_count)) {
+            read_row(in, s.cells, s.column_count);
+            ++record;
+            if (record == 1)
+                for (int k = 1; k <= s.column_count; ++k) s.column_names[at(k)] = s.cells[at(k)];
+            if (record == s.edit_row) {
+                for (int k = 1; k <= s.column_count; ++k) s.saved_cells[at(k)] = s.cells[at(k)];
+                break;
+            }
+        }
+    }
+    s.col_width = s.default_col_width;
+    std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);
+    for (int k = 1; k <= s.column_count; ++k) {
+        s.col_labels[at(k)] = "C" + std::to_string(k);
+        s.col_headings[at(k)] = column_heading(k, s.column_names[at(k)]);
+    }
+
+    Console& con = s.console;
+    int c = 1;
+    while (c <= s.column_count) {
+        s.saved_cells[at(c)] = s.cells[at(c)];
+        s.shell.run_command("cls");
+        print_heading_line(s, c);
+        print_row_line(s, c, false);
+        con.print_text(std::string(at(std::max(s.row_label_width - 1, 0)), ' ') + "= ",
+                       Ending::stay);
+        s.cells[at(c)] = clean_cell(con.line_input());
+
+        s.shell.run_command("cls");
+        print_heading_line(s, c);
+        print_row_line(s, c, true);
+        con.print_newline();
+        if (!s.cells[at(c)].empty()) {
+            ++c;
+            continue;
+        }
+        s.cells[at(c)] = s.saved_cells[at(c)];
+
+        std::vector<std::string> block = {kRule, "<Enter>      continue", "<1> next     column",
+                                          "<2> previous column", "<3> intermediate view"};
+        if (c > 1) block.push_back("<8> cancel last edit cell");
+        block.insert(block.end(), {"<9> exit", "", "<N/n> edit with Notepad.exe"});
+        for (const auto& line : block) con.print_text(line);
+        const std::string key = con.wait_key();
+
+        if (key == "n" || key == "N") {
+            edit_with_notepad(s, c);
+        } else if (key == "\r") {
+            // the same column again
+        } else if (key == "2") {
+            c = std::max(c - 1, 1);
+        } else if (key == "3") {
+            intermediate_view(s);
+        } else if (key == "8" && c > 1) {
+            s.cells[at(c - 1)] = s.saved_cells[at(c - 1)];
+            --c;
+        } else if (key == "9") {
+            s.edit_mode = "";
+            break;
+        } else {
+            ++c;  // "1" and every other key
+        }
+    }
+
+    write_back(s);
+    s.edit_mode = "";
+    s.shell.run_command("cls");
+}
 
 }  // namespace rowkeep

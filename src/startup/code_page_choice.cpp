@@ -58,12 +58,11 @@ bool step_entries(Session& s) {
 void choose_code_page(Session& s) {
     Console& c = s.console;
     for (;;) {
-        std::string key = menu_key(c,
-                                   {"---------------------------------",
-                                    "<1> list all    Windows code page",
-                                    "<2> list/select Windows code page - increment",
-                                    "<8> exit, end"},
-                                   "128");
+        std::string key =
+            menu_key(c,
+                     {"---------------------------------", "<1> list all    Windows code page",
+                      "<2> list/select Windows code page - increment", "<8> exit, end"},
+                     "128");
         if (key == "1") {
             for (int number = 1; number <= static_cast<int>(kCodePages.size()); ++number)
                 list_entry(c, number, true);

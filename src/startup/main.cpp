@@ -12,7 +12,9 @@
 #include "startup/start_program.h"
 
 int main() {
-    std::setlocale(LC_ALL, "");
+    // Only the character set: numbers typed in a decimal-comma locale must still read
+    // "3.7" as three point seven.
+    std::setlocale(LC_CTYPE, "");
     rowkeep::RealTerminal terminal;
     rowkeep::Console console(terminal);
     std::filesystem::path dir = std::filesystem::current_path();

@@ -64,13 +64,13 @@ void start_program(Session& s) {
     s.sponsor_address = names.sponsor_address;
 
     show_start_screen(s);
-    if (menu_key(s.console, {"<1> yes, continue", "<2> no,  end"}, "12") == "2")
-        throw ProgramEnd{};
+    if (menu_key(s.console, {"<1> yes, continue", "<2> no,  end"}, "12") == "2") throw ProgramEnd{};
     show_notice(s.console);
     if (menu_key(s.console, {"<1> continue", "<2> end"}, "12") == "2") throw ProgramEnd{};
 
     choose_code_page(s);
-    s.shell.run_command("chcp " + s.code_page.substr(s.code_page.size() > 8 ? 8 : s.code_page.size()));
+    s.shell.run_command("chcp " +
+                        s.code_page.substr(s.code_page.size() > 8 ? 8 : s.code_page.size()));
     s.console.print_newline();
     main_menu(s);
 }

@@ -1,8 +1,36 @@
 #include "table/edit_table.h"
 
+#include "console/console.h"
+#include "console/shell.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "table/edit_loop.h"
+#include "table/table_selection.h"
+#include "viewer/view_table.h"
+
 namespace rowkeep {
 
-// Placeholder until table management lands.
-void edit_table(Session&) {}
+void load_selected_table(Session& s) {
+    s.selected_table = lower_az(s.selected_table);
+    s.table_name = s.selected_table;
+    auto [cols, rows] = s.console.console_size();
+    s.console_cols = cols;
+    s.console_rows = rows;
+    s.row_label_width = 7;
+    s.col_width = s.default_col_width;
+    load_table(s);
+    s.size_arrays();
+    // A fresh key list for every table: keys of another table name other columns.
+    s.sort_keys.assign(static_cast<std::size_t>(s.sort_keys_max + 1), SortKey{});
+    view_table(s);
+    s.shell.run_command("cls");
+    s.edit_mode.clear();
+}
+
+void edit_table(Session& s) {
+    if (!select_table(s)) return;
+    load_selected_table(s);
+    edit_loop(s);
+}
 
 }  // namespace rowkeep

@@ -1,0 +1,101 @@
+#include "table/insert_delete_rows.h"
+
+#include "console/console.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "viewer/cell_fit.h"
+#include "viewer/view_table.h"
+
+namespace rowkeep {
+
+namespace {
+
+const std::string kRule(30, '-');
+
+void write_blank_rows(TextWriter& out, int column_count, int count) {
+    const std::vector<std::string> blank(static_cast<std::size_t>(column_count + 1));
+    for (int i = 0; i < count; ++i) write_row(out, blank, column_count);
+}
+
+}  // namespace
+
+std::string display_line(const Session& s, const std::string& label,
+                         const std::vector<std::string>& cells) {
+    std::string line = right_align(label, s.row_label_width) + "|";
+    for (int k = 1; k <= s.column_count; ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        int width = i < s.col_widths.size() ? s.col_widths[i] : s.col_width;
+        line += fit_cell(i < cells.size() ? cells[i] : std::string(), width);
+        line += "|";
+    }
+    return cut_line(line, s.console_cols - 1);
+}
+
+void insert_rows(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    s.edit_mode = "insert rows";
+    s.top_row = s.edit_row;
+    view_table(s);
+    c.print_newline();
+    s.edit_row = c.prompt_integer("select row for insert (after slected row) = ");
+    int count = 0;
+    if (s.edit_row >= 1) count = c.prompt_integer("number inserted rows                      = ");
+    if (s.edit_row <= 0 || count <= 0) return;
+
+    s.top_row = s.edit_row;
+    int n = 0;
+    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+        std::vector<std::string> cells;
+        while (row_available(in, s.column_count)) {
+            read_row(in, cells, s.column_count);
+            ++n;
+            if (n == s.edit_row + 1) write_blank_rows(out, s.column_count, count);
+            write_row(out, cells, s.column_count);
+        }
+        if (s.edit_row >= n) {
+            // After the last row, or a number beyond it: the rows go at the end.
+            write_blank_rows(out, s.column_count, count);
+            s.edit_row = n;
+        }
+    });
+    s.row_count = n + count;
+    s.first_col = 1;
+    s.top_row = s.edit_row;
+    view_table(s);
+}
+
+void delete_rows(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    s.edit_mode = "delete rows";
+    s.top_row = s.edit_row;
+    view_table(s);
+    int start = c.prompt_integer("start row for delete (row > 1) = ");
+    int end = c.prompt_integer("end   row for delete           = ");
+    if (end < start || start <= 1) return;
+    if (start > s.row_count) start = s.row_count;
+    if (end > s.row_count) end = s.row_count;
+
+    int written = 0;
+    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+        std::vector<std::string> cells;
+        for (int n = 1; row_available(in, s.column_count); ++n) {
+            read_row(in, cells, s.column_count);
+            if (n == 1) {
+                c.print_text(display_line(s, "", cells));
+            } else if (start <= n && n <= end) {
+                c.print_text(display_line(s, plain_number(n), cells));
+                continue;
+            }
+            write_row(out, cells, s.column_count);
+            ++written;
+        }
+    });
+    // Counted from the rows kept, so a table of the name row alone keeps its count.
+    s.row_count = written;
+    s.top_row = s.edit_row;
+    view_table(s);
+}
+
+}  // namespace rowkeep

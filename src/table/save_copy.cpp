@@ -1,0 +1,127 @@
+#include "table/save_copy.h"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "html/html_export.h"
+
+namespace rowkeep {
+
+namespace {
+
+// The summary of a save or copy; a table file that could not be written says so
+// instead, since the rows then went nowhere.
+void print_summary(Session& s, const std::string& destination, bool written, int rows) {
+    Console& c = s.console;
+    c.print_newline();
+    if (written) {
+        c.print_text("copy/save ========== " + destination + "   rows =" + number_text(rows) +
+                     " /" + number_text(rows) + " ==========");
+    } else {
+        c.print_text("table (file) can not be written: " + destination);
+    }
+    c.print_newline();
+}
+
+// True when the working file's copy in txt_in is whole: only then may the export, which
+// deletes every *.txt of the folder, run.
+bool working_copy_kept(const Session& s) {
+    std::error_code ec;
+    auto original = fs::file_size(resolve_name(s.dir, kWorkingFile), ec);
+    if (ec) return false;
+    auto kept = fs::file_size(resolve_name(s.dir, "txt_in\\f_15_1.txt"), ec);
+    return !ec && kept == original;
+}
+
+void save(Session& s) {
+    Console& c = s.console;
+    std::string destination = s.table_name;
+    c.print_text(destination);
+    int rows = 0;
+    bool written = save_table(s, destination, rows);
+    print_summary(s, destination, written, rows);
+    if (written) {
+        s.shell.run_command("md txt_in");
+        s.shell.run_command("del /q txt_in\\*.*");
+        s.shell.run_command("copy f_15_1.txt txt_in\\");
+        if (working_copy_kept(s)) {
+            html_export(s);
+            s.shell.run_command("copy txt_in\\f_15_1.txt");
+        }
+    }
+    c.print_text("<> any key to continue");
+    c.wait_any_key();
+}
+
+void copy(Session& s) {
+    Console& c = s.console;
+    c.print_newline();
+    c.print_text("copy table:");
+    std::string destination = c.prompt_input("destination table name (without extension) = ");
+    if (destination.empty())
+        destination =
+            "noname_" + s.clock.date() + "_" + replace_char(s.clock.time_of_day(), ':', '_');
+    if (!safe_copy_name(destination)) {
+        c.print_text("table (file) name is incorrect");
+    } else {
+        destination += ".csv";
+        int rows = 0;
+        bool written = save_table(s, destination, rows);
+        print_summary(s, destination, written, rows);
+    }
+    c.print_text("<> any key to continue");
+    c.wait_any_key();
+}
+
+}  // namespace
+
+bool safe_copy_name(std::string_view name) {
+    if (name == "." || name == "..") return false;
+    for (unsigned char ch : name)
+        if (ch == '/' || ch == '\\' || ch < 32 || ch == 127) return false;
+    return true;
+}
+
+void save_menu(Session& s) {
+    Console& c = s.console;
+    s.edit_mode = "end edit";
+    bool shown = false;
+    for (;;) {
+        if (!shown) {
+            c.print_text(std::string(40, '-'));
+            c.print_text("<1> or <Enter> save table (*.csv, *.htm)");
+            c.print_text("<2> copy            table (*.csv)");
+            c.print_text("<8> exit");
+            shown = true;
+        }
+        std::string key = wait_for_one_of(c, "1\r28");
+        if (key == "1" || key == "\r") {
+            save(s);
+            shown = false;
+        } else if (key == "2") {
+            copy(s);
+            shown = false;
+        } else {
+            std::string next = menu_key(c, {std::string(30, '-'), "<1> or <Enter> edit continue",
+                                            "<9>            end  program"});
+            if (next == "1" || next == "\r") {
+                s.edit_mode = "edit row";
+                return;
+            }
+            if (next == "9") {
+                s.shell.run_command("for %i in (f_*.txt) do del /q %i > out_null.txt");
+                c.print_text("End");
+                throw ProgramEnd{};
+            }
+            // Any other key: the save menu is waiting again, without its block.
+        }
+    }
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,110 @@
+#include "table/table_selection.h"
+
+#include <vector>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/tokens.h"
+#include "viewer/sort_engine.h"
+
+namespace rowkeep {
+
+namespace {
+
+constexpr std::string_view kListFile = "f_05.txt";
+
+void build_list(Session& s) {
+    s.shell.run_command("dir /b *.csv > f_03.txt");
+    s.sort_in_name = "f_03.txt";
+    s.sort_out_name = "f_04.txt";
+    sort_file(s);
+    TextReader in(s.dir, "f_04.txt");
+    TextWriter out(s.dir, kListFile);
+    while (!in.at_end()) {
+        std::string line = lower_az(in.read_line());
+        if (line.find("csv") != std::string::npos || line.find("htm") != std::string::npos)
+            out.print_text(line);
+    }
+}
+
+void print_numbered(Session& s, int n, const std::string& name) {
+    s.console.print_text(numbered_line(n, name));
+}
+
+// The paged listing from an asked line: a pause after each line, "3" lists the rest at
+// once, "8" stops.
+void paged_listing(Session& s, TextReader& list) {
+    s.console.print_text(std::string(31, '-'));
+    int first = s.console.prompt_integer("selct table (row) = ");
+    list.rewind();
+    int n = 0;
+    bool paused = true;
+    while (!list.at_end()) {
+        std::string name = list.read_line();
+        ++n;
+        if (n < first) continue;
+        if (!paused) {
+            print_numbered(s, n, name);
+            continue;
+        }
+        s.console.print_newline();
+        print_numbered(s, n, name);
+        s.console.print_text("<> any key to continue,  <3> list all rest,  <8> exit");
+        std::string key = s.console.wait_key();
+        if (key == "8") break;
+        if (key == "3") paused = false;
+    }
+}
+
+}  // namespace
+
+std::string numbered_line(int n, const std::string& name) {
+    std::size_t margin = n < 10 ? 7 : n < 100 ? 6 : n < 1000 ? 5 : 4;
+    return std::string(margin, ' ') + number_text(n) + "  " + name;
+}
+
+bool select_table(Session& s) {
+    build_list(s);
+    s.in_file_name = std::string(kListFile);
+    TextReader list(s.dir, kListFile);
+    int count = 0;
+    while (!list.at_end()) {
+        list.read_line();
+        ++count;
+    }
+    if (count == 0) {
+        s.console.print_text(std::string(31, '-'));
+        s.console.print_text("no select");
+        return false;
+    }
+    for (;;) {
+        std::string key =
+            menu_key(s.console,
+                     {"-------------------------------", "<1> list all tables",
+                      "<2> list      tables - increment", "<3> select  table", "<8> exit"},
+                     "1238");
+        if (key == "1") {
+            list.rewind();
+            for (int n = 1; !list.at_end(); ++n) print_numbered(s, n, list.read_line());
+        } else if (key == "2") {
+            paged_listing(s, list);
+        } else if (key == "3") {
+            s.console.print_text(std::string(32, '-'));
+            int chosen = s.console.prompt_integer("select table (row) = ");
+            s.console.print_text(std::string(32, '-'));
+            if (chosen < 1 || chosen > count) continue;
+            list.rewind();
+            std::string name;
+            for (int n = 1; n <= chosen && !list.at_end(); ++n) name = list.read_line();
+            s.selected_table = name;
+            return true;
+        } else {
+            list.close();
+            s.shell.run_command("cls");
+            return false;
+        }
+    }
+}
+
+}  // namespace rowkeep

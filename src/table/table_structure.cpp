@@ -1,0 +1,171 @@
+#include "table/table_structure.h"
+
+#include <vector>
+
+#include "console/console.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "table/edit_loop.h"
+#include "viewer/view_table.h"
+
+namespace rowkeep {
+
+namespace {
+
+const std::string kRule(30, '-');
+
+void ensure_names(Session& s) {
+    if (static_cast<int>(s.column_names.size()) < s.column_count + 1)
+        s.column_names.resize(static_cast<std::size_t>(s.column_count + 1));
+}
+
+void print_column(Session& s, int k) {
+    s.console.print_number(k, Ending::zone);
+    s.console.print_text(s.column_names[static_cast<std::size_t>(k)]);
+}
+
+void list_columns(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    s.edit_mode = "list columns name";
+    c.print_text("list columns name");
+    c.print_newline();
+    ensure_names(s);
+    for (int k = 1; k <= s.column_count; ++k) print_column(s, k);
+    c.print_text("<> any key to continue");
+    c.wait_any_key();
+}
+
+void rename_columns(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    s.edit_mode = "edit column name";
+    c.print_text("edit column name");
+    c.print_newline();
+    // With no columns there is nothing to cycle through.
+    if (s.column_count < 1) return;
+    ensure_names(s);
+    for (int k = 1;; ++k) {
+        if (k > s.column_count) {
+            c.print_text(kRule);
+            k = 1;
+        }
+        c.print_text(kRule);
+        print_column(s, k);
+        c.print_text("<> any key to continue, <3> edit column name, <8> end edit names");
+        std::string key = c.wait_key();
+        if (key == "8") break;
+        if (key == "3") {
+            c.print_number(k, Ending::stay);
+            s.column_names[static_cast<std::size_t>(k)] =
+                clean_column_name(c.prompt_input("  column name = "));
+        }
+    }
+    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+        std::vector<std::string> cells;
+        for (int n = 1; row_available(in, s.column_count); ++n) {
+            read_row(in, cells, s.column_count);
+            write_row(out, n == 1 ? s.column_names : cells, s.column_count);
+        }
+    });
+}
+
+void insert_column(Session& s) {
+    Console& c = s.console;
+    s.edit_mode = "insert/append column";
+    c.print_text(kRule);
+    s.top_row = s.edit_row;
+    view_table(s);
+    print_header_line(s);
+    int position = c.prompt_integer("position column, insert (before) = ");
+    if (position < 1) position = 1;
+    std::string name = clean_column_name(c.prompt_input("new (inserted) column name       = "));
+    if (name.empty()) name = " ";
+
+    const int old_count = s.column_count;
+    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+        if (old_count < 1) {
+            // A table without columns has no rows left: the new column starts it afresh
+            // with its name, so the name is not lost.
+            out.write_value(name, true);
+            return;
+        }
+        std::vector<std::string> cells, widened;
+        for (int n = 1; row_available(in, old_count); ++n) {
+            read_row(in, cells, old_count);
+            widened.assign(1, std::string());
+            for (int k = 1; k <= old_count; ++k) {
+                if (k == position) widened.push_back(n == 1 ? name : " ");
+                widened.push_back(cells[static_cast<std::size_t>(k)]);
+            }
+            if (position > old_count) widened.push_back(n == 1 ? name : " ");
+            write_row(out, widened, old_count + 1);
+        }
+    });
+    s.column_count = old_count + 1;
+    s.size_arrays();
+    s.top_row = s.edit_row;
+    view_table(s);
+}
+
+void delete_column(Session& s) {
+    Console& c = s.console;
+    s.edit_mode = "delete column";
+    c.print_text(kRule);
+    s.top_row = s.edit_row;
+    view_table(s);
+    print_header_line(s);
+    int position = c.prompt_integer("position column for delete = ");
+    if (position >= s.column_count) position = s.column_count;
+    if (s.column_count <= 0 || position <= 0) return;
+
+    const int old_count = s.column_count;
+    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+        std::vector<std::string> cells, narrowed;
+        while (row_available(in, old_count)) {
+            read_row(in, cells, old_count);
+            narrowed.assign(1, std::string());
+            for (int k = 1; k <= old_count; ++k)
+                if (k != position) narrowed.push_back(cells[static_cast<std::size_t>(k)]);
+            write_row(out, narrowed, old_count - 1);
+        }
+    });
+    s.column_count = old_count - 1;
+    s.size_arrays();
+    s.top_row = s.edit_row;
+    view_table(s);
+}
+
+}  // namespace
+
+std::string clean_column_name(std::string_view typed) {
+    return replace_char(replace_char(typed, ';', ','), '"', '\'');
+}
+
+void table_structure(Session& s) {
+    Console& c = s.console;
+    for (;;) {
+        s.edit_mode = "table structure";
+        for (auto line : {std::string_view(kRule), std::string_view("<1> list column names"),
+                          std::string_view("<2> edit column name"),
+                          std::string_view("<3> insert/append column"),
+                          std::string_view("<4> delete        column"),
+                          std::string_view("<8> exit"), std::string_view("")})
+            c.print_text(line);
+        std::string key = c.wait_key();
+        if (key == "1") {
+            list_columns(s);
+        } else if (key == "2") {
+            rename_columns(s);
+        } else if (key == "3") {
+            insert_column(s);
+        } else if (key == "4") {
+            delete_column(s);
+        } else if (key == "8") {
+            s.edit_mode.clear();
+            return;
+        }
+    }
+}
+
+}  // namespace rowkeep
