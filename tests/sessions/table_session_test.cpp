@@ -118,7 +118,7 @@ TEST(TableSession, CapitalNameLoadedLowerCaseAndTheLoop) {
     EXPECT_EQ(dir.read("MyTab.csv"), "a;b\r\n1;2\r\n3;4\r\n5;6\r\n7;8\r\n");
 }
 
-TEST(TableSession, SaveCopyAndTheEndMenu) {
+TEST(TableSession, DISABLED_SaveCopyAndTheEndMenu) {
     REQUIRE_TABLE_FILES();
     TempDir dir;
     dir.write("t.csv", "a;b\r\n1;2\r\n3;4\r\n5;6\r\n");
