@@ -139,7 +139,8 @@ TEST(InterruptedSave, KilledDuringSaveLeavesOldOrNewWhole) {
     const std::string old_table = big_table("\n");
     const std::string new_table = big_table("\r\n");
 
-    // One save to its end gives the new file and how long a save takes here.
+    // One save to its end gives the new file and how long writing the table takes here;
+    // the kills fall in that time.
     Clock::duration save_time;
     {
         TempDir dir;
@@ -149,8 +150,8 @@ TEST(InterruptedSave, KilledDuringSaveLeavesOldOrNewWhole) {
         auto begun = Clock::now();
         program.type("1");
         ASSERT_TRUE(program.wait_for(kSaved));
-        ASSERT_TRUE(program.wait_for("<> any key to continue"));
-        save_time = Clock::now() - begun;
+        save_time = Clock::now() - begun;  // the table file is written when the summary shows
+        ASSERT_TRUE(program.wait_for("Any key to continue, end program"));
         program.kill_now();
         ASSERT_EQ(dir.read("big.csv"), new_table);
     }
@@ -164,7 +165,7 @@ TEST(InterruptedSave, KilledDuringSaveLeavesOldOrNewWhole) {
         Program program(dir.path());
         ASSERT_TRUE(to_save_menu(program));
         auto delay = std::chrono::microseconds(
-            std::uniform_int_distribution<long long>(0, span + span / 5)(random));
+            std::uniform_int_distribution<long long>(0, span)(random));
         program.type("1");
         std::this_thread::sleep_for(delay);
         program.kill_now();
@@ -175,8 +176,10 @@ TEST(InterruptedSave, KilledDuringSaveLeavesOldOrNewWhole) {
         old_seen += is_old;
         new_seen += is_new;
     }
-    std::printf("killed 20 saves (a save takes %lld us): old table %d times, new table %d times\n",
-                static_cast<long long>(span), old_seen, new_seen);
+    std::printf(
+        "killed 20 saves (the table is written in %lld us): old table %d times, new table %d "
+        "times\n",
+        static_cast<long long>(span), old_seen, new_seen);
 }
 
 }  // namespace

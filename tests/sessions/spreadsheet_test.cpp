@@ -153,7 +153,7 @@ TEST_F(Spreadsheet, SavedTableToXlsxAndBack) {
                                               "31\r"
                                               "9"
                                               "9"
-                                              "1 "
+                                              "1  "
                                               "89");
     ASSERT_FALSE(r.input_ended);
     std::string saved = dir.read("fruit.csv");
