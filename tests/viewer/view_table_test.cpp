@@ -188,7 +188,7 @@ TEST(ViewTable, EditModeHidesTheMoveLineAndFind) {
 }
 
 TEST(ViewTable, ExtendedAndUnknownKeysOnlyRedraw) {
-    Viewer v(numbered_table(30, 1), 1, "\xff\x48x\r");
+    Viewer v(numbered_table(30, 1), 1, "\x1b[Ax\r");
     v.t.session.top_row = 12;
     ASSERT_FALSE(v.run());
     EXPECT_EQ(v.pages(), 3u);
@@ -248,7 +248,7 @@ TEST(ViewPage, TopRowOutsideTheTable) {
     ASSERT_EQ(screens.size(), 4u);
     auto above = screen_lines(screens[1]);
     EXPECT_EQ(above[1], std::string(79, '-'));
-    EXPECT_EQ(above[6], "<A/a>move_up(31 -> 30)   <Y/y>move_down(31 -> 32)");
+    EXPECT_EQ(above.at(5), "<A/a>move_up(31 -> 30)   <Y/y>move_down(31 -> 32)");
     auto below = screen_lines(screens[2]);
     EXPECT_EQ(below[1], "      1|h1          |");
     EXPECT_EQ(below[11], "     11|r11c1       |");
