@@ -72,8 +72,10 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
         }
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
-    // "*.*" matches names without a dot too, as on the program's platform.
-    if (p + 1 == pattern.size() && pattern[p] == '.' && p > 0 && pattern[p - 1] == '*') return true;
+    // "*.*" (and "*.") match names without a dot too, as on the program's platform.
+    if (p > 0 && pattern[p - 1] == '*' && p < pattern.size() && pattern[p] == '.' &&
+        pattern.find_first_not_of('*', p + 1) == std::string_view::npos)
+        return true;
     return p == pattern.size();
 }
 

@@ -1,6 +1,10 @@
 #include "console/table_file.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "console/shell.h"
+#include "console/tokens.h"
 
 namespace rowkeep {
 
@@ -32,15 +36,163 @@ void rewrite_working_file(Session& s, const std::function<void(TextReader&, Text
     s.shell.run_command(kRewriteCopy);
 }
 
-// Placeholder until the load and save of the table-file issue land.
-void load_table(Session& s) {
-    s.column_count = 0;
-    s.size_arrays();
+namespace {
+
+constexpr std::size_t kChunk = 1 << 16;
+
+// f_11_1.txt: every byte of the table file as a one-character quoted record.
+void write_characters(Session& s) {
+    s.out_file_name = "f_11_1.txt";
+    TextWriter out(s.dir, "f_11_1.txt");
+    const fs::path path = resolve_name(s.dir, s.table_name);
+    std::error_code ec;
+    std::FILE* in = fs::is_regular_file(path, ec) ? std::fopen(path.c_str(), "rb") : nullptr;
+    if (!in) return;
+    std::vector<char> buffer(kChunk);
+    std::string records;
+    records.reserve(kChunk * 5);
+    for (;;) {
+        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (n == 0) break;
+        records.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            records += '"';
+            records += buffer[i];
+            records += "\"\r\n";
+        }
+        out.write_raw(records);
+    }
+    std::fclose(in);
 }
 
-bool save_table(Session&, std::string_view, int& rows_written) {
+// The largest cell count of any line of the table file (0 for an empty file).
+int widest_line(Session& s) {
+    s.in_file_name = s.table_name;
+    TextReader in(s.dir, s.table_name);
+    int widest = 0;
+    while (!in.at_end()) {
+        const std::string line = in.read_line();
+        const int count = static_cast<int>(std::count(line.begin(), line.end(), ';')) + 1;
+        widest = std::max(widest, count);
+    }
+    return widest;
+}
+
+// f_12_1.txt: one record of row, column and cell for every cell of the table file.
+void write_cells(Session& s) {
+    s.in_file_name = s.table_name;
+    s.out_file_name = "f_12_1.txt";
+    TextReader in(s.dir, s.table_name);
+    TextWriter out(s.dir, "f_12_1.txt");
+    std::string record;
+    for (long long row = 1; !in.at_end(); ++row) {
+        std::string line = in.read_line();
+        line += ';';
+        const std::string row_text = plain_number(row);
+        long long column = 0;
+        std::size_t start = 0;
+        for (std::size_t end; (end = line.find(';', start)) != std::string::npos; start = end + 1) {
+            record.clear();
+            record += '"';
+            record += row_text;
+            record += "\",\"";
+            record += plain_number(++column);
+            record += "\",\"";
+            for (std::size_t i = start; i < end; ++i) record += line[i] == '"' ? '\'' : line[i];
+            record += "\"\r\n";
+            out.write_raw(record);
+        }
+    }
+}
+
+// One record of f_14_1.txt: row number and cell. Parsed from the whole line, so a cell of
+// any length (or with commas) stays whole; cells hold no double quotes.
+bool parse_cell_record(const std::string& line, long long& row, std::string& cell) {
+    // "row","column","cell"
+    if (line.size() < 2 || line.front() != '"') return false;
+    const std::size_t row_end = line.find('"', 1);
+    if (row_end == std::string::npos) return false;
+    const std::size_t column_start = line.find('"', row_end + 1);
+    if (column_start == std::string::npos) return false;
+    const std::size_t column_end = line.find('"', column_start + 1);
+    if (column_end == std::string::npos) return false;
+    const std::size_t cell_start = line.find('"', column_end + 1);
+    if (cell_start == std::string::npos) return false;
+    std::size_t cell_end = line.rfind('"');
+    if (cell_end <= cell_start) cell_end = line.size();
+    row = 0;
+    for (std::size_t i = 1; i < row_end; ++i)
+        if (line[i] >= '0' && line[i] <= '9') row = row * 10 + (line[i] - '0');
+    cell.assign(line, cell_start + 1, cell_end - cell_start - 1);
+    return true;
+}
+
+// f_15_1.txt from f_14_1.txt: the cells in order, column_count to a row; a row that has
+// fewer cells than that is completed with empty ones, so no cell changes its column.
+int write_working_file(Session& s) {
+    s.in_file_name = "f_14_1.txt";
+    s.out_file_name = std::string(kWorkingFile);
+    TextReader in(s.dir, "f_14_1.txt");
+    TextWriter out(s.dir, kWorkingFile);
+    const int width = s.column_count;
+    int rows = 0, filled = 0;
+    long long current = -1;
+    std::string line, cell;
+    auto finish_row = [&] {
+        for (; filled < width; ++filled) out.write_value("", true);
+    };
+    while (width > 0 && !in.at_end()) {
+        line = in.read_line();
+        long long row = 0;
+        if (!parse_cell_record(line, row, cell)) continue;
+        if (row != current || filled == width) {
+            if (rows > 0) finish_row();
+            current = row;
+            filled = 0;
+            ++rows;
+        }
+        out.write_value(cell, true);
+        ++filled;
+    }
+    if (rows > 0) finish_row();
+    return rows;
+}
+
+}  // namespace
+
+void load_table(Session& s) {
+    write_characters(s);
+    s.column_count = widest_line(s);
+    s.size_arrays();
+    write_cells(s);
+    s.shell.run_command("copy /y f_12_1.txt  f_12_2.txt > out_null.txt");
+    s.shell.run_command("copy /y f_12_1.txt f_13_2.txt > out_null.txt");
+    s.shell.run_command("copy /y f_13_2.txt f_13_3.txt > out_null.txt");
+    s.shell.run_command("copy /y f_13_3.txt f_14_1.txt > out_null.txt");
+    s.row_count = write_working_file(s);
+}
+
+bool save_table(Session& s, std::string_view name, int& rows_written) {
     rows_written = 0;
-    return false;
+    s.in_file_name = std::string(kWorkingFile);
+    s.out_file_name = std::string(name);
+    TextWriter out;
+    if (!out.open_replacing(s.dir, name)) return false;
+    TextReader in(s.dir, kWorkingFile);
+    const int width = s.column_count;
+    std::vector<std::string> row(static_cast<std::size_t>(std::max(width, 0) + 1));
+    std::string line;
+    while (row_available(in, width)) {
+        read_row(in, row, width);
+        line.clear();
+        for (int k = 1; k <= width; ++k) {
+            if (k > 1) line += ';';
+            line += row[static_cast<std::size_t>(k)];
+        }
+        out.print_text(line);
+        ++rows_written;
+    }
+    return out.close();
 }
 
 }  // namespace rowkeep

@@ -37,13 +37,28 @@ ScriptedTerminal::ScriptedTerminal(std::string_view keys, int cols, int rows)
 }
 
 void ScriptedTerminal::add_keys(std::string_view keys) {
-    for (char c : keys) decoder_.feed(static_cast<unsigned char>(c));
+    // A script may also give a key value as it is: code 255 and a scan code.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (static_cast<unsigned char>(keys[i]) == 255 && i + 1 < keys.size()) {
+            decoder_.timeout();
+            while (decoder_.has_key()) ready_.push_back(decoder_.take());
+            ready_.push_back(std::string(keys.substr(i, 2)));
+            ++i;
+            continue;
+        }
+        decoder_.feed(static_cast<unsigned char>(keys[i]));
+        while (decoder_.has_key()) ready_.push_back(decoder_.take());
+    }
     decoder_.timeout();
+    while (decoder_.has_key()) ready_.push_back(decoder_.take());
 }
 
 bool ScriptedTerminal::read_keys(int, std::deque<std::string>& keys) {
-    if (!decoder_.has_key()) return false;
-    while (decoder_.has_key()) keys.push_back(decoder_.take());
+    if (ready_.empty()) return false;
+    while (!ready_.empty()) {
+        keys.push_back(std::move(ready_.front()));
+        ready_.pop_front();
+    }
     return true;
 }
 

@@ -57,6 +57,7 @@ class ScriptedTerminal : public Terminal {
 
   private:
     KeyDecoder decoder_;
+    std::deque<std::string> ready_;
     std::string output_;
     int cols_, rows_;
     int code_page_ = 1250;

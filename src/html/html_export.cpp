@@ -1,8 +1,18 @@
 #include "html/html_export.h"
 
+#include "html/code_page_check.h"
+#include "html/index_pages.h"
+#include "html/keyword_extraction.h"
+#include "html/table_page.h"
+
 namespace rowkeep {
 
-// Placeholder until the HTML output lands.
-void html_export(Session&) {}
+void html_export(Session& s) {
+    write_table_page(s);
+    const IndexSettings settings = check_code_page(s);
+    number_and_scan_pages(s);
+    sort_and_number_words(s);
+    write_index_pages(s, settings);
+}
 
 }  // namespace rowkeep

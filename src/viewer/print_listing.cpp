@@ -1,8 +1,215 @@
 #include "viewer/print_listing.h"
 
+#include <string>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "viewer/cell_fit.h"
+
 namespace rowkeep {
 
-// Placeholder until the listing lands.
-void print_listing(Session&, int&) {}
+namespace {
+
+constexpr std::string_view kDateLine = "print date (mm-dd-yy) = 05-22-2017";
+constexpr std::string_view kColumnRule = "------------------------------------";
+
+std::string name_of(const std::vector<std::string>& names, int k) {
+    auto i = static_cast<std::size_t>(k);
+    return i < names.size() ? names[i] : std::string();
+}
+
+// "    k/n  name": how a column stands in the listing menus.
+std::string column_line(const Session& s, int k) {
+    return "    " + plain_number(k) + "/" + plain_number(s.column_count) + "  " +
+           name_of(s.column_list, k);
+}
+
+bool chosen(const Session& s, int k) {
+    return !s.print_columns[static_cast<std::size_t>(k)].empty();
+}
+
+void list_all(Session& s) {
+    for (int k = 1; k <= s.column_count; ++k) s.console.print_text(column_line(s, k));
+}
+
+void select_columns(Session& s) {
+    Console& con = s.console;
+    int k = 1;
+    while (k <= s.column_count) {
+        con.print_text(kColumnRule);
+        con.print_text(column_line(s, k));
+        con.print_text("<> any key to continue,  <3> select,  <-> skip up");
+        std::string key = con.wait_key();
+        if (key == "-") {
+            if (k > 1) --k;
+            continue;
+        }
+        if (key == "3") {
+            auto& slot = s.print_columns[static_cast<std::size_t>(k)];
+            std::string name = name_of(s.column_list, k);
+            if (slot == name) {
+                con.print_text("column was been selected");
+                con.print_newline();
+            } else {
+                slot = name;
+                con.print_text("selected column (" + plain_number(k) + ").");
+                con.print_text("    " + name);
+                con.print_newline();
+            }
+        }
+        ++k;
+    }
+}
+
+void review_selection(Session& s) {
+    Console& con = s.console;
+    constexpr std::string_view rule =
+        "-------------- a list of already selected columns --------------";
+    con.print_text(rule);
+    for (int k = 1; k <= s.column_count; ++k)
+        if (chosen(s, k)) con.print_text(column_line(s, k));
+    con.print_newline();
+    con.print_text(rule);
+
+    int k = 1;
+    while (k <= s.column_count) {
+        if (!chosen(s, k)) {
+            ++k;
+            continue;
+        }
+        con.print_text(kColumnRule);
+        con.print_text(column_line(s, k));
+        con.print_text("<Enter> continue,  <Space Bar> cancel, <-> skip up");
+        std::string key = con.wait_key();
+        if (key == "-") {
+            // Back only onto a chosen column; otherwise this one is offered again.
+            if (k > 1 && chosen(s, k - 1)) --k;
+            continue;
+        }
+        if (key == " ") {
+            con.print_text(column_line(s, k));
+            con.print_text("the column was removed from the list");
+            con.print_newline();
+            s.print_columns[static_cast<std::size_t>(k)].clear();
+        }
+        ++k;
+    }
+}
+
+void write_listing(Session& s, int saved_first_col) {
+    Console& con = s.console;
+    std::string base = s.table_name;
+    if (auto p = base.find(".csv"); p != std::string::npos) base.resize(p);
+    const std::string list_name = base + ".txt";
+    const std::string sum_name = base + "_sum.txt";
+
+    int chosen_count = 0;
+    for (int k = 1; k <= s.column_count; ++k)
+        if (chosen(s, k)) ++chosen_count;
+    const bool with_sum = chosen_count == 1;
+
+    const std::string time = s.clock.time_of_day();
+    TextWriter list(s.dir, list_name);
+    list.print_text("table name (file name)= " + s.table_name);
+    list.print_text("rows = " + plain_number(s.row_count));
+    list.print_text(kDateLine);
+    list.print_text("print time (h:m:s)    = " + time);
+    list.print_text(" ");
+
+    TextWriter sum;
+    if (with_sum) {
+        sum.open(s.dir, sum_name);
+        sum.print_text("table name = " + s.table_name);
+        sum.print_text("rows = " + plain_number(s.row_count));
+        sum.print_text("empty rows are excluded");
+        sum.print_text(kDateLine);
+        sum.print_text("print time (h:m:s)    = " + time);
+        sum.print_text(
+            "Listing is adapted to calculate the sum using MS CALC program by using the "
+            "Copy/Paste");
+        sum.print_text(" - mark all numerical values in the column");
+        sum.print_text(" - use the Copy function");
+        sum.print_text(" - activate MS program CALC");
+        sum.print_text(" - use the Paste function and click button <=>");
+        sum.print_text(" ");
+    }
+
+    std::string heading(static_cast<std::size_t>(s.row_label_width > 0 ? s.row_label_width : 0),
+                        ' ');
+    heading += "|";
+    for (int k = 1; k <= s.column_count; ++k) {
+        if (!chosen(s, k)) continue;
+        s.col_widths[static_cast<std::size_t>(k)] = s.col_width;
+        heading +=
+            fit_cell(column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
+        heading += "|";
+    }
+    list.print_text(heading);
+    if (with_sum) sum.print_text(trim_blanks(heading));
+
+    TextReader in(s.dir, kWorkingFile);
+    int row = 0;
+    while (row_available(in, s.column_count)) {
+        ++row;
+        read_row(in, s.cells, s.column_count);
+        std::string line = right_align(plain_number(row), s.row_label_width) + "|";
+        for (int k = 1; k <= s.column_count; ++k) {
+            if (!chosen(s, k)) continue;
+            const std::string& cell = s.cells[static_cast<std::size_t>(k)];
+            line += fit_cell(cell, s.col_widths[static_cast<std::size_t>(k)]) + "|";
+            if (!with_sum || cell.empty()) continue;
+            if (row == 1)
+                sum.print_text(cell);
+            else if (trim_blanks(cell).empty())
+                sum.print_text("+0");
+            else
+                sum.print_text("+" + cell);
+        }
+        list.print_text(line);
+    }
+    in.close();
+    list.close();
+    if (with_sum) sum.close();
+
+    s.first_col = saved_first_col;
+    con.print_text("ouput (print) file = " + list_name + "    rows = ", Ending::stay);
+    con.print_number(s.row_count);
+    con.print_text("<> any key to continue");
+    con.print_text("------------------------------");
+    con.wait_any_key();
+}
+
+}  // namespace
+
+void print_listing(Session& s, int& saved_first_col) {
+    saved_first_col = s.first_col;
+    s.first_col = 1;
+    // The viewer sizes these on entry; a direct caller may not have.
+    if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
+    if (static_cast<int>(s.col_widths.size()) < s.column_count + 1)
+        s.col_widths.resize(static_cast<std::size_t>(s.column_count + 1), s.col_width);
+    s.print_columns.assign(static_cast<std::size_t>(s.column_count + 1), std::string());
+
+    for (;;) {
+        std::string key =
+            menu_key(s.console,
+                     {"-------------------------------------", "<1> list          columns - all",
+                      "<2> list/select   columns - increment", "<3> list selected columns",
+                      "<8> exit, continue", ""},
+                     "1238");
+        if (key == "1")
+            list_all(s);
+        else if (key == "2")
+            select_columns(s);
+        else if (key == "3")
+            review_selection(s);
+        else {
+            write_listing(s, saved_first_col);
+            return;
+        }
+    }
+}
 
 }  // namespace rowkeep

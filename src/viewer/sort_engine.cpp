@@ -1,8 +1,265 @@
+// How it works
+//
+// An external merge sort through files of the working folder. The input is cut into runs
+// of at most 2000 lines, each lower-cased (A-Z only), sorted and written as
+// file_03_<r>.txt. Up to 200 runs at a time are then merged into sort_output.txt, picking
+// the smallest head with a heap. When more runs remain, the merged ones are removed, the
+// rest renumbered to follow the merged result as run 1, and the next pass begins. The
+// result is copied to sort_out_name.
+//
+// Equal lines are identical text, so any correct sort gives the same bytes in every file
+// as picking minima one by one would. Renumbering moves files where their old name is
+// reused anyway, and copies (links) only those whose old name must stay on disk, so the
+// folder ends as if every run had been copied.
 #include "viewer/sort_engine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/tokens.h"
 
 namespace rowkeep {
 
-// Placeholder until the sort engine lands.
-void sort_file(Session&) {}
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kRunLines = 2000;
+constexpr std::size_t kMergeWidth = 200;
+constexpr std::size_t kReadBuffer = 1 << 15;
+constexpr std::size_t kWriteChunk = 1 << 18;
+constexpr std::string_view kOutputFile = "sort_output.txt";
+
+std::string run_name(std::size_t r) {
+    return "file_03_" + std::to_string(r) + ".txt";
+}
+
+void lower_in_place(std::string& text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+
+// Whole lines of a file, as the record files read them (LF, CR LF or a lone CR end a
+// line; a last line without its end still counts), into a reused string.
+class LineSource {
+  public:
+    explicit LineSource(const fs::path& path) : buffer_(kReadBuffer) {
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec)) file_ = std::fopen(path.c_str(), "rb");
+    }
+    ~LineSource() {
+        if (file_) std::fclose(file_);
+    }
+    LineSource(const LineSource&) = delete;
+    LineSource& operator=(const LineSource&) = delete;
+
+    bool next(std::string& line) {
+        line.clear();
+        if (!available()) return false;
+        for (;;) {
+            if (!available()) return true;
+            const char* start = buffer_.data() + pos_;
+            const std::size_t avail = len_ - pos_;
+            std::size_t i = 0;
+            while (i < avail && start[i] != '\n' && start[i] != '\r') ++i;
+            line.append(start, i);
+            pos_ += i;
+            if (i < avail) {
+                const char end = buffer_[pos_++];
+                if (end == '\r' && available() && buffer_[pos_] == '\n') ++pos_;
+                return true;
+            }
+        }
+    }
+
+    void rewind() {
+        if (!file_) return;
+        std::fseek(file_, 0, SEEK_SET);
+        pos_ = len_ = 0;
+    }
+
+  private:
+    bool available() {
+        if (pos_ < len_) return true;
+        if (!file_) return false;
+        pos_ = 0;
+        len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        return len_ > 0;
+    }
+
+    std::FILE* file_ = nullptr;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0, len_ = 0;
+};
+
+// Lines collected into large writes of a TextWriter, each ended CR LF.
+class LineSink {
+  public:
+    explicit LineSink(TextWriter& out) : out_(out) { chunk_.reserve(kWriteChunk + 4096); }
+    ~LineSink() { flush(); }
+    LineSink(const LineSink&) = delete;
+    LineSink& operator=(const LineSink&) = delete;
+    void put(std::string_view line) {
+        chunk_.append(line);
+        chunk_.append("\r\n");
+        if (chunk_.size() >= kWriteChunk) flush();
+    }
+    void flush() {
+        if (!chunk_.empty()) out_.write_raw(chunk_);
+        chunk_.clear();
+    }
+
+  private:
+    TextWriter& out_;
+    std::string chunk_;
+};
+
+void write_run(Session& s, std::vector<std::string>& run, std::size_t r, bool full,
+               std::size_t lines_read, std::size_t total) {
+    const std::string name = run_name(r);
+    if (full) {
+        s.console.print_text(s.sort_label + " " + name + " " +
+                             number_text(static_cast<long long>(lines_read)) + "/" +
+                             number_text(static_cast<long long>(total)));
+    }
+    std::sort(run.begin(), run.end());
+    s.out_file_name = name;
+    TextWriter out(s.dir, name);
+    LineSink sink(out);
+    for (const auto& line : run) sink.put(line);
+}
+
+// Merges runs 1..m into sort_output.txt; false when the output came out of order.
+bool merge_pass(Session& s, std::size_t m) {
+    std::vector<std::unique_ptr<LineSource>> runs;
+    runs.reserve(m);
+    struct Head {
+        std::string line;
+        std::size_t run;
+    };
+    auto after = [](const Head& a, const Head& b) {
+        return a.line != b.line ? a.line > b.line : a.run > b.run;
+    };
+    std::vector<Head> heads;
+    heads.reserve(m);
+    for (std::size_t j = 1; j <= m; ++j) {
+        runs.push_back(std::make_unique<LineSource>(resolve_name(s.dir, run_name(j))));
+        Head h{std::string(), j};
+        if (runs.back()->next(h.line)) heads.push_back(std::move(h));
+    }
+    std::make_heap(heads.begin(), heads.end(), after);
+    s.out_file_name = std::string(kOutputFile);
+    TextWriter out(s.dir, kOutputFile);
+    bool ordered = true;
+    {
+        LineSink sink(out);
+        std::string previous;
+        bool first = true;
+        while (!heads.empty()) {
+            std::pop_heap(heads.begin(), heads.end(), after);
+            Head h = std::move(heads.back());
+            heads.pop_back();
+            sink.put(h.line);
+            // The order check of the merged output, made as it is written.
+            if (!first && h.line < previous) ordered = false;
+            first = false;
+            previous = h.line;
+            if (runs[h.run - 1]->next(h.line)) {
+                heads.push_back(std::move(h));
+                std::push_heap(heads.begin(), heads.end(), after);
+            }
+        }
+    }
+    out.close();
+    s.in_file_name = std::string(kOutputFile);
+    return ordered;
+}
+
+// Gives the file at `from` the name `to` as well, keeping `from` (a link where the file
+// system allows it, else a copy).
+void duplicate(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::remove(to, ec);
+    fs::create_hard_link(from, to, ec);
+    if (ec) copy_file_atomic(from, to);
+}
+
+// After a pass over runs 1..m of r: the merged runs go, runs m+1..r become 2..r-m+1, and
+// the merged result becomes run 1.
+void renumber(Session& s, std::size_t m, std::size_t r) {
+    std::error_code ec;
+    for (std::size_t j = 1; j <= m; ++j) fs::remove(resolve_name(s.dir, run_name(j)), ec);
+    const std::size_t last_target = r - m + 1;
+    for (std::size_t i = m + 1; i <= r; ++i) {
+        const fs::path from = resolve_name(s.dir, run_name(i));
+        const fs::path to = s.dir / run_name(i - m + 1);
+        // A name beyond the new last run is not reused: that file stays as it was.
+        if (i > last_target)
+            duplicate(from, to);
+        else
+            fs::rename(from, to, ec);
+    }
+    // sort_output.txt is written afresh by the next pass, so its content may move.
+    fs::path output = resolve_name(s.dir, kOutputFile);
+    fs::rename(output, s.dir / run_name(1), ec);
+    if (ec) copy_file_atomic(output, s.dir / run_name(1));
+}
+
+}  // namespace
+
+void sort_file(Session& s) {
+    if (s.sort_in_name.empty()) throw ProgramEnd{};
+    s.shell.run_command("del /q file_03_*.txt > null.txt");
+
+    s.in_file_name = s.sort_in_name;
+    LineSource input(resolve_name(s.dir, s.sort_in_name));
+    std::string line;
+    std::size_t total = 0;
+    while (input.next(line)) ++total;
+    input.rewind();
+
+    std::vector<std::string> run;
+    run.reserve(kRunLines);
+    std::size_t read = 0, runs = 0;
+    while (input.next(line)) {
+        ++read;
+        lower_in_place(line);
+        run.push_back(line);
+        if (run.size() == kRunLines) {
+            write_run(s, run, ++runs, true, read, total);
+            run.clear();
+        }
+    }
+    if (!run.empty()) write_run(s, run, ++runs, false, read, total);
+    run = {};
+
+    std::size_t m = std::min(kMergeWidth, runs);
+    for (;;) {
+        if (!merge_pass(s, m)) {
+            s.console.print_text("sort error");
+            throw ProgramEnd{};
+        }
+        if (runs <= m) break;
+        renumber(s, m, runs);
+        runs = runs - m + 1;
+        m = std::min(kMergeWidth, runs);
+    }
+
+    const fs::path output = resolve_name(s.dir, kOutputFile);
+    const fs::path target = resolve_name(s.dir, s.sort_out_name);
+    std::error_code ec;
+    if (!(fs::exists(target, ec) && fs::equivalent(output, target, ec)))
+        copy_file_atomic(output, target);
+}
 
 }  // namespace rowkeep

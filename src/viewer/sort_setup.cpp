@@ -1,8 +1,351 @@
+// How it works: the user picks up to sort_keys_max key columns and, for each, the
+// character positions of its key part. Every data row then gets a fixed-width key (the
+// key parts joined), built through the files file_18 (all key parts, entry after entry),
+// file_20_<n> (the parts of entry n), file_21_<n> (the running join) and file_24_1 (keys
+// padded to one width). The keys go in front of the rows (file_26_1), the sort engine
+// sorts them (file_26_2), and the heading plus those lines become <name>_sort.csv.
 #include "viewer/sort_setup.h"
+
+#include <algorithm>
+#include <string>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/table_file.h"
+#include "console/tokens.h"
+#include "viewer/sort_engine.h"
 
 namespace rowkeep {
 
-// Placeholder until the sort set-up lands.
-void sort_setup(Session&, int&) {}
+namespace {
+
+constexpr std::string_view kMenuRule = "------------------------------";
+constexpr std::string_view kPartRule = "------------------------------------";
+
+enum Field { kColumn = 1, kName = 2, kFirst = 3, kLast = 4 };
+
+std::string blanks(long long n) {
+    return std::string(static_cast<std::size_t>(n > 0 ? n : 0), ' ');
+}
+
+int used_entries(const Session& s) {
+    int n = 0;
+    while (n + 1 < static_cast<int>(s.sort_keys.size()) &&
+           !s.sort_keys[static_cast<std::size_t>(n + 1)][kColumn].empty())
+        ++n;
+    return n;
+}
+
+SortKey& entry(Session& s, int e) {
+    return s.sort_keys[static_cast<std::size_t>(e)];
+}
+
+std::string column_name(const Session& s, int k) {
+    auto i = static_cast<std::size_t>(k);
+    return i < s.column_names.size() ? s.column_names[i] : std::string();
+}
+
+int entry_column(Session& s, int e) {
+    return integer_token(entry(s, e)[kColumn]);
+}
+int entry_first(Session& s, int e) {
+    return integer_token(entry(s, e)[kFirst]);
+}
+int entry_last(Session& s, int e) {
+    return integer_token(entry(s, e)[kLast]);
+}
+
+// Positions first to last of the cell (fewer when it is shorter); nothing when last is
+// below first.
+std::string cut_text(const std::string& cell, int first, int last) {
+    long long from = std::max(first, 1);
+    if (last < from || from > static_cast<long long>(cell.size())) return "";
+    long long to = std::min<long long>(last, static_cast<long long>(cell.size()));
+    return cell.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));
+}
+
+// The cut text trimmed and padded to last - first + 1: numbers to the right, text to
+// the left. A last position below the first gives an empty part.
+std::string key_part(const std::string& cell, int first, int last) {
+    long long length = static_cast<long long>(last) - first + 1;
+    if (length <= 0) return "";
+    std::string text = trim_blanks(cut_text(cell, first, last));
+    auto pad = blanks(length - static_cast<long long>(text.size()));
+    return is_numeric_text(text) ? pad + text : text + pad;
+}
+
+void list_columns(Session& s) {
+    for (int k = 1; k <= s.column_count; ++k) {
+        s.console.print_number(k, Ending::zone);
+        s.console.print_text(column_name(s, k));
+    }
+}
+
+void select_columns(Session& s) {
+    Console& con = s.console;
+    int k = 1;
+    while (k <= s.column_count) {
+        con.print_text(kMenuRule);
+        con.print_number(k, Ending::zone);
+        con.print_text(column_name(s, k));
+        con.print_text("<> any key to continue,  <3> select,  <-> skip up");
+        con.print_newline();
+        std::string key = con.wait_key();
+        if (key == "-") {
+            if (k > 1) --k;
+            continue;
+        }
+        if (key == "3") {
+            int e = used_entries(s) + 1;
+            if (e <= s.sort_keys_max) {
+                entry(s, e) = SortKey{"", plain_number(k), column_name(s, k), "", ""};
+                con.print_number(e, Ending::zone);
+                con.print_text("selected column = " + column_name(s, k));
+            }
+        }
+        ++k;
+    }
+}
+
+void print_entry(Session& s, int e) {
+    s.console.print_number(e, Ending::zone);
+    s.console.print_text(entry(s, e)[kName]);
+}
+
+void review_entries(Session& s) {
+    Console& con = s.console;
+    constexpr std::string_view rule =
+        "-------------- sort, a list of already selected columns --------------";
+    con.print_text(rule);
+    for (int e = 1; e <= used_entries(s); ++e) print_entry(s, e);
+    con.print_newline();
+    con.print_text(rule);
+
+    int e = 1;
+    while (e <= used_entries(s)) {
+        print_entry(s, e);
+        con.print_text("<Enter> continue, <Space Bar> cancel, <-> skip up");
+        con.print_newline();
+        std::string key = con.wait_key();
+        if (key == "-") {
+            if (e > 1) --e;
+        } else if (key == " ") {
+            print_entry(s, e);
+            con.print_text("column was excluded");
+            con.print_newline();
+            // The entries behind move up; the freed last place is cleared, so no entry
+            // stands twice even when every place was in use.
+            int n = used_entries(s);
+            for (int i = e; i < n; ++i) entry(s, i) = entry(s, i + 1);
+            entry(s, n) = SortKey{};
+        } else {
+            ++e;
+        }
+    }
+}
+
+// The preview of one entry's positions over every data row whose cut text is not blank.
+void preview(Session& s, int e) {
+    Console& con = s.console;
+    const int column = entry_column(s, e), first = entry_first(s, e), last = entry_last(s, e);
+    const std::string& name = entry(s, e)[kName];
+    const long long length = static_cast<long long>(last) - first + 1;
+    const std::string ruler =
+        blanks(first + 3LL - static_cast<long long>(plain_number(first).size())) +
+        plain_number(first) + ">" + blanks(length) + "<" + plain_number(last);
+    const std::string indent = blanks(first + 4LL);
+
+    TextReader in(s.dir, kWorkingFile);
+    if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+    for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
+        read_row(in, s.cells, s.column_count);
+        const std::string& cell = s.cells[static_cast<std::size_t>(column)];
+        std::string cut = cut_text(cell, first, last);
+        if (trim_blanks(cut).empty()) continue;
+        for (const std::string& text :
+             {ruler, indent + cut, indent + key_part(cell, first, last)}) {
+            con.print_number(r, Ending::zone);
+            con.print_text(name, Ending::zone);
+            con.print_text(text);
+        }
+    }
+}
+
+void ask_positions(Session& s) {
+    Console& con = s.console;
+    const int n = used_entries(s);
+    int e = 1;
+    while (e <= n) {
+        con.print_text(kMenuRule);
+        con.print_text(plain_number(e) + "/" + plain_number(n), Ending::zone);
+        con.print_text(entry(s, e)[kName]);
+        con.print_text(entry(s, e)[kName]);
+        entry(s, e)[kFirst] = plain_number(con.prompt_integer("first position for key string = "));
+        entry(s, e)[kLast] = plain_number(con.prompt_integer("last  position for key string = "));
+        preview(s, e);
+        con.print_text("<> any key to continue,  <Enter> repeat,  <-> skip up");
+        con.print_newline();
+        std::string key = con.wait_key();
+        if (key == "-") {
+            if (e > 1) --e;
+        } else if (key != "\r") {
+            ++e;
+        }
+    }
+}
+
+std::string numbered(std::string_view stem, int n) {
+    return std::string(stem) + plain_number(n) + ".txt";
+}
+
+void build_and_sort(Session& s) {
+    Console& con = s.console;
+    const int n = used_entries(s);
+    const int data_rows = std::max(s.row_count - 1, 0);
+
+    {
+        TextWriter parts(s.dir, "file_18.txt");
+        for (int e = 1; e <= n; ++e) {
+            const int column = entry_column(s, e), first = entry_first(s, e),
+                      last = entry_last(s, e);
+            const std::string& name = entry(s, e)[kName];
+            const std::string indent = blanks(first + 4LL);
+            con.print_text(kPartRule);
+            print_entry(s, e);
+            TextReader in(s.dir, kWorkingFile);
+            if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+            for (int r = 2; r <= s.row_count; ++r) {
+                // A short working file gives empty cells rather than a short key file.
+                if (row_available(in, s.column_count))
+                    read_row(in, s.cells, s.column_count);
+                else
+                    std::fill(s.cells.begin(), s.cells.end(), std::string());
+                std::string part = key_part(s.cells[static_cast<std::size_t>(column)], first, last);
+                con.print_text("row = ", Ending::stay);
+                con.print_number(r, Ending::zone);
+                con.print_text(name, Ending::zone);
+                con.print_text(indent + part);
+                parts.write_value(part, true);
+            }
+        }
+    }
+
+    con.print_text(kPartRule);
+    con.print_text("Fields for sort");
+    {
+        TextReader parts(s.dir, "file_18.txt");
+        for (int e = 1; e <= n; ++e) {
+            TextWriter field(s.dir, numbered("file_20_", e));
+            print_entry(s, e);
+            for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
+        }
+    }
+    con.print_newline();
+
+    s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
+    for (int e = 2; e <= n; ++e) {
+        TextReader joined(s.dir, numbered("file_21_", e));
+        TextReader field(s.dir, numbered("file_20_", e));
+        TextWriter out(s.dir, numbered("file_21_", e + 1));
+        for (int r = 0; r < data_rows; ++r)
+            out.write_value(joined.read_value() + field.read_value(), true);
+    }
+    const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
+
+    std::size_t widest = 0;
+    {
+        TextReader keys(s.dir, key_file);
+        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, keys.read_value().size());
+    }
+    {
+        TextReader keys(s.dir, key_file);
+        TextWriter padded(s.dir, "file_24_1.txt");
+        for (int r = 0; r < data_rows; ++r) {
+            std::string key = keys.read_value();
+            key.resize(widest, ' ');
+            padded.print_text(key + "|");
+        }
+    }
+
+    {
+        TextReader padded(s.dir, "file_24_1.txt");
+        TextReader in(s.dir, kWorkingFile);
+        TextWriter rows(s.dir, "file_26_1.txt");
+        if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+        while (!padded.at_end()) {
+            std::string line = padded.read_line();
+            if (!line.empty()) line.pop_back();
+            line += ";";
+            read_row(in, s.cells, s.column_count);
+            for (int k = 1; k <= s.column_count; ++k) {
+                if (k > 1) line += ";";
+                line += s.cells[static_cast<std::size_t>(k)];
+            }
+            rows.print_text(line);
+        }
+    }
+
+    s.sort_in_name = "file_26_1.txt";
+    s.sort_out_name = "file_26_2.txt";
+    sort_file(s);
+
+    std::string heading = "s_" + entry(s, 1)[kName];
+    for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
+    for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
+    {
+        TextWriter table(s.dir, "file_28.txt");
+        table.print_text(heading);
+        TextReader sorted(s.dir, "file_26_2.txt");
+        while (!sorted.at_end()) table.print_text(sorted.read_line());
+    }
+
+    std::string out_name = s.table_name;
+    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
+    out_name += "_sort.csv";
+    // Quoted so that a name with blanks stays one argument of the copy.
+    const bool has_blank = out_name.find(' ') != std::string::npos;
+    s.shell.run_command("copy file_28.txt " + (has_blank ? "\"" + out_name + "\"" : out_name));
+    con.print_text("output sort table = " + out_name);
+    con.print_text("End");
+    throw ProgramEnd{};
+}
+
+}  // namespace
+
+void sort_setup(Session& s, int& saved_first_col) {
+    saved_first_col = s.first_col;
+    s.first_col = 1;
+    if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
+    s.sort_keys.assign(static_cast<std::size_t>(std::max(s.sort_keys_max, 0) + 1), SortKey{});
+
+    for (;;) {
+        std::string key = menu_key(
+            s.console,
+            {kMenuRule, "<1> list          columns - all", "<2> list/select   columns - increment",
+             "<3> list selected columns", "<8> exit, continue", ""},
+            "1238");
+        if (key == "1")
+            list_columns(s);
+        else if (key == "2")
+            select_columns(s);
+        else if (key == "3")
+            review_entries(s);
+        else if (used_entries(s) == 0)
+            return;
+        else
+            break;
+    }
+
+    for (;;) {
+        ask_positions(s);
+        s.console.print_newline();
+        std::string key =
+            menu_key(s.console, {"-----------------------------", "<3> repeat creating sort keys",
+                                 "<8> exit, continue ", ""});
+        if (key == "8") break;
+    }
+    build_and_sort(s);
+}
 
 }  // namespace rowkeep

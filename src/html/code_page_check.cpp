@@ -1,0 +1,60 @@
+#include "html/code_page_check.h"
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+
+namespace rowkeep {
+
+std::string code_page_number(std::string_view code_page) {
+    return code_page.size() > 8 ? std::string(code_page.substr(8)) : std::string();
+}
+
+std::string charset_name(std::string_view number) {
+    return number == "65001" ? std::string("UTF-8") : std::string(number);
+}
+
+namespace {
+
+int count_report_lines(Session& s) {
+    TextReader report(s.dir, "check_01.txt");
+    int count = 0;
+    while (!report.at_end()) {
+        std::string line = report.read_line();
+        if (line.find_first_not_of(' ') != std::string::npos) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+IndexSettings check_code_page(Session& s) {
+    s.console.print_text("checking chcp.com");
+    {
+        TextWriter answer(s.dir, "return.txt");
+        answer.write_raw("\r\r\n");
+    }
+    s.out_file_name = "return.txt";
+    s.shell.run_command("chcp < return.txt > check_01.txt");
+
+    s.row_count = count_report_lines(s);
+    if (s.row_count == 0) {
+        s.console.print_text("Check availability chcp.com");
+        s.console.print_text("Most likely it is necessary to updated the system path variable.");
+        s.console.print_text("<9> continue and end");
+        wait_for_one_of(s.console, "9");
+        throw ProgramEnd{};
+    }
+
+    if (s.code_page.empty()) s.code_page = "Windows-65001";
+    IndexSettings settings;
+    const std::string number = code_page_number(s.code_page);
+    settings.charset = charset_name(number);
+
+    s.shell.run_command("chcp " + number);
+    s.shell.run_command("del /q *.txt");
+    s.shell.run_command("del /q *.htm");
+    return settings;
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,27 @@
+#include "html/html_names.h"
+
+#include "startup/program_names.h"
+
+namespace rowkeep {
+
+std::string command_name(std::string_view name) {
+    if (name.find(' ') == std::string_view::npos) return std::string(name);
+    return "\"" + std::string(name) + "\"";
+}
+
+std::string maker_link_line() {
+    return "<br> <a href=\"" + std::string(kMakerAddress) +
+           "\">More information: " + maker_address_without_scheme() + "</a>";
+}
+
+std::string sponsor_line(std::string_view sponsor_address) {
+    return "<br> <a href=\"http://" + std::string(sponsor_address) +
+           "\">Sponsored by:     " + std::string(sponsor_address) + "</a>";
+}
+
+bool opens_with_bracket(std::string_view lower_line, std::string_view word) {
+    std::size_t at = lower_line.find(word);
+    return at != std::string_view::npos && at > 0 && lower_line[at - 1] == '<';
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,25 @@
+// Small helpers shared by the steps of the HTML output.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rowkeep {
+
+// A file name as it goes into a command line: between double quotes when it holds a
+// blank, so the interpreter takes it as one word.
+std::string command_name(std::string_view name);
+
+// The maker's link line and, with a sponsor, the sponsor line, as the pages show them.
+std::string maker_link_line();
+std::string sponsor_line(std::string_view sponsor_address);
+
+// True when the text holds the piece.
+inline bool contains(std::string_view text, std::string_view piece) {
+    return text.find(piece) != std::string_view::npos;
+}
+
+// True when the character just before the first occurrence of the word is "<".
+bool opens_with_bracket(std::string_view lower_line, std::string_view word);
+
+}  // namespace rowkeep

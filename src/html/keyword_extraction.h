@@ -1,0 +1,24 @@
+// The keyword extraction: numbers the pages of htm_in as page_<n>.htm, scans their
+// words into wrd_01.txt (with a trace file page_<n>.txt each), and builds the sorted
+// and numbered word files wrd_02.txt to wrd_06.txt and wrd_06_<k>.txt.
+#pragma once
+
+#include <string>
+
+#include "console/session.h"
+
+namespace rowkeep {
+
+// "id" and the number with at least 6 digits: id000017.
+std::string word_id(long long number);
+// Right-aligned in a field of the width, padded with blanks; longer texts as they stand.
+std::string padded(long long number, std::size_t width);
+
+// Renames the pages of htm_in to file_<name>, writes their numbered copies page_<n>.htm
+// (bytes 0 to 15 removed) and dir_02.txt, and scans them into wrd_01.txt.
+void number_and_scan_pages(Session& s);
+
+// The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page.
+void sort_and_number_words(Session& s);
+
+}  // namespace rowkeep

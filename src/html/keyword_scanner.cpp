@@ -1,0 +1,212 @@
+// How it works
+//
+// A line is first tested for the blocks that hide whole lines: from a line where
+// "script" (or "style", unless the line holds "style=") follows a "<", up to and
+// including the line where "/script" ("/style") follows a "<". Then the line's elements
+// are listed as (start, end) pairs: "<" to the next ">", or to the end of the line when
+// it does not close there, in which case the element continues on the next line (and on
+// the next page) up to its first ">". Blanks outside the elements are the word gaps.
+//
+// The walk keeps the last element start and end and the last two gaps, and takes a
+// candidate at each gap, each element start and the last position, from whichever of
+// those marks lies nearest before it (the eight cases). Candidates shorter than two
+// characters after the quote clean-up are dropped; punctuation stays in the word.
+
+#include "html/keyword_scanner.h"
+
+#include "console/tokens.h"
+#include "html/html_names.h"
+
+namespace rowkeep {
+
+namespace {
+
+constexpr std::string_view kLineMark = "==================== line.03$ ====================";
+
+void put(const TraceSink& trace, std::string_view text, Ending ending = Ending::newline) {
+    if (trace) trace(text, ending);
+}
+
+void put_value(const TraceSink& trace, std::string_view label, long long n) {
+    if (!trace) return;
+    trace(label, Ending::stay);
+    trace(number_text(n), Ending::newline);
+}
+
+// Marks of a position of the line (index 1 to length).
+enum Mark : unsigned char { kNone = 0, kStart = 1, kEnd = 2, kInside = 4 };
+
+}  // namespace
+
+bool clean_candidate(std::string& word, int& position) {
+    if (!word.empty() && word.front() == '"') {
+        word.erase(0, 1);
+        ++position;
+        if (!word.empty() && word.back() == '"') word.pop_back();
+    }
+    word = replace_char(word, '"', '\'');
+    return word.size() >= 2;
+}
+
+void KeywordScanner::start_page() {
+    line_number_ = 0;
+    in_script_ = script_closed_ = false;
+    in_style_ = style_closed_ = false;
+}
+
+bool KeywordScanner::skip_block(std::string_view lower, std::string_view open,
+                                std::string_view close, bool& in_block, bool& block_closed,
+                                bool opens_here) {
+    if (!in_block && !block_closed && opens_here && opens_with_bracket(lower, open))
+        in_block = true;
+    if (in_block && !block_closed && opens_with_bracket(lower, close)) block_closed = true;
+    if (in_block && !block_closed) return true;
+    if (in_block && block_closed) {
+        in_block = block_closed = false;
+        return true;
+    }
+    return false;
+}
+
+std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const TraceSink& trace) {
+    std::vector<FoundWord> words;
+    const std::string lower = lower_az(line);
+    put(trace, kLineMark);
+    put(trace, lower);
+    ++line_number_;
+
+    if (skip_block(lower, "script", "/script", in_script_, script_closed_, true)) return words;
+    if (skip_block(lower, "style", "/style", in_style_, style_closed_, !contains(lower, "style=")))
+        return words;
+
+    put(trace, "---------- line.03$, HTML elementi ----------");
+    const int length = static_cast<int>(lower.size());
+    const bool has_close = contains(lower, ">");
+    if (element_continues_ && !has_close) return words;
+
+    // Elements, 1-based and inclusive.
+    std::vector<std::pair<int, int>> elements;
+    std::size_t from = 0;  // 0-based index where the search for the next "<" starts
+    if (element_continues_) {
+        std::size_t close = lower.find('>');
+        elements.emplace_back(1, static_cast<int>(close) + 1);
+        element_continues_ = false;
+        from = close + 1;
+    }
+    for (;;) {
+        std::size_t open = lower.find('<', from);
+        if (open == std::string::npos) break;
+        std::size_t close = lower.find('>', open + 1);
+        if (close == std::string::npos) {
+            elements.emplace_back(static_cast<int>(open) + 1, length);
+            element_continues_ = true;
+            break;
+        }
+        elements.emplace_back(static_cast<int>(open) + 1, static_cast<int>(close) + 1);
+        from = close + 1;
+    }
+    if (element_continues_ && elements.size() == 1 && elements[0] == std::pair(1, length))
+        return words;
+
+    std::vector<unsigned char> mark(static_cast<std::size_t>(length) + 2, kNone);
+    for (auto [start, end] : elements) {
+        mark[start] |= kStart;
+        mark[end] |= kEnd;
+        for (int i = start + 1; i < end; ++i) mark[i] |= kInside;
+    }
+    auto in_element = [&](int i) { return mark[i] != kNone; };
+
+    put(trace, "---------- imamo HTML elemente ----------");
+    std::vector<bool> gap(static_cast<std::size_t>(length) + 2, false);
+    int gaps = 0;
+    for (int i = 1; i <= length; ++i) {
+        if (lower[i - 1] != ' ') continue;
+        if (in_element(i)) {
+            put(trace, "space.pos je v HTML elementu, continue do");
+            continue;
+        }
+        gap[i] = true;
+        put_value(trace, "space count = ", ++gaps);
+    }
+
+    put(trace, "========== iscemo besede ==========");
+    put(trace, line);
+    int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
+    auto piece = [&](int first, int last) {  // 1-based, inclusive; empty when last < first
+        if (last < first) return std::string();
+        return lower.substr(static_cast<std::size_t>(first - 1),
+                            static_cast<std::size_t>(last - first + 1));
+    };
+    int at = 0;  // the walk's position, which the trace gives beside each word
+    auto take = [&](int first, int last) {
+        std::string word = piece(first, last);
+        int position = first;
+        if (!clean_candidate(word, position)) return;
+        if (trace) {
+            trace(number_text(at), Ending::zone);
+            trace(word, Ending::newline);
+        }
+        words.push_back({position, std::move(word)});
+    };
+    for (int i = 1; i <= length; ++i) {
+        at = i;
+        if (trace) {
+            std::string shifted(static_cast<std::size_t>(i - 1), ' ');
+            shifted.append(line.substr(static_cast<std::size_t>(i - 1)));
+            trace(shifted, Ending::newline);
+        }
+        if (mark[i] & kInside) continue;
+        if (mark[i] & kStart) last_open = i;
+        if (mark[i] & kEnd) last_close = i;
+        if (gap[i]) current_space = i;
+
+        if (gap[i]) {
+            if (last_open == 0 && last_close == 0) {
+                put(trace, "=====space2-----");
+                take(previous_space + 1, i - 1);
+            }
+            if (last_open < last_close && previous_space < last_open) {
+                put(trace, "<   >=====space2-----");
+                take(last_close + 1, i - 1);
+            }
+            if (last_open < last_close && last_close < previous_space) {
+                put(trace, "<   >-----space1=====space2-----");
+                take(previous_space + 1, i - 1);
+            }
+        }
+        if (mark[i] & kStart) {
+            if (previous_space < last_close && current_space < last_close && last_close < i) {
+                put(trace, "-----space2-----<   >=====<   >");
+                put_value(trace, "elemen.pos.01 = ", 0);
+                put_value(trace, "elemen.pos.02 = ", 0);
+                put_value(trace, "space.pos.01 = ", previous_space);
+                put_value(trace, "space.pos.02 = ", current_space);
+                if (trace) {
+                    trace("sword$ = ", Ending::stay);
+                    trace(piece(last_close + 1, i - 1), Ending::newline);
+                }
+                take(last_close + 1, i - 1);
+            }
+            if (last_close < current_space && current_space < i) {
+                put(trace, "-----<   >-----space2=====<   >");
+                take(current_space + 1, i - 1);
+            }
+        }
+        if (i == length) {
+            if (current_space < last_open && last_open < last_close) {
+                put(trace, "-----space2-----<   >=====");
+                take(last_close + 1, length);
+            }
+            if (last_close < current_space && current_space < i) {
+                put(trace, "-----<   >-----space2=====");
+                take(current_space + 1, length);
+            }
+            if (last_open == 0 && last_close == 0 && previous_space == 0 && current_space == 0)
+                take(1, length);
+        }
+        if (gap[i]) previous_space = current_space;
+    }
+    return words;
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,87 @@
+#include "console/console.h"
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace rowkeep::testing {
+namespace {
+
+TEST(PrintZones, PaddingToTheNextBoundary) {
+    EXPECT_EQ(zone_padding(0), 14);
+    EXPECT_EQ(zone_padding(2), 12);
+    EXPECT_EQ(zone_padding(14), 14);
+    EXPECT_EQ(zone_padding(27), 1);
+    EXPECT_EQ(advance_column(5, "ab"), 7);
+    EXPECT_EQ(advance_column(5, "ab\r\nxyz"), 3);
+    EXPECT_EQ(advance_column(5, "ab\r"), 0);
+}
+
+TEST(PrintZones, OnTheConsoleAndItsWidthRule) {
+    ScriptedTerminal t("", 40, 25);
+    Console c(t);
+    c.print_number(1, Ending::zone);
+    c.print_text("x", Ending::stay);
+    EXPECT_EQ(t.output(), " 1" + std::string(12, ' ') + "x");
+    // Column 15: the next boundary 28 counted from 1 is 29 > 40 - 14: a new line instead.
+    c.print_text("", Ending::zone);
+    EXPECT_EQ(t.output().substr(t.output().size() - 2), "\r\n");
+    EXPECT_EQ(c.column(), 0);
+    // At 80 columns the same value pads.
+    ScriptedTerminal wide("", 80, 25);
+    Console w(wide);
+    w.print_text(std::string(15, 'a'), Ending::zone);
+    EXPECT_EQ(wide.output(), std::string(15, 'a') + std::string(13, ' '));
+    // The column wraps modulo the console width.
+    ScriptedTerminal narrow("", 20, 25);
+    Console n(narrow);
+    n.print_text(std::string(25, 'b'), Ending::stay);
+    EXPECT_EQ(n.column(), 5);
+}
+
+TEST(Prompts, QuestionMarkAndTokens) {
+    ScriptedTerminal t("  abc,def\r3.7\r\"a,b\" c\r", 80, 25);
+    Console c(t);
+    EXPECT_EQ(c.prompt_input("name = "), "abc");
+    EXPECT_EQ(c.prompt_integer("number of columns = "), 4);
+    EXPECT_EQ(c.line_input(), "\"a,b\" c");
+    EXPECT_EQ(t.output(), "name = ?   abc,def\r\nnumber of columns = ? 3.7\r\n\"a,b\" c\r\n");
+}
+
+TEST(Prompts, EditingKeysInTheTypedLine) {
+    std::string keys = "abc";
+    keys += "\x1b[D\x1b[D\x7f";  // Left Left Backspace: "bc" with the cursor before b
+    keys +=
+        "X\x1b[F"
+        "Y\x1b[H\x1b[3~\r";
+    ScriptedTerminal t(keys, 80, 25);
+    Console c(t);
+    EXPECT_EQ(c.line_input(), "bcY");
+}
+
+TEST(Keys, PollNeverWaitsAndKeepsOrder) {
+    ScriptedTerminal t("ab", 80, 25);
+    Console c(t);
+    EXPECT_EQ(c.poll_key(), "a");
+    EXPECT_EQ(c.poll_key(), "b");
+    EXPECT_EQ(c.poll_key(), "");
+    EXPECT_THROW(c.wait_key(), ProgramEnd);
+}
+
+TEST(Keys, ScriptedInputIsNeverDropped) {
+    ScriptedTerminal t(std::string(2000, 'k'), 80, 25);
+    Console c(t);
+    int n = 0;
+    while (c.poll_key() == "k") ++n;
+    EXPECT_EQ(n, 2000);
+}
+
+TEST(Menus, WrongKeysDroppedSilently) {
+    ScriptedTerminal t(std::string("x\x1b[A") + "2", 80, 25);
+    Console c(t);
+    EXPECT_EQ(menu_key(c, {"----", "<1> one", "<2> two"}, "12"), "2");
+    EXPECT_EQ(t.output(), "----\r\n<1> one\r\n<2> two\r\n");
+}
+
+}  // namespace
+}  // namespace rowkeep::testing
