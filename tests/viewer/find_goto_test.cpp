@@ -18,8 +18,12 @@ void put_table(TempDir& dir, Session& s, const std::vector<std::vector<std::stri
     s.size_arrays();
 }
 
-const std::vector<std::vector<std::string>> kCities = {
-    {"city", "note"}, {"Berlin", "x"}, {"Praha", "\xe8" "ed"}, {"Roma", "a,b"}};
+const std::vector<std::vector<std::string>> kCities = {{"city", "note"},
+                                                       {"Berlin", "x"},
+                                                       {"Praha",
+                                                        "\xe8"
+                                                        "ed"},
+                                                       {"Roma", "a,b"}};
 
 std::string find(std::string_view typed) {
     TempDir dir;

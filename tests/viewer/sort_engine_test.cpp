@@ -65,10 +65,14 @@ Sorted sort_lines(const TempDir& dir, const std::string& input, std::string labe
     t.session.sort_label = label;
     bool ended = t.run(sort_file);
     EXPECT_EQ(t.session.in_file_name, "sort_output.txt");
-    return {t.screen(), ended};
+    // The delete of old run files reports on the error stream when there are none.
+    std::string screen;
+    for (const auto& line : screen_lines(t.screen()))
+        if (line.rfind("Could Not Find ", 0) != 0) screen += line + "\r\n";
+    return {screen, ended};
 }
 
-TEST(SortEngine, DISABLED_OrderIsLowerCasedBytesWithShorterPrefixFirst) {
+TEST(SortEngine, OrderIsLowerCasedBytesWithShorterPrefixFirst) {
     TempDir dir;
     auto r =
         sort_lines(dir, "Berlin\r\napple\nberlin\rab\r\nabc\na;2\na;10\n  zz\n\xe9t\xc9\nZ9\n");
@@ -116,7 +120,7 @@ TEST(SortEngine, EmptyInputNameEndsTheProgram) {
     EXPECT_TRUE(t.shell_owner->history().empty());
 }
 
-TEST(SortEngine, DISABLED_RunsAndProgressLinesAroundTheRunSize) {
+TEST(SortEngine, RunsAndProgressLinesAroundTheRunSize) {
     struct Case {
         std::size_t lines;
         std::size_t runs;
@@ -159,7 +163,7 @@ TEST(SortEngine, DelCommandIsIssued) {
     EXPECT_TRUE(dir.exists("null.txt"));
 }
 
-TEST(SortEngine, DISABLED_TwoPassesRenumberTheRemainingRuns) {
+TEST(SortEngine, TwoPassesRenumberTheRemainingRuns) {
     TempDir dir;
     const std::size_t n = 250 * 2000;
     auto lines = numbered_lines(n, 7);
