@@ -54,7 +54,7 @@ void write_head(TextWriter& out, const IndexSettings& settings, std::string_view
 
 // One page being rewritten with its anchors.
 class AnchoredPage {
-public:
+  public:
     AnchoredPage(Session& s, const IndexSettings& settings, const std::string& page)
         : s_(s), settings_(settings), page_(page) {
         std::size_t dot = page.find(".htm");
@@ -98,7 +98,7 @@ public:
         s_.shell.run_command("copy " + command_name(target_) + "  " + command_name(page_));
     }
 
-private:
+  private:
     Session& s_;
     const IndexSettings& settings_;
     std::string page_, target_, line_;
@@ -267,8 +267,8 @@ void write_search_page(Session& s, const IndexSettings& settings) {
         const std::string anchor = r.id + "_" + r.occurrence;
         const std::string link = "<a href=\"index.htm#" + r.id + "\">" + r.word + "</a>";
         if (!open) {
-            line = "<span id=\"" + anchor + "\">" + r.word + " &nbsp </span>&nbsp " + link +
-                   "</span>";
+            line =
+                "<span id=\"" + anchor + "\">" + r.word + " &nbsp </span>&nbsp " + link + "</span>";
             word_list.clear();
             words = 0;
             open = true;

@@ -53,7 +53,9 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
     trace_name.replace(dot, 4, ".txt");
     TextReader in(s.dir, page);
     TextWriter trace(s.dir, trace_name);
-    TraceSink sink = [&trace](std::string_view text, Ending ending) { trace.print_text(text, ending); };
+    TraceSink sink = [&trace](std::string_view text, Ending ending) {
+        trace.print_text(text, ending);
+    };
     scanner.start_page();
     while (!in.at_end()) {
         std::string line = in.read_line();

@@ -22,7 +22,7 @@ struct FoundWord {
 using TraceSink = std::function<void(std::string_view text, Ending ending)>;
 
 class KeywordScanner {
-public:
+  public:
     // A new page: line number, script and style flags cleared. An element left open at
     // the end of the previous page stays open.
     void start_page();
@@ -32,7 +32,7 @@ public:
     int line_number() const { return line_number_; }
     bool element_continues() const { return element_continues_; }
 
-private:
+  private:
     bool skip_block(std::string_view lower, std::string_view open, std::string_view close,
                     bool& in_block, bool& block_closed, bool opens_here);
 

@@ -15,7 +15,9 @@ std::string table_page_name(std::string_view table_name) {
     return std::string(table_name.substr(0, at + 1)) + "htm";
 }
 
-bool right_aligned_cell(std::string_view text) { return is_numeric_text(text); }
+bool right_aligned_cell(std::string_view text) {
+    return is_numeric_text(text);
+}
 
 namespace {
 
@@ -66,7 +68,8 @@ void write_table_page(Session& s) {
             if (cell.empty()) cell = " ";
             page.print_text(right_aligned_cell(cell) ? right : "<td>");
             if (s.column_names[i] == "link_location" && r > 1 && contains(lower_az(cell), "http"))
-                page.print_text("<a href=\"" + cell + "\"> link_location_" + plain_number(r) + "</a>");
+                page.print_text("<a href=\"" + cell + "\"> link_location_" + plain_number(r) +
+                                "</a>");
             else
                 page.print_text(cell);
             page.print_text("</td>");
