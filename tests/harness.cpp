@@ -6,7 +6,9 @@
 #include <sstream>
 
 #include "console/keys.h"
+#include "console/table_file.h"
 #include "startup/start_program.h"
+#include "viewer/sort_engine.h"
 
 namespace rowkeep::testing {
 
@@ -39,7 +41,9 @@ std::string TempDir::read(std::string_view name) const {
     return s.str();
 }
 
-bool TempDir::exists(std::string_view name) const { return fs::exists(path_ / std::string(name)); }
+bool TempDir::exists(std::string_view name) const {
+    return fs::exists(path_ / std::string(name));
+}
 
 TestSession::TestSession(const fs::path& dir, std::string_view keys, Options options)
     : terminal(keys, options.cols, options.rows),
@@ -85,6 +89,24 @@ std::vector<std::string> screen_lines(const std::string& screen) {
         start = end + 2;
     }
     return lines;
+}
+
+bool table_files_ready() {
+    TempDir dir;
+    dir.write("t.csv", "a;b\r\n1;2\r\n");
+    TestSession t(dir.path(), "");
+    t.session.table_name = "t.csv";
+    t.session.selected_table = "t.csv";
+    load_table(t.session);
+    if (t.session.column_count != 2) return false;
+    int rows = 0;
+    if (!save_table(t.session, "u.csv", rows) || dir.read("u.csv") != "a;b\r\n1;2\r\n")
+        return false;
+    dir.write("f_03.txt", "b\r\na\r\n");
+    t.session.sort_in_name = "f_03.txt";
+    t.session.sort_out_name = "f_04.txt";
+    t.run(sort_file);
+    return dir.read("f_04.txt") == "a\r\nb\r\n";
 }
 
 }  // namespace rowkeep::testing

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // A fresh temporary folder, removed with everything in it at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -29,7 +29,7 @@ public:
     std::string read(std::string_view name) const;
     bool exists(std::string_view name) const;
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -68,8 +68,8 @@ struct TestSession {
 };
 
 struct RunResult {
-    std::string screen;      // everything the screen showed
-    bool input_ended;        // the keys ran out (rather than the program ending itself)
+    std::string screen;                 // everything the screen showed
+    bool input_ended;                   // the keys ran out (rather than the program ending itself)
     std::vector<std::string> commands;  // the command lines issued
 };
 
@@ -81,6 +81,9 @@ std::vector<std::string> split_screens(const std::string& screen);
 
 // The screen's lines (split at CR LF).
 std::vector<std::string> screen_lines(const std::string& screen);
+
+// True once the real table load, save and sort engine are built (they began as stand-ins).
+bool table_files_ready();
 
 // The keys that pass the start screen, the notice and choose Windows-1250.
 inline constexpr std::string_view kStartKeys = "1123";

@@ -21,24 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool table_files_ready() {
-    TempDir dir;
-    dir.write("t.csv", "a;b\r\n1;2\r\n");
-    TestSession t(dir.path(), "");
-    t.session.table_name = "t.csv";
-    t.session.selected_table = "t.csv";
-    load_table(t.session);
-    if (t.session.column_count != 2) return false;
-    int rows = 0;
-    if (!save_table(t.session, "u.csv", rows) || dir.read("u.csv") != "a;b\r\n1;2\r\n")
-        return false;
-    dir.write("f_03.txt", "b\r\na\r\n");
-    t.session.sort_in_name = "f_03.txt";
-    t.session.sort_out_name = "f_04.txt";
-    t.run(sort_file);
-    return dir.read("f_04.txt") == "a\r\nb\r\n";
-}
-
 // The real binary in dir, keys through a pipe, its screen through another.
 class Program {
   public:
@@ -164,8 +146,8 @@ TEST(InterruptedSave, KilledDuringSaveLeavesOldOrNewWhole) {
         dir.write("big.csv", old_table);
         Program program(dir.path());
         ASSERT_TRUE(to_save_menu(program));
-        auto delay = std::chrono::microseconds(
-            std::uniform_int_distribution<long long>(0, span)(random));
+        auto delay =
+            std::chrono::microseconds(std::uniform_int_distribution<long long>(0, span)(random));
         program.type("1");
         std::this_thread::sleep_for(delay);
         program.kill_now();

@@ -107,24 +107,6 @@ Grid grid_of(const std::string& bytes) {
     return grid;
 }
 
-bool table_files_ready() {
-    TempDir dir;
-    dir.write("t.csv", "a;b\r\n1;2\r\n");
-    TestSession t(dir.path(), "");
-    t.session.table_name = "t.csv";
-    t.session.selected_table = "t.csv";
-    load_table(t.session);
-    if (t.session.column_count != 2) return false;
-    int rows = 0;
-    if (!save_table(t.session, "u.csv", rows) || dir.read("u.csv") != "a;b\r\n1;2\r\n")
-        return false;
-    dir.write("f_03.txt", "b\r\na\r\n");
-    t.session.sort_in_name = "f_03.txt";
-    t.session.sort_out_name = "f_04.txt";
-    t.run(sort_file);
-    return dir.read("f_04.txt") == "a\r\nb\r\n";
-}
-
 const Grid kCells = {
     {"name", "code", "price", "note", "date", "empty"},
     {"apple", "007", "1,5", "red, sweet", "05-22-2017", ""},
