@@ -109,7 +109,7 @@ void create_one(Session& s) {
         return;
     }
     s.column_names = ask_column_names(s);
-    if (!write_new_table(s)) c.print_text("table (file) can not be written: " + s.table_name);
+    if (!write_new_table(s)) c.print_text("table (file) can not be created");
 }
 
 }  // namespace
