@@ -1,8 +1,127 @@
 #include "table/create_table.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/records.h"
+#include "console/shell.h"
+#include "console/tokens.h"
+#include "html/html_names.h"
+#include "table/save_copy.h"
+#include "table/table_structure.h"
+
 namespace rowkeep {
 
-// Placeholder until create table lands.
-void create_table(Session&) {}
+namespace {
+
+const std::string kRule(30, '-');
+constexpr std::string_view kListing = "dir_b_01.txt";
+
+// The existence check: the full listing's lines between its five header lines and its two
+// summary lines are the files that match, and each is shown.
+int show_existing(Session& s) {
+    s.shell.run_command("dir " + command_name(s.table_name) + " > " + std::string(kListing));
+    TextReader listing(s.dir, kListing);
+    int lines = 0;
+    while (!listing.at_end()) {
+        listing.read_line();
+        ++lines;
+    }
+    listing.rewind();
+    int shown = 0;
+    for (int i = 1; i <= lines; ++i) {
+        std::string line = listing.read_line();
+        if (i > 5 && i <= lines - 2) {
+            s.console.print_text(line);
+            ++shown;
+        }
+    }
+    s.console.print_newline();
+    return shown;
+}
+
+bool overwrite_chosen(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    c.print_text("Table exist.");
+    std::string key = menu_key(c, {"", "<1> or <Enter> exit", "<2> overwrite with new table"});
+    return key == "2";
+}
+
+// The column names as typed; a value is stored as cleaned for the table file, an empty
+// one as a single blank so the line keeps its cell.
+std::vector<std::string> ask_column_names(Session& s) {
+    Console& c = s.console;
+    // Filled as the names come rather than sized up front: a mistyped count of millions
+    // must not allocate millions of names before the first is asked.
+    std::vector<std::string> names(1);
+    names.reserve(static_cast<std::size_t>(std::min(s.column_count, 4096)) + 1);
+    c.print_newline();
+    for (int i = 1; i <= s.column_count; ++i) {
+        c.print_number(i, Ending::stay);
+        std::string name = clean_column_name(c.prompt_input("      column name = "));
+        names.push_back(name.empty() ? " " : name);
+    }
+    return names;
+}
+
+// The two lines of a new table: the names, then one blank cell per column.
+bool write_new_table(Session& s) {
+    std::string heading, blanks;
+    for (int i = 1; i <= s.column_count; ++i) {
+        if (i > 1) {
+            heading += ';';
+            blanks += ';';
+        }
+        heading += s.column_names[i];
+        blanks += ' ';
+    }
+    s.out_file_name = s.table_name;
+    // Replaced as a whole, so an overwrite that fails leaves the old table as it was.
+    TextWriter out;
+    if (!out.open_replacing(s.dir, s.out_file_name)) return false;
+    out.print_text(heading);
+    out.print_text(blanks);
+    return out.close();
+}
+
+void create_one(Session& s) {
+    Console& c = s.console;
+    c.print_text(kRule);
+    s.selected_table = lower_az(c.prompt_input("new table name (without .csv extension) = "));
+    std::string name = trim_blanks(s.selected_table);
+    // A name that is a path would write outside the program's folder.
+    if (name.empty() || !safe_copy_name(name)) {
+        c.print_text("table (file) name is incorrect");
+        return;
+    }
+    s.table_name = name + ".csv";
+    if (show_existing(s) > 0 && !overwrite_chosen(s)) return;
+    c.print_text(kRule);
+    c.print_text("new table = ", Ending::stay);
+    c.print_text(s.table_name);
+    c.print_newline();
+    s.column_count = c.prompt_integer("number of columns = ");
+    if (s.column_count < 1) {
+        c.print_text("number of columns is incorrect");
+        return;
+    }
+    s.column_names = ask_column_names(s);
+    if (!write_new_table(s)) c.print_text("table (file) can not be created");
+}
+
+}  // namespace
+
+void create_table(Session& s) {
+    s.console.print_newline();
+    for (;;) {
+        std::string key =
+            menu_key(s.console, {std::string_view(kRule), "<1> create table", "<8> exit"}, "18");
+        if (key == "8") return;
+        create_one(s);
+    }
+}
 
 }  // namespace rowkeep
