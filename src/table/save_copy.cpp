@@ -51,7 +51,10 @@ void save(Session& s) {
         s.shell.run_command("del /q txt_in\\*.*");
         s.shell.run_command("copy f_15_1.txt txt_in\\");
         if (working_copy_kept(s)) {
+            // The export counts other things in row_count; the table has not changed.
+            const int rows_of_table = s.row_count;
             html_export(s);
+            s.row_count = rows_of_table;
             s.shell.run_command("copy txt_in\\f_15_1.txt");
         }
     }
