@@ -65,6 +65,9 @@ class AnchoredPage {
 
     void add(const Occurrence& r) {
         while (lines_read_ < r.line && !in_.at_end()) {
+            // The text after the last word of a line left behind (closing tags, "<br>")
+            // belongs to the page as much as the page's last line does.
+            if (word_on_line_) out_.print_text(from(line_, end_));
             line_ = in_.read_line();
             ++lines_read_;
             word_on_line_ = false;
@@ -195,7 +198,7 @@ void write_index_page(Session& s, const IndexSettings& settings) {
     out.print_text("<br><br>");
 
     // Groups of records with the same id and page; a group's line is written when the
-    // next group starts, whose first occurrence its search link names.
+    // next group starts, whose first occurrence number its search link takes.
     TextReader in(s.dir, "wrd_04.txt");
     Occurrence r, first;
     long long count = 0;
@@ -206,7 +209,7 @@ void write_index_page(Session& s, const IndexSettings& settings) {
                             "\">" + first.word + "</a>&nbsp;&nbsp;&nbsp; (" + first.page + ", " +
                             plain_number(count) + ")";
         if (next)
-            entry += "&nbsp;&nbsp;<a href=\"search.htm#" + next->id + "_" + next->occurrence +
+            entry += "&nbsp;&nbsp;<a href=\"search.htm#" + first.id + "_" + next->occurrence +
                      "\">search</a> <br>";
         else
             entry += "<br>";

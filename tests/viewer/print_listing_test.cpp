@@ -87,7 +87,9 @@ TEST(PrintListing, ColumnChosenTwiceAndTwoColumnsGiveNoSum) {
 
 TEST(PrintListing, TenColumnsAndTheRemovalInTheReview) {
     TempDir dir;
-    std::string keys = "2" + std::string(10, '3');
+    // First listing: all 10 columns. Second: the review removes column 1, leaving 9.
+    std::string keys = "2" + std::string(10, '3') + "8k";
+    keys += "2" + std::string(10, '3');
     keys += "3 x";  // review: column 1 removed with the Space Bar, column 2 kept
     keys += std::string(8, 'x');
     keys += "8k";
@@ -97,6 +99,12 @@ TEST(PrintListing, TenColumnsAndTheRemovalInTheReview) {
     put_table(dir, t.session, {names, cells});
     t.session.table_name = "wide";  // no ".csv": the listing is wide.txt
     int saved = 0;
+    t.run([&](Session& s) { print_listing(s, saved); });
+    // The heading and both rows: margin 7 and "|", then 10 cells of 12 and "|".
+    auto wide = screen_lines(dir.read("wide.txt"));
+    ASSERT_EQ(wide.size(), 8u);
+    for (std::size_t i = 5; i < wide.size(); ++i) EXPECT_EQ(wide[i].size(), 8u + 10 * 13) << i;
+    EXPECT_FALSE(dir.exists("wide_sum.txt"));
     t.run([&](Session& s) { print_listing(s, saved); });
     EXPECT_NE(t.screen().find("the column was removed from the list"), std::string::npos);
     auto listing = dir.read("wide.txt");

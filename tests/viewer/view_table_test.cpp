@@ -222,6 +222,46 @@ TEST(ViewTable, InputEndEndsTheProgram) {
     EXPECT_TRUE(v.run());
 }
 
+// Go-to from the key loop: an empty answer steps one page on without the limit at
+// row_count; a row past the end shows no rows, one below 1 a shortened page from row 1,
+// until the paging keys bring the page back.
+TEST(ViewTable, GoToLeavesTheRowAsTypedAndThePageFollows) {
+    Rows rows = numbered_table(40, 1);
+    Viewer v(rows, 1,
+             "7\r"
+             "750\r"
+             "-"
+             "741\r"
+             "A"
+             "7-5\r"
+             "3"
+             "70\r"
+             "9");
+    v.t.session.top_row = 10;
+    ASSERT_FALSE(v.run());
+    ASSERT_EQ(v.pages(), 9u);
+    EXPECT_EQ(v.page(2)[1].rfind("     26|", 0), 0u);
+    EXPECT_EQ(v.page(2)[15].rfind("     40|", 0), 0u);
+    auto beyond = v.page(3);
+    EXPECT_EQ(beyond[1], std::string(79, '-'));
+    EXPECT_EQ(beyond.at(5), "<A/a>move_up(50 -> 49)   <Y/y>move_down(50 -> 51)");
+    EXPECT_EQ(v.page(4)[1].rfind("     34|", 0), 0u);
+    // A move up from just past the last row shows the last row but has no row to swap it
+    // with.
+    EXPECT_EQ(v.page(6)[1], "    *40|r40c1       |");
+    EXPECT_EQ(v.page(6)[2], std::string(79, '-'));
+    EXPECT_EQ(v.dir.read("f_15_1.txt"), working_file(rows));
+    auto below = v.page(7);
+    EXPECT_EQ(below[1], "      1|h1          |");
+    EXPECT_EQ(below[11], "     11|r11c1       |");
+    EXPECT_EQ(below[12], std::string(79, '-'));
+    EXPECT_EQ(v.page(8)[12], "     12|r12c1       |");
+    EXPECT_EQ(v.page(8)[13], std::string(79, '-'));
+    // A typed 0 is the empty answer: from -4 one step on is row 12.
+    EXPECT_EQ(v.page(9)[1], "     12|r12c1       |");
+    EXPECT_EQ(v.t.session.top_row, 12);
+}
+
 // Pages for a top_row that go-to left outside the table: none above row_count, a shortened
 // page from row 1 below 1.
 TEST(ViewPage, TopRowOutsideTheTable) {

@@ -1,0 +1,89 @@
+// The real program in a pseudo-terminal: keys typed into the master side, the output read
+// back, the terminal's settings read from the slave side while and after the program runs.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rowkeep::testing {
+
+// Output with the escape sequences, CR, BEL and BS taken out; LF kept. Stops before an
+// escape sequence that is not complete yet and says how many bytes it used.
+std::size_t strip_escapes(std::string_view raw, std::string& plain);
+
+// The last line of the output as a terminal would show it: characters overwrite, CR goes
+// to the start, ESC [ n D / ESC [ n C move, ESC [ K erases to the end, a UTF-8 character
+// takes one cell. This is how the echo of the line entry is checked.
+std::string render_last_line(std::string_view raw);
+
+struct PtyOptions {
+    int cols = 80;
+    int rows = 25;
+    // Extra NAME=VALUE entries for the program's environment (LANG, COLUMNS, ...).
+    std::vector<std::string> env;
+};
+
+class PtyProgram {
+  public:
+    // Starts the binary with its working directory dir on a new terminal of the given size.
+    PtyProgram(const std::string& binary, const std::filesystem::path& dir,
+               PtyOptions options = {});
+    ~PtyProgram();  // a program still running is killed
+    PtyProgram(const PtyProgram&) = delete;
+    PtyProgram& operator=(const PtyProgram&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    void type(std::string_view bytes);
+    // Reads until the text appears in the plain output after the last text waited for;
+    // false at the limit (a hang, not a measurement). The search then goes on after it.
+    bool wait_for(std::string_view text);
+    // Reads until the condition holds; false at the limit.
+    bool wait_until(const std::function<bool()>& condition);
+
+    const std::string& raw() const { return raw_; }
+    const std::string& plain() const { return plain_; }
+    // The plain output since the last clear-screen: what the screen shows now.
+    std::string screen() const;
+    // The plain output since the text last waited for ended.
+    std::string since_mark() const { return plain_.substr(mark_); }
+    std::string last_line() const { return render_last_line(raw_); }
+
+    // The terminal's settings as the program left them; nullopt when they cannot be read.
+    std::optional<termios> settings() const;
+    const termios& settings_at_start() const { return initial_; }
+
+    // Waits for the program to end, reading its output meanwhile; the wait status, or
+    // nullopt at the limit.
+    std::optional<int> wait_exit();
+    // Closes the terminal as a terminal window does: the program is hung up.
+    void close_terminal();
+    // utime + stime of the program in clock ticks, from /proc; -1 when unreadable.
+    long cpu_ticks() const;
+
+    static constexpr std::chrono::seconds kLimit{20};
+
+  private:
+    bool read_some(int timeout_ms);
+
+    pid_t pid_ = -1;
+    int master_ = -1, slave_ = -1;
+    bool exited_ = false;
+    termios initial_{};
+    std::string raw_, plain_;
+    std::size_t stripped_ = 0, mark_ = 0;
+};
+
+// True when every flag that raw mode changes is as it was at the start.
+bool same_line_discipline(const termios& a, const termios& b);
+
+}  // namespace rowkeep::testing
