@@ -61,6 +61,10 @@ class PtyProgram {
     // The terminal's settings as the program left them; nullopt when they cannot be read.
     std::optional<termios> settings() const;
     const termios& settings_at_start() const { return initial_; }
+    // Changes the settings from outside, as a shell does while the program is stopped.
+    bool set_settings(const termios& t) {
+        return slave_ >= 0 && tcsetattr(slave_, TCSANOW, &t) == 0;
+    }
 
     // Waits for the program to end, reading its output meanwhile; the wait status, or
     // nullopt at the limit.

@@ -19,14 +19,44 @@ namespace {
 constexpr int kEscTimeoutMs = 50;
 
 // The signal handlers can reach only this: the settings to put back before the
-// process dies of the signal.
+// process dies or stops, and the raw settings to take up again when it is continued.
 termios g_restore_settings;
+termios g_raw_settings;
 std::atomic<bool> g_restore_needed{false};
+std::atomic<bool> g_raw_in_force{false};
 
 void restore_and_reraise(int sig) {
     if (g_restore_needed.load()) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_restore_settings);
     signal(sig, SIG_DFL);
     raise(sig);
+}
+
+// Back in the foreground after a stop: the shell has put its own settings in place.
+void take_up_raw_mode() {
+    if (g_raw_in_force.load() && tcgetpgrp(STDIN_FILENO) == getpgrp())
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_raw_settings);
+}
+
+void continued(int) {
+    int saved_errno = errno;
+    take_up_raw_mode();
+    errno = saved_errno;
+}
+
+// Ctrl+Z: the shell gets the terminal as it was, the program stops, and on being
+// continued goes on in raw mode.
+void stop_restored(int) {
+    int saved_errno = errno;
+    if (g_raw_in_force.load()) tcsetattr(STDIN_FILENO, TCSANOW, &g_restore_settings);
+    signal(SIGTSTP, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTSTP);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(SIGTSTP);  // returns once continued (or at once where stopping is refused)
+    signal(SIGTSTP, stop_restored);
+    take_up_raw_mode();
+    errno = saved_errno;
 }
 
 }  // namespace
@@ -78,6 +108,8 @@ RealTerminal::RealTerminal() {
         g_restore_settings = saved_;
         g_restore_needed = true;
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(sig, restore_and_reraise);
+        signal(SIGTSTP, stop_restored);
+        signal(SIGCONT, continued);
         enter_raw();
     }
 }
@@ -94,10 +126,13 @@ void RealTerminal::enter_raw() {
     raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    g_raw_settings = raw;
     if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) raw_ = true;
+    g_raw_in_force = raw_;
 }
 
 void RealTerminal::restore() {
+    g_raw_in_force = false;
     if (raw_) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
     raw_ = false;
 }

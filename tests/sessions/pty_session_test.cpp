@@ -28,9 +28,9 @@ constexpr const char* kPgDn = "\x1b[6~";
 ::testing::AssertionResult shows(PtyProgram& p, std::string_view text) {
     if (p.wait_for(text)) return ::testing::AssertionSuccess();
     std::string tail = p.plain().substr(p.plain().size() > 1500 ? p.plain().size() - 1500 : 0);
-    return ::testing::AssertionFailure() << "no " << ::testing::PrintToString(std::string(text))
-                                         << "; the screen ended with:\n"
-                                         << tail;
+    return ::testing::AssertionFailure()
+           << "no " << ::testing::PrintToString(std::string(text)) << "; the screen ended with:\n"
+           << tail;
 }
 
 bool raw_mode(const termios& t) {
@@ -266,6 +266,43 @@ TEST(PtySession, IdleMenuSleepsAndCtrlCEndsWithTheTerminalRestored) {
     auto t = p.settings();
     ASSERT_TRUE(t);
     EXPECT_TRUE(same_line_discipline(*t, p.settings_at_start()));
+}
+
+TEST(PtySession, StoppedAndContinuedTakesUpRawModeAgain) {
+    TempDir dir;
+    PtyProgram p(ROWKEEP_BINARY, dir.path(), {80, 25, {"LANG=C"}});
+    ASSERT_TRUE(p.started());
+    ASSERT_TRUE(shows(p, "<2> no,  end"));
+    auto in_raw_mode = [&] {
+        auto t = p.settings();
+        return t && raw_mode(*t);
+    };
+
+    // Stopped, the shell puts its own settings back; continued, the program must take
+    // up raw mode again, or the next key would wait for a line end and be echoed.
+    ASSERT_EQ(kill(p.pid(), SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(p.pid(), &status, WUNTRACED), p.pid());
+    ASSERT_TRUE(WIFSTOPPED(status));
+    ASSERT_TRUE(p.set_settings(p.settings_at_start()));
+    ASSERT_EQ(kill(p.pid(), SIGCONT), 0);
+    ASSERT_TRUE(p.wait_until(in_raw_mode));
+    p.type("1");
+    ASSERT_TRUE(shows(p, "<2> end"));
+
+    // Ctrl+Z where stopping is refused (this terminal's session has no job control):
+    // the program goes on in raw mode.
+    ASSERT_EQ(kill(p.pid(), SIGTSTP), 0);
+    p.type("1");
+    ASSERT_TRUE(shows(p, "<8> exit, end"));
+    EXPECT_TRUE(in_raw_mode());
+
+    p.type("8");
+    ASSERT_TRUE(shows(p, "End"));
+    auto ended = p.wait_exit();
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
+    EXPECT_TRUE(same_line_discipline(*p.settings(), p.settings_at_start()));
 }
 
 TEST(PtySession, ClosedTerminalEndsTheProgram) {

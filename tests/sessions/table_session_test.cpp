@@ -76,6 +76,8 @@ TEST(TableSession, PagedListing) {
                                                 "2\rx8"
                                                 "2"
                                                 "13\r"
+                                                "2"
+                                                "x\r3"
                                                 "8"
                                                 "8"));
     EXPECT_TRUE(
@@ -86,6 +88,10 @@ TEST(TableSession, PagedListing) {
     EXPECT_FALSE(has(r, "        4  d.csv\r\n<>"));
     // Asked to start beyond the last line: nothing is listed and the menu comes back.
     EXPECT_TRUE(has(r, "selct table (row) = ? 13\r\n-------------------------------\r\n<1> list"));
+    // An answer that is no number reads as 0: the listing starts at the first line.
+    EXPECT_TRUE(has(r,
+                    "selct table (row) = ? x\r\n\r\n        1  a.csv\r\n<> any key to continue,  "
+                    "<3> list all rest,  <8> exit\r\n        2  b.csv\r\n"));
 }
 
 TEST(TableSession, NoTableNoSelect) {
