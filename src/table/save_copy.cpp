@@ -56,6 +56,9 @@ void save(Session& s) {
             html_export(s);
             s.row_count = rows_of_table;
             s.shell.run_command("copy txt_in\\f_15_1.txt");
+            // The export leaves the console in code page 1252; editing goes on in the
+            // table's own page, or its letters would show and be typed as another page's.
+            if (s.code_page.size() > 8) s.shell.run_command("chcp " + s.code_page.substr(8));
         }
     }
     c.print_text("<> any key to continue");
