@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <utmp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -41,10 +42,6 @@ std::size_t sequence_length(std::string_view s) {
     return 2;
 }
 
-bool is_continuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
 }  // namespace
 
 std::size_t strip_escapes(std::string_view raw, std::string& plain) {
@@ -63,55 +60,137 @@ std::size_t strip_escapes(std::string_view raw, std::string& plain) {
     return i;
 }
 
-std::string render_last_line(std::string_view raw) {
-    std::size_t start = raw.find_last_of('\n');
-    start = start == std::string_view::npos ? 0 : start + 1;
-    std::vector<std::string> cells;
-    std::size_t cursor = 0;
-    for (std::size_t i = start; i < raw.size();) {
-        char c = raw[i];
-        if (c == '\x1b') {
-            std::string_view seq = raw.substr(i);
-            std::size_t n = sequence_length(seq);
-            if (n == 0) break;
-            if (seq[1] == '[') {
-                char final = seq[n - 1];
-                std::string params(seq.substr(2, n - 3));
-                std::size_t count = params.empty() ? 1 : std::stoul("0" + params);
-                if (final == 'D') cursor = cursor > count ? cursor - count : 0;
-                if (final == 'C') cursor += count;
-                if (final == 'K' && cursor < cells.size()) cells.resize(cursor);
-                if (final == 'J' || (final == 'H' && params.empty())) {
-                    cells.clear();
-                    cursor = 0;
-                }
-            }
-            i += n;
-            continue;
-        }
-        if (c == '\r') {
-            cursor = 0;
-        } else if (c == '\b') {
-            if (cursor > 0) --cursor;
-        } else if (c != '\a') {
-            std::size_t len = 1;
-            while (i + len < raw.size() &&
-                   is_continuation(static_cast<unsigned char>(raw[i + len])))
-                ++len;
-            if (cells.size() <= cursor) cells.resize(cursor + 1, " ");
-            cells[cursor++] = std::string(raw.substr(i, len));
-            i += len;
-            continue;
-        }
-        ++i;
+ScreenModel::ScreenModel(int cols, int rows)
+    : cols_(cols), rows_(rows), cells_(static_cast<std::size_t>(rows)) {}
+
+void ScreenModel::line_feed() {
+    if (row_ + 1 < rows_) {
+        ++row_;
+        return;
     }
+    cells_.erase(cells_.begin());
+    cells_.emplace_back();
+}
+
+void ScreenModel::put(std::string cell) {
+    if (wrap_pending_) {
+        wrap_pending_ = false;
+        col_ = 0;
+        line_feed();
+    }
+    auto& line = cells_[static_cast<std::size_t>(row_)];
+    if (line.size() <= static_cast<std::size_t>(col_))
+        line.resize(static_cast<std::size_t>(col_) + 1);
+    line[static_cast<std::size_t>(col_)] = std::move(cell);
+    if (col_ + 1 < cols_)
+        ++col_;
+    else
+        wrap_pending_ = true;
+}
+
+void ScreenModel::control(std::string_view seq) {
+    if (seq.size() < 3 || seq[1] != '[') return;
+    const char final = seq.back();
+    std::string params(seq.substr(2, seq.size() - 3));
+    std::vector<int> numbers;
+    std::size_t at = 0;
+    while (at <= params.size()) {
+        std::size_t semi = params.find(';', at);
+        if (semi == std::string::npos) semi = params.size();
+        std::string part = params.substr(at, semi - at);
+        numbers.push_back(part.empty() || part.find_first_not_of("0123456789") != std::string::npos
+                              ? 0
+                              : std::stoi(part));
+        at = semi + 1;
+    }
+    const int n = std::max(numbers[0], 1);
+    auto& line = cells_[static_cast<std::size_t>(row_)];
+    wrap_pending_ = false;
+    switch (final) {
+        case 'A':
+            row_ = std::max(row_ - n, 0);
+            break;
+        case 'B':
+            row_ = std::min(row_ + n, rows_ - 1);
+            break;
+        case 'C':
+            col_ = std::min(col_ + n, cols_ - 1);
+            break;
+        case 'D':
+            col_ = std::max(col_ - n, 0);
+            break;
+        case 'G':
+            col_ = std::min(n, cols_) - 1;
+            break;
+        case 'H':
+            row_ = std::min(n, rows_) - 1;
+            col_ = numbers.size() > 1 ? std::min(std::max(numbers[1], 1), cols_) - 1 : 0;
+            break;
+        case 'K':
+            if (line.size() > static_cast<std::size_t>(col_))
+                line.resize(static_cast<std::size_t>(col_));
+            break;
+        case 'J':
+            if (numbers[0] == 2) {
+                for (auto& l : cells_) l.clear();
+            } else if (numbers[0] == 0) {
+                if (line.size() > static_cast<std::size_t>(col_))
+                    line.resize(static_cast<std::size_t>(col_));
+                for (std::size_t r = static_cast<std::size_t>(row_) + 1; r < cells_.size(); ++r)
+                    cells_[r].clear();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void ScreenModel::feed(std::string_view bytes) {
+    pending_ += bytes;
+    std::string_view s = pending_;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '\x1b') {
+            std::size_t n = sequence_length(s.substr(i));
+            if (n == 0) break;
+            control(s.substr(i, n));
+            i += n;
+        } else if (c == '\r') {
+            col_ = 0;
+            wrap_pending_ = false;
+            ++i;
+        } else if (c == '\n') {
+            line_feed();
+            wrap_pending_ = false;
+            ++i;
+        } else if (c == '\b') {
+            if (col_ > 0) --col_;
+            wrap_pending_ = false;
+            ++i;
+        } else if (static_cast<unsigned char>(c) < 32) {
+            ++i;  // BEL and the rest move nothing
+        } else {
+            const auto lead = static_cast<unsigned char>(c);
+            const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (i + len > s.size()) break;  // the rest of the character comes later
+            put(std::string(s.substr(i, len)));
+            i += len;
+        }
+    }
+    pending_.erase(0, i);
+}
+
+std::string ScreenModel::row(int r) const {
     std::string line;
-    for (const auto& cell : cells) line += cell;
+    if (r < 0 || r >= rows_) return line;
+    for (const auto& cell : cells_[static_cast<std::size_t>(r)]) line += cell.empty() ? " " : cell;
     return line;
 }
 
 PtyProgram::PtyProgram(const std::string& binary, const std::filesystem::path& dir,
-                       PtyOptions options) {
+                       PtyOptions options)
+    : model_(options.cols, options.rows) {
     winsize ws{};
     ws.ws_col = static_cast<unsigned short>(options.cols);
     ws.ws_row = static_cast<unsigned short>(options.rows);
@@ -179,6 +258,7 @@ bool PtyProgram::read_some(int timeout_ms) {
     ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n <= 0) return false;
     raw_.append(buffer, static_cast<std::size_t>(n));
+    model_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
     stripped_ += strip_escapes(std::string_view(raw_).substr(stripped_), plain_);
     return true;
 }

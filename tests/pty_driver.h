@@ -19,10 +19,29 @@ namespace rowkeep::testing {
 // escape sequence that is not complete yet and says how many bytes it used.
 std::size_t strip_escapes(std::string_view raw, std::string& plain);
 
-// The last line of the output as a terminal would show it: characters overwrite, CR goes
-// to the start, ESC [ n D / ESC [ n C move, ESC [ K erases to the end, a UTF-8 character
-// takes one cell. This is how the echo of the line entry is checked.
-std::string render_last_line(std::string_view raw);
+// What a terminal of the given size shows: characters overwrite, a line that reaches the
+// right edge wraps (xterm's delayed wrap), CR, LF and BS move, ESC [ n A/B/C/D/G/H move,
+// ESC [ K and ESC [ J erase, ESC [ 2 J clears, a UTF-8 character takes one cell; other
+// sequences are ignored. Enough to check the echo of the line entry as a person sees it.
+class ScreenModel {
+  public:
+    ScreenModel(int cols, int rows);
+    void feed(std::string_view bytes);  // a sequence cut short waits for the next bytes
+    // A row as shown: the cells up to the last one written (blanks written are kept).
+    std::string row(int r) const;
+    int cursor_row() const { return row_; }
+    int cursor_col() const { return col_; }
+
+  private:
+    void put(std::string cell);
+    void line_feed();
+    void control(std::string_view sequence);
+    int cols_, rows_;
+    int row_ = 0, col_ = 0;
+    bool wrap_pending_ = false;
+    std::vector<std::vector<std::string>> cells_;
+    std::string pending_;
+};
 
 struct PtyOptions {
     int cols = 80;
@@ -56,7 +75,9 @@ class PtyProgram {
     std::string screen() const;
     // The plain output since the text last waited for ended.
     std::string since_mark() const { return plain_.substr(mark_); }
-    std::string last_line() const { return render_last_line(raw_); }
+    // The row the cursor is on, and the whole modelled screen.
+    std::string last_line() const { return model_.row(model_.cursor_row()); }
+    const ScreenModel& model() const { return model_; }
 
     // The terminal's settings as the program left them; nullopt when they cannot be read.
     std::optional<termios> settings() const;
@@ -85,6 +106,7 @@ class PtyProgram {
     termios initial_{};
     std::string raw_, plain_;
     std::size_t stripped_ = 0, mark_ = 0;
+    ScreenModel model_;
 };
 
 // True when every flag that raw mode changes is as it was at the start.

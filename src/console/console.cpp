@@ -87,10 +87,31 @@ std::string Console::wait_key() {
     return key;
 }
 
+namespace {
+
+// The cursor moves from one place of the typed text to another, the text starting at
+// column start of a screen width wide. A text longer than the line wraps onto the next
+// rows, and a sideways move cannot leave its row, so the move goes up or down first.
+std::string move_in_typed_text(std::size_t start, std::size_t from, std::size_t to,
+                               std::size_t width) {
+    const std::size_t from_row = (start + from) / width, to_row = (start + to) / width;
+    const std::size_t column = (start + to) % width;
+    std::string out;
+    if (from_row > to_row) out += "\x1b[" + std::to_string(from_row - to_row) + "A";
+    if (to_row > from_row) out += "\x1b[" + std::to_string(to_row - from_row) + "B";
+    out += "\r";
+    if (column > 0) out += "\x1b[" + std::to_string(column) + "C";
+    return out;
+}
+
+}  // namespace
+
 std::string Console::read_typed_line() {
     int width = terminal_.size().first;
     LineEditor editor(width);
     const bool live = terminal_.interactive();
+    const std::size_t line_width = static_cast<std::size_t>(width > 0 ? width : 80);
+    const std::size_t start = static_cast<std::size_t>(column_) % line_width;
     std::size_t shown_length = 0, shown_cursor = 0;
     for (;;) {
         std::string key = wait_key();
@@ -99,19 +120,24 @@ std::string Console::read_typed_line() {
         if (beep && live) terminal_.write("\a");
         if (!live) continue;
         // Redraw the typed text in place: back to its start, the text, erase the rest.
+        const std::string& text = editor.text();
         std::string out;
-        if (shown_cursor > 0) out += "\x1b[" + std::to_string(shown_cursor) + "D";
-        out += editor.text();
-        if (shown_length > editor.text().size()) out += "\x1b[K";
-        std::size_t back = editor.text().size() - editor.cursor();
-        if (back > 0) out += "\x1b[" + std::to_string(back) + "D";
+        if (shown_cursor > 0) out += move_in_typed_text(start, shown_cursor, 0, line_width);
+        out += text;
+        // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that
+        // the cursor stands where the moves count it.
+        if (!text.empty() && (start + text.size()) % line_width == 0) out += "\r\n";
+        if (shown_length > text.size()) out += "\x1b[J";
+        if (editor.cursor() < text.size())
+            out += move_in_typed_text(start, text.size(), editor.cursor(), line_width);
         terminal_.write(out);
-        shown_length = editor.text().size();
+        shown_length = text.size();
         shown_cursor = editor.cursor();
     }
     if (live) {
-        std::size_t forward = editor.text().size() - editor.cursor();
-        if (forward > 0) terminal_.write("\x1b[" + std::to_string(forward) + "C");
+        const std::size_t length = editor.text().size();
+        if (editor.cursor() < length)
+            terminal_.write(move_in_typed_text(start, editor.cursor(), length, line_width));
         column_ = advance_column(column_, editor.text());
         if (width > 0) column_ %= width;
     } else {

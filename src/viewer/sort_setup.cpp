@@ -25,6 +25,10 @@ constexpr std::string_view kPartRule = "------------------------------------";
 
 enum Field { kColumn = 1, kName = 2, kFirst = 3, kLast = 4 };
 
+// Positions are bounded so that a mistyped number cannot make every row's key a
+// gigabyte of blanks; no cell of a table comes near this length in practice.
+constexpr int kMaxKeyPosition = 32767;
+
 std::string blanks(long long n) {
     return std::string(static_cast<std::size_t>(n > 0 ? n : 0), ' ');
 }
@@ -181,8 +185,12 @@ void ask_positions(Session& s) {
         con.print_text(plain_number(e) + "/" + plain_number(n), Ending::zone);
         con.print_text(entry(s, e)[kName]);
         con.print_text(entry(s, e)[kName]);
-        entry(s, e)[kFirst] = plain_number(con.prompt_integer("first position for key string = "));
-        entry(s, e)[kLast] = plain_number(con.prompt_integer("last  position for key string = "));
+        const int first = con.prompt_integer("first position for key string = ");
+        const int last = con.prompt_integer("last  position for key string = ");
+        // A cell has no position before 1; a last position below the first gives an
+        // empty key part.
+        entry(s, e)[kFirst] = plain_number(std::clamp(first, 1, kMaxKeyPosition));
+        entry(s, e)[kLast] = plain_number(std::min(last, kMaxKeyPosition));
         preview(s, e);
         con.print_text("<> any key to continue,  <Enter> repeat,  <-> skip up");
         con.print_newline();
@@ -193,6 +201,16 @@ void ask_positions(Session& s) {
             ++e;
         }
     }
+}
+
+// One quoted item of the key files, read whole. A value read the usual way stops at
+// 4096 characters and leaves the rest as the next value, which would shift every key
+// after a long one onto the wrong row.
+std::string read_item(TextReader& in) {
+    std::string line = in.read_line();
+    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+        return line.substr(1, line.size() - 2);
+    return line;
 }
 
 std::string numbered(std::string_view stem, int n) {
@@ -238,7 +256,7 @@ void build_and_sort(Session& s) {
         for (int e = 1; e <= n; ++e) {
             TextWriter field(s.dir, numbered("file_20_", e));
             print_entry(s, e);
-            for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
+            for (int r = 0; r < data_rows; ++r) field.write_value(read_item(parts), true);
         }
     }
     con.print_newline();
@@ -249,20 +267,20 @@ void build_and_sort(Session& s) {
         TextReader field(s.dir, numbered("file_20_", e));
         TextWriter out(s.dir, numbered("file_21_", e + 1));
         for (int r = 0; r < data_rows; ++r)
-            out.write_value(joined.read_value() + field.read_value(), true);
+            out.write_value(read_item(joined) + read_item(field), true);
     }
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
     std::size_t widest = 0;
     {
         TextReader keys(s.dir, key_file);
-        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, keys.read_value().size());
+        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, read_item(keys).size());
     }
     {
         TextReader keys(s.dir, key_file);
         TextWriter padded(s.dir, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
-            std::string key = keys.read_value();
+            std::string key = read_item(keys);
             key.resize(widest, ' ');
             padded.print_text(key + "|");
         }

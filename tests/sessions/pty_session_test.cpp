@@ -236,6 +236,71 @@ TEST(PtySession, WholeSessionWithEscapeKeysLineEditingInsertAndSave) {
     EXPECT_FALSE(dir.exists("f_15_1.txt"));
 }
 
+// The last row of the modelled screen that starts with the text, or -1.
+int row_starting(const PtyProgram& p, std::string_view text, int rows = 25) {
+    for (int r = rows - 1; r >= 0; --r)
+        if (p.model().row(r).starts_with(text)) return r;
+    return -1;
+}
+
+TEST(PtySession, TypedLineLongerThanTheScreenLineWrapsAndEditsInPlace) {
+    TempDir dir;
+    dir.write("t.csv", "a;b\r\n1;2\r\n");
+    PtyProgram p(ROWKEEP_BINARY, dir.path(), {80, 25, {"LANG=C"}});
+    ASSERT_TRUE(p.started());
+    ASSERT_NO_FATAL_FAILURE(reach_main_menu(p));
+    p.type("1");
+    ASSERT_TRUE(shows(p, "<3> select  table"));
+    p.type("3");
+    const std::string prompt = "select table (row) = ? ";
+    ASSERT_TRUE(shows(p, prompt));
+    std::string text;
+    for (int i = 0; i < 8; ++i) text += "abcdefghij";
+
+    // 23 + 80 characters: 57 on the prompt's row, 23 on the next.
+    p.type(text);
+    int r = -1;
+    auto rows_read = [&](const std::string& first, const std::string& second) {
+        return p.wait_until([&] {
+            r = row_starting(p, prompt);
+            return r >= 0 && r + 1 < 25 && p.model().row(r) == first &&
+                   p.model().row(r + 1) == second;
+        });
+    };
+    ASSERT_TRUE(rows_read(prompt + text.substr(0, 57), text.substr(57))) << p.model().row(r) << "\n"
+                                                                         << p.model().row(r + 1);
+
+    // Home goes back onto the prompt's row; what is typed there pushes the rest on.
+    p.type(std::string(kHome) + "X");
+    ASSERT_TRUE(rows_read(prompt + "X" + text.substr(0, 56), text.substr(56)))
+        << p.model().row(r) << "\n"
+        << p.model().row(r + 1);
+    EXPECT_EQ(p.model().cursor_row(), r);
+    EXPECT_EQ(p.model().cursor_col(), 24);
+
+    // Shorter again: the second row is wiped.
+    p.type(kEnd);
+    p.type(std::string(30, '\x7f'));
+    ASSERT_TRUE(rows_read(prompt + "X" + text.substr(0, 50), "")) << p.model().row(r) << "\n"
+                                                                  << p.model().row(r + 1);
+    EXPECT_EQ(p.model().cursor_col(), 74);
+
+    // Exactly to the right edge and one past it.
+    p.type("\x1b");
+    ASSERT_TRUE(rows_read(prompt, ""));
+    p.type(text.substr(0, 57));
+    ASSERT_TRUE(rows_read(prompt + text.substr(0, 57), ""));
+    EXPECT_EQ(p.model().cursor_row(), r + 1);
+    EXPECT_EQ(p.model().cursor_col(), 0);
+    p.type(std::string(kLeft) + "Y");
+    ASSERT_TRUE(rows_read(prompt + text.substr(0, 56) + "Y", "g"));
+
+    // The line entered is what was typed: not a number, so no table is chosen.
+    p.type("\r");
+    ASSERT_TRUE(shows(p, "<3> select  table"));
+    EXPECT_EQ(p.since_mark().find("rows ="), std::string::npos);
+}
+
 TEST(PtySession, IdleMenuSleepsAndCtrlCEndsWithTheTerminalRestored) {
     TempDir dir;
     PtyProgram p(ROWKEEP_BINARY, dir.path(), {80, 25, {"LANG=C"}});

@@ -258,6 +258,52 @@ TEST(SortSetup, LastBelowFirstGivesAnEmptyPartAndFirstBeyondTheCellBlanks) {
     EXPECT_TRUE(st.shows(zoned("row =  2", "a", "       ")));
 }
 
+TEST(SortSetup, PositionsAreAskedAgainOnRequestAndBounded) {
+    const Rows rows = {{"n", "m"}, {"9", "x"}, {"10", "y"}};
+    std::string keys = choose(2, {1, 2}) + "8";
+    keys +=
+        "1\r1\r\r"
+        "1\r2\rx";      // entry 1, asked again with Enter
+    keys += "1\r1\r-";  // entry 2, then back to entry 1
+    keys +=
+        "1\r1\rx"
+        "1\r1\rx";  // entries 1 and 2
+    keys += "3";    // all positions once more
+    keys +=
+        "0\r99999999999\rx"
+        "2\r1\rx"
+        "8";
+    SortSetup st(rows, keys);
+    ASSERT_TRUE(st.run());
+    std::size_t first_asked = 0, second_asked = 0;
+    for (const auto& line : st.lines()) {
+        first_asked += line == entry("1/2", "n");
+        second_asked += line == entry("2/2", "m");
+    }
+    EXPECT_EQ(first_asked, 4u);
+    EXPECT_EQ(second_asked, 3u);
+    EXPECT_TRUE(st.shows(zoned(" 2", "n", "   1>  <2")));
+    // Before position 1 there is nothing to cut; a huge last position is bounded.
+    EXPECT_EQ(st.t.session.sort_keys.at(1)[3], "1");
+    EXPECT_EQ(st.t.session.sort_keys.at(1)[4], "32767");
+    const auto padded = screen_lines(st.dir.read("file_24_1.txt"));
+    ASSERT_EQ(padded.size(), 2u);
+    EXPECT_EQ(padded[0].size(), 32768u);
+    EXPECT_EQ(padded[0].find_first_not_of(' '), 32766u);
+    EXPECT_EQ(padded[1].find_first_not_of(' '), 32765u);
+    EXPECT_EQ(padded[1].substr(32765), "10|");
+}
+
+TEST(SortSetup, KeysLongerThanAFileValueStayOnTheirRows) {
+    const Rows rows = {{"x", "y"}, {"b", "2"}, {"a", "1"}, {"c", "3"}};
+    SortSetup st(rows, choose(2, {1, 2}) + positions({{1, 3000}, {1, 3000}}));
+    ASSERT_TRUE(st.run());
+    auto key = [](char text, char number) { return text + std::string(2999 + 2999, ' ') + number; };
+    EXPECT_EQ(st.dir.read("file_21_3.txt"), quoted({key('b', '2'), key('a', '1'), key('c', '3')}));
+    EXPECT_EQ(st.dir.read("file_28.txt"), crlf({"s_x + s_y;x;y", key('a', '1') + ";a;1",
+                                                key('b', '2') + ";b;2", key('c', '3') + ";c;3"}));
+}
+
 TEST(SortSetup, OutputNamesAndATableWithoutDataRows) {
     struct Case {
         std::string table, output;
