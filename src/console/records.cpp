@@ -196,7 +196,6 @@ std::string TextReader::read_value() {
                 line_end(c);
                 return value;
             }
-            if (value.size() >= kMaxTextToken) return value;
             value += static_cast<char>(get());
         }
         while ((c = peek()) == ' ' || c == '\t') get();
@@ -214,7 +213,6 @@ std::string TextReader::read_value() {
             return value;
         }
         if (line_end(c)) return value;
-        if (value.size() >= kMaxTextToken) return value;
         value += static_cast<char>(get());
     }
 }

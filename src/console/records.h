@@ -39,8 +39,10 @@ class TextReader {
     bool is_open() const { return file_ != nullptr; }
 
     bool at_end();
-    std::string read_value();  // the token rules of the record files
-    std::string read_line();   // the whole line, without its line end
+    // The token rules of the record files, with no length limit: every value read is one
+    // the program wrote, and cutting a long cell would shift the rest into the next cells.
+    std::string read_value();
+    std::string read_line();  // the whole line, without its line end
     void rewind();
 
     // Byte offset of the next read, and a jump back to one (the viewer's row index).

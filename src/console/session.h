@@ -3,8 +3,10 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rowkeep {
@@ -72,6 +74,13 @@ struct Session {
     std::filesystem::path dir;  // the working directory; every file name is relative to it
     Clock& clock;
     std::mt19937& random;
+
+    // Called, when set, as each named step of a long procedure ends: benchmarks time the
+    // steps of the HTML export with it. Unset, it costs nothing.
+    std::function<void(std::string_view step)> step_done;
+    void mark_step(std::string_view step) const {
+        if (step_done) step_done(step);
+    }
 
     // Sizes every per-column array to column_count + 1 entries (index 0 unused).
     void size_arrays();

@@ -9,8 +9,11 @@ namespace rowkeep {
 
 void html_export(Session& s) {
     write_table_page(s);
+    s.mark_step("table page");
     const IndexSettings settings = check_code_page(s);
+    s.mark_step("code page check");
     number_and_scan_pages(s);
+    s.mark_step("extraction");
     sort_and_number_words(s);
     write_index_pages(s, settings);
 }

@@ -315,9 +315,13 @@ void gather_results(Session& s) {
 
 void write_index_pages(Session& s, const IndexSettings& settings) {
     write_anchored_pages(s, settings);
+    s.mark_step("anchored pages");
     write_index_page(s, settings);
+    s.mark_step("index.htm");
     write_search_page(s, settings);
+    s.mark_step("search.htm");
     gather_results(s);
+    s.mark_step("results");
 }
 
 }  // namespace rowkeep

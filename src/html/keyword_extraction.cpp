@@ -134,6 +134,7 @@ void number_and_scan_pages(Session& s) {
 
 void sort_and_number_words(Session& s) {
     run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2");
+    s.mark_step("sort 1/2");
 
     {  // a word's id is the 0-based place of its first record in the sorted list
         TextReader in(s.dir, "wrd_02.txt");
@@ -168,7 +169,9 @@ void sort_and_number_words(Session& s) {
         }
     }
 
+    s.mark_step("ids and occurrences");
     run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2");
+    s.mark_step("sort 2/2");
 
     {
         TextReader in(s.dir, "wrd_05.txt");
@@ -192,6 +195,7 @@ void sort_and_number_words(Session& s) {
             write_record(part, r);
         }
     }
+    s.mark_step("filter and split");
 }
 
 }  // namespace rowkeep

@@ -23,6 +23,8 @@ namespace {
 
 constexpr std::string_view kLineMark = "==================== line.03$ ====================";
 
+constexpr int kLongestShiftedLine = 4096;
+
 void put(const TraceSink& trace, std::string_view text, Ending ending = Ending::newline) {
     if (trace) trace(text, ending);
 }
@@ -150,7 +152,9 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     };
     for (int i = 1; i <= length; ++i) {
         at = i;
-        if (trace) {
+        // The shifted copy of the line at every position grows with the square of the
+        // line's length: a line of a long cell would fill the disk with its trace.
+        if (trace && length <= kLongestShiftedLine) {
             std::string shifted(static_cast<std::size_t>(i - 1), ' ');
             shifted.append(line.substr(static_cast<std::size_t>(i - 1)));
             trace(shifted, Ending::newline);
