@@ -91,22 +91,4 @@ std::vector<std::string> screen_lines(const std::string& screen) {
     return lines;
 }
 
-bool table_files_ready() {
-    TempDir dir;
-    dir.write("t.csv", "a;b\r\n1;2\r\n");
-    TestSession t(dir.path(), "");
-    t.session.table_name = "t.csv";
-    t.session.selected_table = "t.csv";
-    load_table(t.session);
-    if (t.session.column_count != 2) return false;
-    int rows = 0;
-    if (!save_table(t.session, "u.csv", rows) || dir.read("u.csv") != "a;b\r\n1;2\r\n")
-        return false;
-    dir.write("f_03.txt", "b\r\na\r\n");
-    t.session.sort_in_name = "f_03.txt";
-    t.session.sort_out_name = "f_04.txt";
-    t.run(sort_file);
-    return dir.read("f_04.txt") == "a\r\nb\r\n";
-}
-
 }  // namespace rowkeep::testing

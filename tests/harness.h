@@ -82,9 +82,6 @@ std::vector<std::string> split_screens(const std::string& screen);
 // The screen's lines (split at CR LF).
 std::vector<std::string> screen_lines(const std::string& screen);
 
-// True once the real table load, save and sort engine are built (they began as stand-ins).
-bool table_files_ready();
-
 // The keys that pass the start screen, the notice and choose Windows-1250.
 inline constexpr std::string_view kStartKeys = "1123";
 

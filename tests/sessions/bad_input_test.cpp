@@ -18,11 +18,6 @@
 namespace rowkeep::testing {
 namespace {
 
-#define REQUIRE_TABLE_FILES()                                          \
-    if (!table_files_ready())                                          \
-    GTEST_SKIP() << "table load/save or the sort engine is not built " \
-                    "yet"
-
 // Select table 1, page down, right and down again, leave the viewer, save (with its
 // HTML page), continue past the HTML results and the summary, and end from the end menu.
 const std::string kWholeRun = std::string(kStartKeys) +
@@ -77,7 +72,6 @@ std::string crlf_lines(const std::vector<std::string>& lines) {
 }
 
 TEST(BadInput, BinaryFile) {
-    REQUIRE_TABLE_FILES();
     std::mt19937 random(7);
     std::string bytes(64 * 1024, '\0');
     for (char& c : bytes) c = static_cast<char>(random() & 0xff);
@@ -87,7 +81,6 @@ TEST(BadInput, BinaryFile) {
 }
 
 TEST(BadInput, MebibyteSingleLine) {
-    REQUIRE_TABLE_FILES();
     // 1 MiB keeps the suite quick.
     std::string line(1024 * 1024, 'x');
     for (std::size_t i = 997; i < line.size(); i += 1009) line[i] = ' ';
@@ -98,7 +91,6 @@ TEST(BadInput, MebibyteSingleLine) {
 }
 
 TEST(BadInput, NulBytesInCells) {
-    REQUIRE_TABLE_FILES();
     using namespace std::string_literals;
     std::vector<std::string> lines = {"a\0b;c"s, "1;\0"s, "\0\0;x\0y"s};
     BadRun run = run_on("a\0b;c\r\n1;\0\n\0\0;x\0y"s);
@@ -107,14 +99,12 @@ TEST(BadInput, NulBytesInCells) {
 }
 
 TEST(BadInput, CarriageReturnLineEnds) {
-    REQUIRE_TABLE_FILES();
     BadRun run = run_on("name;price\rapple;1\rpear;2\r");
     expect_whole_run(run);
     EXPECT_EQ(run.saved, crlf_lines({"name;price", "apple;1", "pear;2"}));
 }
 
 TEST(BadInput, ThousandColumns) {
-    REQUIRE_TABLE_FILES();
     std::vector<std::string> lines;
     for (int row = 0; row < 30; ++row) {
         std::string line;
@@ -130,7 +120,6 @@ TEST(BadInput, ThousandColumns) {
 }
 
 TEST(BadInput, OnlySemicolons) {
-    REQUIRE_TABLE_FILES();
     std::vector<std::string> lines(3, std::string(50, ';'));
     BadRun run = run_on(crlf_lines(lines));
     expect_whole_run(run);
@@ -142,7 +131,6 @@ TEST(BadInput, OnlySemicolons) {
 }
 
 TEST(BadInput, EmptyFile) {
-    REQUIRE_TABLE_FILES();
     BadRun run = run_on("");
     expect_whole_run(run);
 }

@@ -19,11 +19,6 @@
 namespace rowkeep::testing {
 namespace {
 
-#define REQUIRE_TABLE_FILES()                                          \
-    if (!table_files_ready())                                          \
-    GTEST_SKIP() << "table load/save or the sort engine is not built " \
-                    "yet"
-
 const fs::path kRealData = "/work/shared/realdata/csv";
 
 std::string read_file(const fs::path& path) {
@@ -53,7 +48,6 @@ std::string joined(const std::vector<std::string>& cells) {
 }
 
 TEST(TableRoundTrip, RealBankExportEditedInThreePlaces) {
-    REQUIRE_TABLE_FILES();
     const fs::path source = kRealData / "de_bank_commerzbank.csv";
     if (!fs::exists(source)) GTEST_SKIP() << source << " is absent: no real table to edit";
     const std::string original = read_file(source);
@@ -100,7 +94,6 @@ TEST(TableRoundTrip, RealBankExportEditedInThreePlaces) {
 }
 
 TEST(TableRoundTrip, LastColumnDeletedThenSavedCopiedAndRebuilt) {
-    REQUIRE_TABLE_FILES();
     TempDir dir;
     dir.write("t.csv", "only\r\n1\r\n2\r\n");
     // Load; delete column 1; the row editor has nothing to do; the viewer's find, go-to and
@@ -226,7 +219,6 @@ bool quoted_everywhere(const std::string& command, const std::string& name) {
 }
 
 TEST(TableRoundTrip, NameWithBlanksQuotedInEveryCommandLine) {
-    REQUIRE_TABLE_FILES();
     TempDir dir;
     dir.write("My Table.csv", "k;v\r\nb;2\r\na;1\r\n");
     // Save (with the HTML page), back to the loop, then sort on column 1 (positions 1 to
