@@ -76,6 +76,13 @@ std::vector<std::string> split_screens(const std::string& screen) {
     }
 }
 
+std::string working_file(const std::vector<std::vector<std::string>>& rows) {
+    std::string text;
+    for (const auto& row : rows)
+        for (const auto& cell : row) text += "\"" + cell + "\"\r\n";
+    return text;
+}
+
 std::vector<std::string> screen_lines(const std::string& screen) {
     std::vector<std::string> lines;
     std::size_t start = 0;

@@ -79,6 +79,9 @@ RunResult run_program(const fs::path& dir, std::string_view keys, Options option
 // The screen split at every clear-screen: element 0 is what came before the first clear.
 std::vector<std::string> split_screens(const std::string& screen);
 
+// The working file of a table given row by row: one quoted cell a line.
+std::string working_file(const std::vector<std::vector<std::string>>& rows);
+
 // The screen's lines (split at CR LF).
 std::vector<std::string> screen_lines(const std::string& screen);
 

@@ -9,10 +9,7 @@ namespace {
 
 // Writes rows (each a list of cells) as the working file, and the counts the viewer sets.
 void put_table(TempDir& dir, Session& s, const std::vector<std::vector<std::string>>& rows) {
-    std::string body;
-    for (const auto& row : rows)
-        for (const auto& cell : row) body += "\"" + cell + "\"\r\n";
-    dir.write("f_15_1.txt", body);
+    dir.write("f_15_1.txt", working_file(rows));
     s.column_count = static_cast<int>(rows.front().size());
     s.row_count = static_cast<int>(rows.size());
     s.size_arrays();

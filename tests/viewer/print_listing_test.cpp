@@ -8,10 +8,7 @@ namespace rowkeep::testing {
 namespace {
 
 void put_table(TempDir& dir, Session& s, const std::vector<std::vector<std::string>>& rows) {
-    std::string body;
-    for (const auto& row : rows)
-        for (const auto& cell : row) body += "\"" + cell + "\"\r\n";
-    dir.write("f_15_1.txt", body);
+    dir.write("f_15_1.txt", working_file(rows));
     s.column_count = static_cast<int>(rows.front().size());
     s.row_count = static_cast<int>(rows.size());
     s.row_label_width = 7;

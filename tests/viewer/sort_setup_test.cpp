@@ -18,13 +18,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-std::string working_file(const Rows& rows) {
-    std::string text;
-    for (const auto& row : rows)
-        for (const auto& cell : row) text += "\"" + cell + "\"\r\n";
-    return text;
-}
-
 std::string crlf(const std::vector<std::string>& lines) {
     std::string out;
     for (const auto& l : lines) out += l + "\r\n";

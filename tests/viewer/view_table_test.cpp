@@ -13,13 +13,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-std::string working_file(const Rows& rows) {
-    std::string text;
-    for (const auto& row : rows)
-        for (const auto& cell : row) text += "\"" + cell + "\"\r\n";
-    return text;
-}
-
 // A header row h1..hn and data rows "r<row>c<col>".
 Rows numbered_table(int rows, int cols) {
     Rows t;
