@@ -46,9 +46,14 @@ bool TempDir::exists(std::string_view name) const {
 }
 
 TestSession::TestSession(const fs::path& dir, std::string_view keys, Options options)
+    : TestSession(
+          dir, keys, [&dir](Console& c) { return std::make_unique<Shell>(dir, c); }, options) {}
+
+TestSession::TestSession(const fs::path& dir, std::string_view keys, const ShellMaker& make_shell,
+                         Options options)
     : terminal(keys, options.cols, options.rows),
       console(terminal),
-      shell_owner(std::make_unique<Shell>(dir, console)),
+      shell_owner(make_shell(console)),
       clock(options.time, options.date),
       random(options.seed),
       session(console, *shell_owner, dir, clock, random) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -44,6 +45,10 @@ struct Options {
 // A session over a scripted terminal: for calling one procedure directly.
 struct TestSession {
     TestSession(const fs::path& dir, std::string_view keys, Options options = {});
+    // With an interpreter of the test's own (a Shell subclass), made over the console.
+    using ShellMaker = std::function<std::unique_ptr<Shell>(Console&)>;
+    TestSession(const fs::path& dir, std::string_view keys, const ShellMaker& make_shell,
+                Options options = {});
 
     std::string screen() const { return terminal.output(); }
     // Runs a procedure; true when it ended the program (ProgramEnd).

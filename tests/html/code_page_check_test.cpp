@@ -41,29 +41,17 @@ class NoChcpShell : public Shell {
     std::string report_;
 };
 
+// A session whose interpreter writes the given report for the code page query.
 struct NoChcpRun {
-    NoChcpRun(const fs::path& dir, std::string_view keys, std::string report)
-        : terminal(keys),
-          console(terminal),
-          shell(dir, console, std::move(report)),
-          clock("12:00:00", "05-22-2017"),
-          session(console, shell, dir, clock, random) {}
-    bool run() {
-        try {
-            check_code_page(session);
-        } catch (const ProgramEnd& e) {
-            input_ended = e.input_ended;
-            return true;
-        }
-        return false;
-    }
-    ScriptedTerminal terminal;
-    Console console;
-    NoChcpShell shell;
-    FixedClock clock;
-    std::mt19937 random{1};
-    Session session;
-    bool input_ended = false;
+    NoChcpRun(const fs::path& dir, std::string_view keys, const std::string& report)
+        : t(dir, keys, [&](Console& c) {
+              auto made = std::make_unique<NoChcpShell>(dir, c, report);
+              shell = made.get();
+              return made;
+          }) {}
+    bool run() { return t.run(check_code_page); }
+    NoChcpShell* shell = nullptr;
+    TestSession t;
 };
 
 TEST(CodePageCheck, UnreachableChcpEndsOnlyOnNine) {
@@ -72,28 +60,28 @@ TEST(CodePageCheck, UnreachableChcpEndsOnlyOnNine) {
         dir.write("f_15_1.txt", "\"a\"\r\n");
         dir.write("t.htm", "<p>page</p>\r\n");
         NoChcpRun r(dir.path(), "x1\r8a9", report);
-        r.session.code_page = "Windows-1250";
+        r.t.session.code_page = "Windows-1250";
         ASSERT_TRUE(r.run());
-        EXPECT_FALSE(r.input_ended);  // "9" ended it, not the end of the keys
-        EXPECT_EQ(r.terminal.output(),
+        EXPECT_FALSE(r.t.input_ended);  // "9" ended it, not the end of the keys
+        EXPECT_EQ(r.t.screen(),
                   "checking chcp.com\r\n"
                   "Check availability chcp.com\r\n"
                   "Most likely it is necessary to updated the system path variable.\r\n"
                   "<9> continue and end\r\n");
-        EXPECT_EQ(r.session.row_count, 0);
+        EXPECT_EQ(r.t.session.row_count, 0);
         EXPECT_EQ(dir.read("return.txt"), "\r\r\n");
-        EXPECT_EQ(r.session.out_file_name, "return.txt");
+        EXPECT_EQ(r.t.session.out_file_name, "return.txt");
         // Nothing switched, nothing deleted.
-        EXPECT_EQ(r.shell.lines, (std::vector<std::string>{"chcp < return.txt > check_01.txt"}));
+        EXPECT_EQ(r.shell->lines, (std::vector<std::string>{"chcp < return.txt > check_01.txt"}));
         EXPECT_TRUE(dir.exists("f_15_1.txt"));
         EXPECT_TRUE(dir.exists("t.htm"));
-        EXPECT_EQ(r.session.code_page, "Windows-1250");
+        EXPECT_EQ(r.t.session.code_page, "Windows-1250");
     }
     // Without a "9" the dialogue waits until the keys run out.
     TempDir dir;
     NoChcpRun r(dir.path(), "12345678", "");
     ASSERT_TRUE(r.run());
-    EXPECT_TRUE(r.input_ended);
+    EXPECT_TRUE(r.t.input_ended);
 }
 
 TEST(CodePageCheck, CodePagesCharsetsAndTheClearedFolder) {
