@@ -89,6 +89,11 @@ bool run_and_wait(std::vector<std::string> words, const fs::path& file, const fs
 
 }  // namespace
 
+std::string command_name(std::string_view name) {
+    if (name.find(' ') == std::string_view::npos) return std::string(name);
+    return "\"" + std::string(name) + "\"";
+}
+
 bool copy_file_atomic(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     if (!fs::is_regular_file(from, ec)) return false;

@@ -51,4 +51,8 @@ class Shell {
 // Copies a file whole or not at all: a temporary beside the target, then a rename.
 bool copy_file_atomic(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// A file name as it goes into a command line: between double quotes when it holds a
+// blank, so the interpreter takes it as one word.
+std::string command_name(std::string_view name);
+
 }  // namespace rowkeep

@@ -4,11 +4,6 @@
 
 namespace rowkeep {
 
-std::string command_name(std::string_view name) {
-    if (name.find(' ') == std::string_view::npos) return std::string(name);
-    return "\"" + std::string(name) + "\"";
-}
-
 std::string maker_link_line() {
     return "<br> <a href=\"" + std::string(kMakerAddress) +
            "\">More information: " + maker_address_without_scheme() + "</a>";

@@ -6,10 +6,6 @@
 
 namespace rowkeep {
 
-// A file name as it goes into a command line: between double quotes when it holds a
-// blank, so the interpreter takes it as one word.
-std::string command_name(std::string_view name);
-
 // The maker's link line and, with a sponsor, the sponsor line, as the pages show them.
 std::string maker_link_line();
 std::string sponsor_line(std::string_view sponsor_address);

@@ -8,7 +8,6 @@
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
-#include "html/html_names.h"
 #include "table/save_copy.h"
 #include "table/table_structure.h"
 

@@ -203,16 +203,6 @@ void ask_positions(Session& s) {
     }
 }
 
-// One quoted item of the key files, read whole. A value read the usual way stops at
-// 4096 characters and leaves the rest as the next value, which would shift every key
-// after a long one onto the wrong row.
-std::string read_item(TextReader& in) {
-    std::string line = in.read_line();
-    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
-        return line.substr(1, line.size() - 2);
-    return line;
-}
-
 std::string numbered(std::string_view stem, int n) {
     return std::string(stem) + plain_number(n) + ".txt";
 }
@@ -256,7 +246,7 @@ void build_and_sort(Session& s) {
         for (int e = 1; e <= n; ++e) {
             TextWriter field(s.dir, numbered("file_20_", e));
             print_entry(s, e);
-            for (int r = 0; r < data_rows; ++r) field.write_value(read_item(parts), true);
+            for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
         }
     }
     con.print_newline();
@@ -267,20 +257,20 @@ void build_and_sort(Session& s) {
         TextReader field(s.dir, numbered("file_20_", e));
         TextWriter out(s.dir, numbered("file_21_", e + 1));
         for (int r = 0; r < data_rows; ++r)
-            out.write_value(read_item(joined) + read_item(field), true);
+            out.write_value(joined.read_value() + field.read_value(), true);
     }
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
     std::size_t widest = 0;
     {
         TextReader keys(s.dir, key_file);
-        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, read_item(keys).size());
+        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, keys.read_value().size());
     }
     {
         TextReader keys(s.dir, key_file);
         TextWriter padded(s.dir, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
-            std::string key = read_item(keys);
+            std::string key = keys.read_value();
             key.resize(widest, ' ');
             padded.print_text(key + "|");
         }
@@ -321,9 +311,7 @@ void build_and_sort(Session& s) {
     std::string out_name = s.table_name;
     if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
     out_name += "_sort.csv";
-    // Quoted so that a name with blanks stays one argument of the copy.
-    const bool has_blank = out_name.find(' ') != std::string::npos;
-    s.shell.run_command("copy file_28.txt " + (has_blank ? "\"" + out_name + "\"" : out_name));
+    s.shell.run_command("copy file_28.txt " + command_name(out_name));
     con.print_text("output sort table = " + out_name);
     con.print_text("End");
     throw ProgramEnd{};
