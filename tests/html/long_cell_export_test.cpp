@@ -13,6 +13,7 @@
 #include "html/html_export.h"
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
+#include "html/keyword_scanner.h"
 
 namespace rowkeep::testing {
 namespace {
@@ -37,6 +38,20 @@ TEST(LongLines, PositionFieldsSortAsNumbers) {
     std::sort(records.begin(), records.end());
     for (std::size_t i = 0; i < positions.size(); ++i)
         EXPECT_NE(records[i].find(position_field(positions[i])), std::string::npos) << i;
+}
+
+TEST(LongLines, ShiftedTraceCopiesStayWithinABudgetOfThePages) {
+    // Lines of 4000 characters: each alone would get 16 MB of shifted copies.
+    std::string line;
+    for (int i = 0; i < 400; ++i) line += "abcdefghi ";
+    KeywordScanner scanner;
+    scanner.start_page();
+    std::size_t bytes = 0, words = 0;
+    TraceSink sink = [&bytes](std::string_view text, Ending) { bytes += text.size() + 2; };
+    for (int i = 0; i < 40; ++i) words += scanner.scan_line(line, sink).size();
+    EXPECT_EQ(words, 40u * 400u);
+    EXPECT_GT(bytes, 4000u * 4000u);  // the first line has its copies
+    EXPECT_LT(bytes, 16u * 1024 * 1024 + 40u * (16u * 4002u + 8000u));
 }
 
 // The page's text with the navigation blocks, every element and the line ends taken out.
