@@ -29,7 +29,7 @@ constexpr std::string_view kLineMark = "==================== line.03$ ==========
 // the pages, never with the square of a long cell or of many long ones.
 constexpr int kLongestShiftedLine = 4096;
 constexpr unsigned long long kShiftedFloor = 16ULL << 20;
-constexpr unsigned long long kShiftedPerByte = 16;
+constexpr unsigned long long kShiftedPerByte = 4;
 
 void put(const TraceSink& trace, std::string_view text, Ending ending = Ending::newline) {
     if (trace) trace(text, ending);
