@@ -41,8 +41,8 @@ void go_to_row(Session& s) {
     const int old_top = s.top_row;
     const int step = page_step(s);  // the page as it was shown
     // Taken as typed; the viewer shows whatever page that row gives.
-    s.top_row = s.console.prompt_integer("go to row = ");
-    if (s.top_row == 0) s.top_row = old_top + step;
+    s.top_row = clamp_rows(s.console.prompt_integer("go to row = "));
+    if (s.top_row == 0) s.top_row = clamp_rows(old_top + static_cast<long long>(step));
 }
 
 }  // namespace rowkeep
