@@ -64,12 +64,12 @@ void open_working_file(Session& s, TextReader& in, RowIndex& index) {
 
 namespace {
 
-std::vector<std::string> status_block(const Session& s) {
+std::vector<std::string> status_block(const Session& s, const TextMeasure& m) {
     const int width = s.console_cols;
     std::vector<std::string> block;
     block.emplace_back(static_cast<std::size_t>(std::max(width - 1, 0)), '-');
     std::string table = "table = " + s.table_name;
-    int column = advance_column(0, table);
+    int column = m.width(table);
     if (width > 0) column %= width;
     table += zone_ending(column, width);
     table += s.in_file_name + "  rows = " + number_text(s.row_count) +
@@ -91,30 +91,31 @@ std::vector<std::string> status_block(const Session& s) {
 }
 
 // Each piece of the line between CR LFs cut to n characters.
-std::string cut_pieces(std::string_view line, int n) {
+std::string cut_pieces(const TextMeasure& m, std::string_view line, int n) {
     std::string out;
     for (;;) {
         const auto end = line.find("\r\n");
-        out += cut_line(line.substr(0, end), n);
+        out += cut_line(m, line.substr(0, end), n);
         if (end == std::string_view::npos) return out;
         out += "\r\n";
         line.remove_prefix(end + 2);
     }
 }
 
-int block_rows(const std::vector<std::string>& block, int console_rows, int width) {
+int block_rows(const TextMeasure& m, const std::vector<std::string>& block, int console_rows,
+               int width) {
     int taken = 0;
-    for (const auto& line : block) taken += lines_taken(line, width);
+    for (const auto& line : block) taken += lines_taken(m, line, width);
     return console_rows - kReservedLines - std::max(taken - kBlockLines, 0);
 }
 
 }  // namespace
 
-int lines_taken(std::string_view line, int width) {
+int lines_taken(const TextMeasure& m, std::string_view line, int width) {
     int lines = 0;
     for (;;) {
         const auto end = line.find("\r\n");
-        const auto length = static_cast<int>(std::min(end, line.size()));
+        const int length = m.width(line.substr(0, end));
         lines += width > 0 ? std::max((length + width - 1) / width, 1) : 1;
         if (end == std::string_view::npos) return lines;
         line.remove_prefix(end + 2);
@@ -122,16 +123,17 @@ int lines_taken(std::string_view line, int width) {
 }
 
 PageLayout page_layout(const Session& s) {
-    PageLayout layout{status_block(s), s.console_rows - kReservedLines};
+    const TextMeasure& m = s.console.measure();
+    PageLayout layout{status_block(s, m), s.console_rows - kReservedLines};
     // Where the output is a stream of lines nothing wraps: the page is as it always was.
     if (!s.console.terminal().wraps() || s.console_cols <= 0) return layout;
-    const int wrapped = block_rows(layout.block, s.console_rows, s.console_cols);
+    const int wrapped = block_rows(m, layout.block, s.console_rows, s.console_cols);
     if (wrapped == layout.rows || wrapped >= kMinRows) {
         layout.rows = wrapped;
         return layout;
     }
-    for (auto& line : layout.block) line = cut_pieces(line, s.console_cols - 1);
-    layout.rows = block_rows(layout.block, s.console_rows, s.console_cols);
+    for (auto& line : layout.block) line = cut_pieces(m, line, s.console_cols - 1);
+    layout.rows = block_rows(m, layout.block, s.console_rows, s.console_cols);
     return layout;
 }
 
@@ -144,6 +146,7 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
     PageLayout layout = page_layout(s);
     s.shell.run_command("cls");
     const int line_width = s.console_cols - 1;
+    const TextMeasure& m = con.measure();
 
     std::string heading(static_cast<std::size_t>(std::max(s.row_label_width, 0)), ' ');
     heading += "|";
@@ -151,10 +154,10 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
         const auto i = static_cast<std::size_t>(k);
         s.col_widths[i] = s.col_width;
         s.col_headings[i] = column_heading(k, s.column_names[i]);
-        heading += fit_cell(s.col_headings[i], s.col_widths[i], Align::left);
+        heading += fit_cell(m, s.col_headings[i], s.col_widths[i], Align::left);
         heading += "|";
     }
-    con.print_text(cut_line(heading, line_width));
+    con.print_text(cut_line(m, heading, line_width));
 
     // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
     const long long page_rows = layout.rows;
@@ -167,11 +170,11 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
         read_row(in, s.cells, s.column_count);
         for (int k = s.first_col; k <= s.column_count; ++k) {
             const auto i = static_cast<std::size_t>(k);
-            s.cell_text[i] = fit_cell(s.cells[i], s.col_widths[i]);
+            s.cell_text[i] = fit_cell(m, s.cells[i], s.col_widths[i]);
             line += s.cell_text[i];
             line += "|";
         }
-        con.print_text(cut_line(line, line_width));
+        con.print_text(cut_line(m, line, line_width));
     }
 
     for (const auto& line : layout.block) con.print_text(line);

@@ -8,6 +8,7 @@
 
 #include "console/records.h"
 #include "console/session.h"
+#include "console/text_measure.h"
 
 namespace rowkeep {
 
@@ -35,7 +36,7 @@ PageLayout page_layout(const Session& s);
 int page_step(const Session& s);
 
 // Screen lines that a line printed with CR LF takes on a console width columns wide.
-int lines_taken(std::string_view line, int width);
+int lines_taken(const TextMeasure& m, std::string_view line, int width);
 
 // Clears the screen and shows the heading, the rows from top_row on and the status block.
 // row_moved puts "*" before the number of the top row. Returns the layout shown.

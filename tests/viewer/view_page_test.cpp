@@ -57,12 +57,18 @@ std::string label(int row) {
 }
 
 TEST(PageLayout, ScreenLinesCountWrapsAndZoneBreaks) {
-    EXPECT_EQ(lines_taken("", 80), 1);
-    EXPECT_EQ(lines_taken(std::string(80, 'x'), 80), 1);  // the edge itself: no wrap yet
-    EXPECT_EQ(lines_taken(std::string(81, 'x'), 80), 2);
-    EXPECT_EQ(lines_taken(std::string(91, 'x'), 40), 3);
-    EXPECT_EQ(lines_taken("table = t.csv\r\nf_15_1.txt", 40), 2);
-    EXPECT_EQ(lines_taken(std::string(50, 'x') + "\r\n", 40), 3);
+    const TextMeasure m(1250);
+    EXPECT_EQ(lines_taken(m, "", 80), 1);
+    EXPECT_EQ(lines_taken(m, std::string(80, 'x'), 80), 1);  // the edge itself: no wrap yet
+    EXPECT_EQ(lines_taken(m, std::string(81, 'x'), 80), 2);
+    EXPECT_EQ(lines_taken(m, std::string(91, 'x'), 40), 3);
+    EXPECT_EQ(lines_taken(m, "table = t.csv\r\nf_15_1.txt", 40), 2);
+    EXPECT_EQ(lines_taken(m, std::string(50, 'x') + "\r\n", 40), 3);
+    // Screen columns, not bytes: 45 two-byte letters fit a line of 45.
+    std::string letters;
+    for (int i = 0; i < 45; ++i) letters += "\xc5\x99";
+    EXPECT_EQ(lines_taken(TextMeasure(65001), letters, 45), 1);
+    EXPECT_EQ(lines_taken(m, letters, 45), 2);
 }
 
 // Every page from the first to the last, paged with "+", shows the column heading on the
