@@ -42,7 +42,10 @@ class TextReader {
     // The token rules of the record files, with no length limit: every value read is one
     // the program wrote, and cutting a long cell would shift the rest into the next cells.
     std::string read_value();
-    std::string read_line();  // the whole line, without its line end
+    void read_value(std::string& value);  // the same, into a string kept for reuse
+    void skip_value();                    // the same, the value not kept
+    std::string read_line();              // the whole line, without its line end
+    void read_line(std::string& line);
     void rewind();
 
     // Byte offset of the next read, and a jump back to one (the viewer's row index).
@@ -56,8 +59,10 @@ class TextReader {
     void skip_line_end_after_cr();
     void skip_blanks();
     bool take_line_end();
-    template <char A, char B, char C>
+    template <char A, char B, char C, bool keep>
     int take_until(std::string& value);
+    template <bool keep>
+    void take_value(std::string& value);
 
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;

@@ -11,7 +11,7 @@ namespace rowkeep {
 void read_row(TextReader& in, std::vector<std::string>& cells, int column_count) {
     if (static_cast<int>(cells.size()) < column_count + 1)
         cells.resize(static_cast<std::size_t>(column_count + 1));
-    for (int k = 1; k <= column_count; ++k) cells[static_cast<std::size_t>(k)] = in.read_value();
+    for (int k = 1; k <= column_count; ++k) in.read_value(cells[static_cast<std::size_t>(k)]);
 }
 
 void write_row(TextWriter& out, const std::vector<std::string>& cells, int column_count) {
@@ -49,18 +49,19 @@ void write_characters(Session& s) {
     std::FILE* in = fs::is_regular_file(path, ec) ? std::fopen(path.c_str(), "rb") : nullptr;
     if (!in) return;
     std::vector<char> buffer(kChunk);
-    std::string records;
-    records.reserve(kChunk * 5);
+    std::string records(kChunk * 5, '"');
     for (;;) {
         const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
         if (n == 0) break;
-        records.clear();
-        for (std::size_t i = 0; i < n; ++i) {
-            records += '"';
-            records += buffer[i];
-            records += "\"\r\n";
+        char* record = records.data();
+        for (std::size_t i = 0; i < n; ++i, record += 5) {
+            record[0] = '"';
+            record[1] = buffer[i];
+            record[2] = '"';
+            record[3] = '\r';
+            record[4] = '\n';
         }
-        out.write_raw(records);
+        out.write_raw(std::string_view(records.data(), n * 5));
     }
     std::fclose(in);
 }
@@ -70,8 +71,9 @@ int widest_line(Session& s) {
     s.in_file_name = s.table_name;
     TextReader in(s.dir, s.table_name);
     int widest = 0;
+    std::string line;
     while (!in.at_end()) {
-        const std::string line = in.read_line();
+        in.read_line(line);
         const int count = static_cast<int>(std::count(line.begin(), line.end(), ';')) + 1;
         widest = std::max(widest, count);
     }
@@ -84,21 +86,28 @@ void write_cells(Session& s) {
     s.out_file_name = "f_12_1.txt";
     TextReader in(s.dir, s.table_name);
     TextWriter out(s.dir, "f_12_1.txt");
-    std::string record;
+    std::string line, record;
+    // Column numbers as text, made once: a number per cell cost more than the cell.
+    std::vector<std::string> columns;
     for (long long row = 1; !in.at_end(); ++row) {
-        std::string line = in.read_line();
+        in.read_line(line);
         line += ';';
         const std::string row_text = plain_number(row);
-        long long column = 0;
+        std::size_t column = 0;
         std::size_t start = 0;
         for (std::size_t end; (end = line.find(';', start)) != std::string::npos; start = end + 1) {
+            if (++column > columns.size())
+                columns.push_back(plain_number(static_cast<long long>(column)));
             record.clear();
             record += '"';
             record += row_text;
             record += "\",\"";
-            record += plain_number(++column);
+            record += columns[column - 1];
             record += "\",\"";
-            for (std::size_t i = start; i < end; ++i) record += line[i] == '"' ? '\'' : line[i];
+            const std::size_t cell_start = record.size();
+            record.append(line, start, end - start);
+            std::replace(record.begin() + static_cast<std::ptrdiff_t>(cell_start), record.end(),
+                         '"', '\'');
             record += "\"\r\n";
             out.write_raw(record);
         }
@@ -142,7 +151,7 @@ int write_working_file(Session& s) {
         for (; filled < width; ++filled) out.write_value("", true);
     };
     while (width > 0 && !in.at_end()) {
-        line = in.read_line();
+        in.read_line(line);
         long long row = 0;
         if (!parse_cell_record(line, row, cell)) continue;
         if (row != current || filled == width) {

@@ -160,7 +160,8 @@ bool merge_pass(Session& s, std::size_t m) {
         std::size_t run;
     };
     auto after = [](const Head& a, const Head& b) {
-        return a.line != b.line ? a.line > b.line : a.run > b.run;
+        const int order = a.line.compare(b.line);
+        return order != 0 ? order > 0 : a.run > b.run;
     };
     std::vector<Head> heads;
     heads.reserve(m);
@@ -170,6 +171,20 @@ bool merge_pass(Session& s, std::size_t m) {
         if (runs.back()->next(h.line)) heads.push_back(std::move(h));
     }
     std::make_heap(heads.begin(), heads.end(), after);
+    // The head at the top has been replaced: it sinks to its place in one pass, where a
+    // pop and a push would take two.
+    auto sift_down = [&heads, &after] {
+        const std::size_t n = heads.size();
+        std::size_t at = 0;
+        for (;;) {
+            std::size_t child = 2 * at + 1;
+            if (child >= n) break;
+            if (child + 1 < n && after(heads[child], heads[child + 1])) ++child;
+            if (!after(heads[at], heads[child])) break;
+            std::swap(heads[at], heads[child]);
+            at = child;
+        }
+    };
     s.out_file_name = std::string(kOutputFile);
     TextWriter out(s.dir, kOutputFile);
     bool ordered = true;
@@ -178,18 +193,19 @@ bool merge_pass(Session& s, std::size_t m) {
         std::string previous;
         bool first = true;
         while (!heads.empty()) {
-            std::pop_heap(heads.begin(), heads.end(), after);
-            Head h = std::move(heads.back());
-            heads.pop_back();
+            Head& h = heads.front();
             sink.put(h.line);
             // The order check of the merged output, made as it is written.
             if (!first && h.line < previous) ordered = false;
             first = false;
-            previous = h.line;
-            if (runs[h.run - 1]->next(h.line)) {
-                heads.push_back(std::move(h));
-                std::push_heap(heads.begin(), heads.end(), after);
+            // The line written becomes the previous one; its old text's room takes the
+            // next line of the run.
+            previous.swap(h.line);
+            if (!runs[h.run - 1]->next(h.line)) {
+                std::swap(heads.front(), heads.back());
+                heads.pop_back();
             }
+            sift_down();
         }
     }
     out.close();

@@ -41,15 +41,25 @@ void build_index(Session& s, TextReader& in, RowIndex& index) {
     s.row_count = 0;
     while (row_available(in, s.column_count)) {
         index.offsets.push_back(in.tell());
-        read_row(in, s.cells, s.column_count);
         ++s.row_count;
-        if (s.row_count == 1) {
-            for (int k = 1; k <= s.column_count; ++k) {
-                const auto i = static_cast<std::size_t>(k);
-                s.column_names[i] = s.cells[i];
-                s.column_list[i] = s.cells[i];
-            }
+        // Past the names row only where each row starts matters.
+        if (s.row_count > 1) {
+            for (int k = 1; k <= s.column_count; ++k) in.skip_value();
+            continue;
         }
+        read_row(in, s.cells, s.column_count);
+        for (int k = 1; k <= s.column_count; ++k) {
+            const auto i = static_cast<std::size_t>(k);
+            s.column_names[i] = s.cells[i];
+            s.column_list[i] = s.cells[i];
+        }
+    }
+    // The cells hold the last row afterwards, as reading every row leaves them.
+    if (s.row_count > 1) {
+        const std::uint64_t end = in.tell();
+        in.seek(index.offsets.back());
+        read_row(in, s.cells, s.column_count);
+        in.seek(end);
     }
 }
 
