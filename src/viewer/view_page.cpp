@@ -69,8 +69,9 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
     }
     con.print_text(cut_line(heading, line_width));
 
-    const int page_rows = s.console_rows - kReservedLines;
-    int row = std::max(s.top_row, 1);
+    // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
+    const long long page_rows = s.console_rows - static_cast<long long>(kReservedLines);
+    long long row = std::max(s.top_row, 1);
     if (row <= s.row_count) in.seek(index.offsets[static_cast<std::size_t>(row - 1)]);
     for (; row <= s.row_count && row - s.top_row < page_rows; ++row) {
         std::string number = std::to_string(row);
@@ -98,7 +99,7 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
         "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
         "<Enter>/<9>exit");
     if (s.edit_mode.empty()) {
-        const int t = s.top_row;
+        const long long t = s.top_row;
         con.print_text("<A/a>move_up(" + std::to_string(t) + " -> " + std::to_string(t - 1) + ")" +
                        "   <Y/y>move_down(" + std::to_string(t) + " -> " + std::to_string(t + 1) +
                        ")");
