@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "console/console.h"
 #include "console/records.h"
 #include "console/tokens.h"
 
@@ -35,15 +36,20 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
     const fs::path base = folder.empty() ? s.dir : resolve_name(s.dir, folder);
     std::error_code ec;
     // A folder that is a link leads out of the program's folder: nothing there is its own.
-    if (fs::symlink_status(base, ec).type() != fs::file_type::directory) return;
-    for (const auto& entry : fs::directory_iterator(base, ec)) {
+    const bool real_folder = fs::symlink_status(base, ec).type() == fs::file_type::directory;
+    bool matched = false;
+    for (const auto& entry : fs::directory_iterator(real_folder ? base : fs::path(), ec)) {
         const std::string name = entry.path().filename().string();
-        if (!matches_pattern(mask, name)) continue;
+        if (!matches_pattern(mask, name) ||
+            entry.symlink_status(ec).type() == fs::file_type::directory)
+            continue;
+        matched = true;
         const bool own =
             is_program_file(name) || (!page.empty() && lower_az(name) == lower_az(page));
-        if (!own || entry.symlink_status(ec).type() == fs::file_type::directory) continue;
-        unlink(entry.path().c_str());
+        if (own) unlink(entry.path().c_str());
     }
+    // What the interpreter's delete says when nothing matches.
+    if (!matched) s.console.print_text("Could Not Find " + (s.dir / std::string(pattern)).string());
 }
 
 bool exists_in_folder(const Session& s, std::string_view name) {
