@@ -55,6 +55,10 @@ class TextReader {
     int peek();
     int get();
     void skip_line_end_after_cr();
+    void skip_blanks();
+    bool take_line_end();
+    template <char A, char B, char C>
+    int take_until(std::string& value);
 
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;
@@ -92,12 +96,14 @@ class TextWriter {
     void write_raw(std::string_view bytes);
 
   private:
+    void flush_pending();
+
     std::FILE* file_ = nullptr;
     ReplacingFile replacing_;
     bool replacing_open_ = false;
     int column_ = 0;
     bool failed_ = false;
-    std::vector<char> buffer_;
+    std::string pending_;  // bytes not yet handed to the file
 };
 
 }  // namespace rowkeep
