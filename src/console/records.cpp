@@ -268,8 +268,9 @@ bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
         return false;
     }
     replacing_open_ = true;
-    buffer_.resize(kBufferSize);
-    std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+    pending_.clear();
+    pending_.reserve(kBufferSize);
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
 
