@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -49,7 +50,11 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
         if (own) unlink(entry.path().c_str());
     }
     // What the interpreter's delete says when nothing matches.
-    if (!matched) s.console.print_text("Could Not Find " + (s.dir / std::string(pattern)).string());
+    if (!matched) {
+        std::string shown(pattern);
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        s.console.print_text("Could Not Find " + shown);
+    }
 }
 
 bool exists_in_folder(const Session& s, std::string_view name) {

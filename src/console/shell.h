@@ -56,6 +56,8 @@ class Shell {
     std::vector<std::string> history_;
     // Messages of the error stream of the command being run: they go to the screen.
     std::string err_;
+    // The command's message must be read before the caller goes on: wait for a key.
+    bool wait_after_message_ = false;
 };
 
 // Copies a file whole or not at all: a temporary beside the target, then a rename.
