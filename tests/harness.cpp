@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -101,6 +102,16 @@ std::vector<std::string> screen_lines(const std::string& screen) {
         start = end + 2;
     }
     return lines;
+}
+
+fs::path realdata_dir() {
+    const char* set = std::getenv("ROWKEEP_REALDATA");
+    if (set && *set) return set;
+    return fs::path(ROWKEEP_REALDATA_DEFAULT).lexically_normal();
+}
+
+std::string realdata_absent(const fs::path& missing) {
+    return missing.string() + " is absent (ROWKEEP_REALDATA names the real tables' folder)";
 }
 
 }  // namespace rowkeep::testing

@@ -90,6 +90,12 @@ std::string working_file(const std::vector<std::vector<std::string>>& rows);
 // The screen's lines (split at CR LF).
 std::vector<std::string> screen_lines(const std::string& screen);
 
+// The folder of real tables and pages by others: $ROWKEEP_REALDATA, else shared/realdata
+// beside the clone. It may be absent: a test that needs it skips, naming what it missed.
+fs::path realdata_dir();
+// The skip reason for a missing real table or folder.
+std::string realdata_absent(const fs::path& missing);
+
 // The keys that pass the start screen, the notice and choose Windows-1250.
 inline constexpr std::string_view kStartKeys = "1123";
 

@@ -170,7 +170,7 @@ void RealTerminal::enter_raw() {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     g_raw_settings = raw;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &raw) == 0) raw_ = true;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) raw_ = true;
     g_raw_in_force = raw_;
 }
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <random>
+#include <string_view>
 
 #include "console/console.h"
 #include "console/session.h"
@@ -11,7 +12,43 @@
 #include "console/terminal.h"
 #include "startup/start_program.h"
 
-int main() {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: rowkeep [--help | --version]\n"
+    "Create, view and edit tables kept as semicolon-separated *.csv files, through numbered\n"
+    "key menus and typed prompts in the terminal.\n"
+    "\n"
+    "Rowkeep works in the current folder: it lists and edits the *.csv tables there and\n"
+    "writes its scratch files there (f_*.txt, file_*.txt, wrd_*.txt, dir_*.txt,\n"
+    "sort_output.txt, out_null.txt, cell.edit.txt and others), the folders txt_in, htm_in\n"
+    "and htm_out, listings <table>.txt and <table>_sum.txt, and sorted tables\n"
+    "<table>_sort.csv. Saving deletes *.txt and *.htm scratch files of the folder, so start\n"
+    "it in a folder that holds only tables.\n"
+    "\n"
+    "Environment:\n"
+    "  COLUMNS, LINES          the console size when the terminal reports none\n"
+    "  LC_ALL, LC_CTYPE, LANG  a UTF-8 locale converts the screen and the keys between the\n"
+    "                          chosen code page and UTF-8\n"
+    "  VISUAL, EDITOR          the text editor of the row editor (else nano or vi)\n"
+    "\n"
+    "Other arguments are ignored. The manual: man rowkeep\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // These two only print: the folder and the terminal stay untouched.
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--help") {
+            std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (arg == "--version") {
+            std::printf("rowkeep %s\n", ROWKEEP_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
     // Only the character set: numbers typed in a decimal-comma locale must still read
     // "3.7" as three point seven.
     std::setlocale(LC_CTYPE, "");

@@ -219,11 +219,11 @@ TEST(ByteExact, SmallTablesKeepTheirEdges) {
 }
 
 fs::path real_folder() {
-    return fs::path("/work/shared/realdata/csv");
+    return realdata_dir() / "csv";
 }
 
 TEST(ByteExact, RealTables) {
-    if (!fs::exists(real_folder())) GTEST_SKIP() << "the real tables are absent: " << real_folder();
+    if (!fs::exists(real_folder())) GTEST_SKIP() << realdata_absent(real_folder());
     // The small ones whole (the export writes pages a row); the sort on the larger ones.
     for (const std::string name :
          {"pl_nbp_archiwum_tab_a_2020.csv", "de_datev-export.csv", "de_bank_ing-mit-saldo.csv",

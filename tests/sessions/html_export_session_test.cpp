@@ -48,13 +48,8 @@ std::set<std::string> values_after(const std::string& text, const std::string& l
     return values;
 }
 
-// The real tables by others, where this machine keeps them or beside the clone.
 fs::path real_table(const std::string& name) {
-    for (const fs::path& folder :
-         {fs::path("/work/shared/realdata/csv"),
-          fs::path(__FILE__).parent_path() / "../../../shared/realdata/csv"})
-        if (fs::exists(folder / name)) return folder / name;
-    return fs::path("/work/shared/realdata/csv") / name;
+    return realdata_dir() / "csv" / name;
 }
 
 // The working file that loading the table gives, made in a folder of its own.
@@ -69,7 +64,7 @@ std::string loaded_working_file(const fs::path& table) {
 
 TEST(HtmlExportSession, RealTableSavedWithItsIndex) {
     const fs::path table = real_table("pl_nbp_archiwum_tab_a_2020.csv");
-    if (!fs::exists(table)) GTEST_SKIP() << "the real tables are absent: " << table;
+    if (!fs::exists(table)) GTEST_SKIP() << realdata_absent(table);
 
     TempDir dir;
     fs::copy_file(table, dir.path() / table.filename());

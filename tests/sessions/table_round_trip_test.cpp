@@ -19,8 +19,6 @@
 namespace rowkeep::testing {
 namespace {
 
-const fs::path kRealData = "/work/shared/realdata/csv";
-
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -48,8 +46,8 @@ std::string joined(const std::vector<std::string>& cells) {
 }
 
 TEST(TableRoundTrip, RealBankExportEditedInThreePlaces) {
-    const fs::path source = kRealData / "de_bank_commerzbank.csv";
-    if (!fs::exists(source)) GTEST_SKIP() << source << " is absent: no real table to edit";
+    const fs::path source = realdata_dir() / "csv" / "de_bank_commerzbank.csv";
+    if (!fs::exists(source)) GTEST_SKIP() << realdata_absent(source);
     const std::string original = read_file(source);
     std::vector<std::string> lines = screen_lines(original);
     ASSERT_EQ(lines.size(), 8u);

@@ -13,18 +13,6 @@
 namespace rowkeep::testing {
 namespace {
 
-fs::path real_table(const std::string& name) {
-    if (const char* env = std::getenv("ROWKEEP_REALDATA")) {
-        fs::path p = fs::path(env) / "csv" / name;
-        if (fs::exists(p)) return p;
-    }
-    for (const fs::path& folder : {fs::path("/work/shared/realdata/csv"),
-                                   fs::path(ROWKEEP_SOURCE_DIR) / "../../shared/realdata/csv",
-                                   fs::path(ROWKEEP_SOURCE_DIR) / "../shared/realdata/csv"})
-        if (fs::exists(folder / name)) return folder / name;
-    return {};
-}
-
 ::testing::AssertionResult shows(PtyProgram& p, std::string_view text) {
     if (p.wait_for(text)) return ::testing::AssertionSuccess();
     std::string tail = p.plain().substr(p.plain().size() > 1500 ? p.plain().size() - 1500 : 0);
@@ -34,9 +22,8 @@ fs::path real_table(const std::string& name) {
 }
 
 TEST(Utf8Pty, RealItalianTableShowsItsLettersAndStoresTypedOnesInUtf8) {
-    const fs::path source = real_table("it_istat_Elenco-comuni-italiani.csv");
-    if (source.empty())
-        GTEST_SKIP() << "it_istat_Elenco-comuni-italiani.csv is absent: no real UTF-8 table";
+    const fs::path source = realdata_dir() / "csv" / "it_istat_Elenco-comuni-italiani.csv";
+    if (!fs::exists(source)) GTEST_SKIP() << realdata_absent(source);
     TempDir dir;
     fs::copy_file(source, dir.path() / "comuni.csv");
     PtyProgram p(ROWKEEP_BINARY, dir.path(), {132, 40, {"LANG=C.UTF-8"}});
