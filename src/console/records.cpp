@@ -274,8 +274,6 @@ bool TextWriter::open_path(const fs::path& path) {
     close();
     failed_ = false;
     column_ = 0;
-    target_.clear();
-    temp_.clear();
     file_ = std::fopen(path.c_str(), "wb");
     if (!file_) {
         failed_ = true;
@@ -289,12 +287,20 @@ bool TextWriter::open_path(const fs::path& path) {
 }
 
 bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
-    fs::path target = resolve_name(dir, name);
-    fs::path temp = target.parent_path() /
-                    (".rowkeep-" + std::to_string(getpid()) + "-" + target.filename().string());
-    if (!open_path(temp)) return false;
-    target_ = target;
-    temp_ = temp;
+    close();
+    failed_ = false;
+    column_ = 0;
+    int fd = replacing_.begin(resolve_name(dir, name), Links::follow);
+    if (fd < 0 || !(file_ = fdopen(fd, "wb"))) {
+        if (fd >= 0) ::close(fd);
+        replacing_.abandon();
+        failed_ = true;
+        return false;
+    }
+    replacing_open_ = true;
+    pending_.clear();
+    pending_.reserve(kBufferSize);
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
 
@@ -364,30 +370,23 @@ void TextWriter::abandon() {
     pending_.clear();
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    if (!temp_.empty()) {
-        std::error_code ec;
-        fs::remove(temp_, ec);
-    }
-    temp_.clear();
-    target_.clear();
+    replacing_.abandon();
+    replacing_open_ = false;
 }
 
 bool TextWriter::close() {
     if (!file_) return !failed_;
     flush_pending();
     if (std::fflush(file_) != 0) failed_ = true;
-    if (!temp_.empty() && fsync(fileno(file_)) != 0) failed_ = true;
+    if (replacing_open_ && fsync(fileno(file_)) != 0) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
-    if (!temp_.empty()) {
-        std::error_code ec;
-        if (!failed_) fs::rename(temp_, target_, ec);
-        if (failed_ || ec) {
+    if (replacing_open_) {
+        replacing_open_ = false;
+        if (failed_ || !replacing_.commit()) {
             failed_ = true;
-            fs::remove(temp_, ec);
+            replacing_.abandon();
         }
-        temp_.clear();
-        target_.clear();
     }
     return !failed_;
 }

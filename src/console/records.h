@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/replace_file.h"
 
 namespace rowkeep {
 
@@ -82,7 +83,8 @@ class TextWriter {
     bool open(const fs::path& dir, std::string_view name);
     bool open_path(const fs::path& path);
     // Writes to a temporary beside the file; close() renames it into place, so the old
-    // file stays whole until the new one is complete.
+    // file stays whole until the new one is complete. The file keeps its mode and owner,
+    // a symbolic link stays a link (its target is replaced), a read-only file is refused.
     bool open_replacing(const fs::path& dir, std::string_view name);
     // False when anything could not be written (the file then is not replaced).
     bool close();
@@ -102,7 +104,8 @@ class TextWriter {
     void flush_pending();
 
     std::FILE* file_ = nullptr;
-    fs::path temp_, target_;
+    ReplacingFile replacing_;
+    bool replacing_open_ = false;
     int column_ = 0;
     bool failed_ = false;
     std::string pending_;  // bytes not yet handed to the file

@@ -13,6 +13,7 @@
 #include "console/code_page.h"
 #include "console/console.h"
 #include "console/records.h"
+#include "console/replace_file.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -97,42 +98,76 @@ bool run_and_wait(std::vector<std::string> words, const fs::path& file, const fs
 }  // namespace
 
 std::string command_name(std::string_view name) {
-    if (name.find(' ') == std::string_view::npos) return std::string(name);
-    return "\"" + std::string(name) + "\"";
+    auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-' || c == '.' || c == '\\';
+    };
+    if (!name.empty() && std::all_of(name.begin(), name.end(), plain)) return std::string(name);
+    std::string quoted = "\"";
+    for (char c : name) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + "\"";
 }
 
 bool copy_file_atomic(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     if (!fs::is_regular_file(from, ec)) return false;
-    fs::path temp = to.parent_path() /
-                    (".rowkeep-copy-" + std::to_string(getpid()) + "-" + to.filename().string());
-    fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    ReplacingFile replacing;
+    int out = replacing.begin(to, Links::replace);
+    bool ok = out >= 0;
+    std::vector<char> buffer(1 << 16);
+    while (ok) {
+        ssize_t n = read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            done += w > 0 ? w : 0;
+        }
     }
-    fs::rename(temp, to, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
+    close(in);
+    if (out >= 0 && close(out) != 0) ok = false;
+    return ok && replacing.commit();
 }
 
-std::vector<std::string> Shell::split_words(std::string_view line) {
-    std::vector<std::string> words;
+Shell::Words Shell::split_words(std::string_view line) {
+    Words words;
     std::size_t i = 0;
+    auto blank = [&](std::size_t at) { return line[at] == ' ' || line[at] == '\t'; };
+    auto redirect = [&](std::size_t at) { return line[at] == '>' || line[at] == '<'; };
     while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        while (i < line.size() && blank(i)) ++i;
         if (i >= line.size()) break;
-        std::string word;
-        bool quoted = false;
-        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-            if (line[i] == '"')
-                quoted = !quoted;
-            else
-                word += line[i];
-            ++i;
+        Word word;
+        if (redirect(i)) {
+            word += line[i++];
+            word.redirection = true;
+            words.push_back(word);
+            continue;
+        }
+        bool inside = false;
+        while (i < line.size() && (inside || (!blank(i) && !redirect(i)))) {
+            if (line[i] != '"') {
+                word += line[i++];
+            } else if (!inside) {
+                inside = word.quoted = true;
+                ++i;
+            } else if (i + 1 < line.size() && line[i + 1] == '"') {
+                word += '"';
+                i += 2;
+            } else {
+                inside = false;
+                ++i;
+            }
         }
         words.push_back(word);
     }
@@ -143,27 +178,32 @@ fs::path Shell::path_of(std::string_view name) const {
     return resolve_name(dir_, name);
 }
 
-std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
+std::vector<fs::path> Shell::matching_files(const Word& pattern) const {
     std::string folder, mask(pattern);
     auto slash = pattern.find_last_of("\\/");
-    if (slash != std::string_view::npos) {
-        folder = std::string(pattern.substr(0, slash));
-        mask = std::string(pattern.substr(slash + 1));
+    if (slash != std::string::npos) {
+        folder = pattern.substr(0, slash);
+        mask = pattern.substr(slash + 1);
     }
     fs::path base = folder.empty() ? dir_ : path_of(folder);
     std::error_code ec;
-    if (mask.find_first_of("*?") == std::string::npos) {
+    const bool wildcards = !pattern.quoted && mask.find_first_of("*?") != std::string::npos;
+    if (!wildcards) {
         fs::path named = resolve_name(base, mask);
         if (fs::is_directory(named, ec)) {
             base = named;
             mask = "*";
+        } else {
+            if (!fs::is_regular_file(named, ec) || is_temporary_name(named.filename().string()))
+                return {};
+            return {named};
         }
     }
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(base, ec)) {
         if (!entry.is_regular_file(ec)) continue;
         std::string name = entry.path().filename().string();
-        if (name.rfind(".rowkeep-", 0) == 0) continue;  // our own temporaries
+        if (is_temporary_name(name)) continue;  // a replace under way
         if (matches_pattern(mask, name)) found.push_back(entry.path());
     }
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
@@ -175,22 +215,16 @@ std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
 
 void Shell::run_command(std::string_view line) {
     history_.emplace_back(line);
-    std::vector<std::string> words = split_words(line);
+    Words words = split_words(line);
     // Redirections: "> FILE" receives the messages, "< FILE" is the input.
     std::string output_file;
     bool has_input = false;
-    std::vector<std::string> args;
+    Words args;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        if ((words[i] == ">" || words[i] == "<") && i + 1 < words.size()) {
-            if (words[i] == ">")
-                output_file = words[i + 1];
-            else
-                has_input = true;
+        if (words[i].redirection) {
+            if (words[i] == ">" && i + 1 < words.size()) output_file = words[i + 1];
+            if (words[i] == "<") has_input = true;
             ++i;
-        } else if (words[i].size() > 1 && words[i][0] == '>') {
-            output_file = words[i].substr(1);
-        } else if (words[i].size() > 1 && words[i][0] == '<') {
-            has_input = true;
         } else {
             args.push_back(words[i]);
         }
@@ -221,10 +255,10 @@ void Shell::run_command(std::string_view line) {
         del(args, out);
     } else if (command == "for") {
         // for %i in (PATTERN) do del /q %i
-        std::string pattern;
+        Word pattern;
         if (args.size() >= 3 && lower_name(args[1]) == "in") pattern = args[2];
         if (pattern.size() >= 2 && pattern.front() == '(' && pattern.back() == ')')
-            pattern = pattern.substr(1, pattern.size() - 2);
+            pattern.assign(pattern.substr(1, pattern.size() - 2));
         auto do_at = std::find_if(args.begin(), args.end(),
                                   [](const std::string& w) { return lower_name(w) == "do"; });
         if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
@@ -271,7 +305,7 @@ void Shell::run_command(std::string_view line) {
     }
 }
 
-void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
+void Shell::dir_bare(const Words& args, std::string& out) {
     if (args.empty()) return;
     auto files = matching_files(args[0]);
     if (files.empty()) {
@@ -281,8 +315,12 @@ void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
     for (const auto& f : files) out += f.filename().string() + "\r\n";
 }
 
-void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
-    std::string pattern = args.empty() ? "*" : args[0];
+void Shell::dir_full(const Words& args, std::string& out) {
+    Word pattern;
+    if (args.empty())
+        pattern.assign("*");
+    else
+        pattern = args[0];
     out += " Volume in drive C has no label.\r\n";
     out += " Volume Serial Number is 0000-0000\r\n";
     out += "\r\n";
@@ -308,18 +346,18 @@ void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
     out += "               0 Dir(s)  0 bytes free\r\n";
 }
 
-void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
-    std::vector<std::string> args;
+void Shell::copy(const Words& all_args, std::string& out) {
+    Words args;
     for (const auto& a : all_args)
         if (!(a.size() == 2 && a[0] == '/')) args.push_back(a);  // /y and /b change nothing here
     if (args.empty()) {
         err_ += "The syntax of the command is incorrect.\r\n";
         return;
     }
-    auto sources = args[0].find_first_of("*?") != std::string::npos
+    auto sources = !args[0].quoted && args[0].find_first_of("*?") != std::string::npos
                        ? matching_files(args[0])
                        : std::vector<fs::path>{path_of(args[0])};
-    std::string target = args.size() > 1 ? args[1] : "";
+    std::string target = args.size() > 1 ? std::string(args[1]) : std::string();
     int copied = 0;
     for (const auto& source : sources) {
         std::error_code ec;
@@ -348,7 +386,7 @@ void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
 }
 
-void Shell::make_dir(const std::vector<std::string>& args, std::string& /*out*/) {
+void Shell::make_dir(const Words& args, std::string& /*out*/) {
     for (const auto& a : args) {
         fs::path p = path_of(a);
         std::error_code ec;
@@ -360,7 +398,7 @@ void Shell::make_dir(const std::vector<std::string>& args, std::string& /*out*/)
     }
 }
 
-void Shell::del(const std::vector<std::string>& args, std::string& /*out*/) {
+void Shell::del(const Words& args, std::string& /*out*/) {
     for (const auto& a : args) {
         if (a.size() == 2 && a[0] == '/') continue;
         auto files = matching_files(a);
@@ -375,7 +413,7 @@ void Shell::del(const std::vector<std::string>& args, std::string& /*out*/) {
     }
 }
 
-void Shell::rename(const std::vector<std::string>& args, std::string& /*out*/) {
+void Shell::rename(const Words& args, std::string& /*out*/) {
     if (args.size() < 2 || args[1].find_first_of("\\/") != std::string::npos) {
         err_ += "The syntax of the command is incorrect.\r\n";
         return;
@@ -386,7 +424,7 @@ void Shell::rename(const std::vector<std::string>& args, std::string& /*out*/) {
         err_ += "The system cannot find the file specified.\r\n";
         return;
     }
-    fs::path to = from.parent_path() / args[1];
+    fs::path to = from.parent_path() / std::string(args[1]);
     if (fs::exists(to, ec) && !fs::equivalent(from, to, ec)) {
         err_ += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
         return;
@@ -395,7 +433,7 @@ void Shell::rename(const std::vector<std::string>& args, std::string& /*out*/) {
     if (ec) err_ += "Access is denied.\r\n";
 }
 
-void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::string& out) {
+void Shell::chcp(const Words& args, bool report_only, std::string& out) {
     Terminal& terminal = console_.terminal();
     if (!args.empty() && !report_only) {
         int number = std::atoi(args[0].c_str());
@@ -407,7 +445,7 @@ void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::st
     out += "Active code page: " + std::to_string(terminal.code_page()) + ".\r\n";
 }
 
-void Shell::notepad(const std::vector<std::string>& args, std::string& /*out*/) {
+void Shell::notepad(const Words& args, std::string& /*out*/) {
     if (args.empty()) return;
     fs::path file = path_of(args[0]);
     Terminal& terminal = console_.terminal();

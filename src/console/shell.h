@@ -23,22 +23,32 @@ class Shell {
     // Every command line run so far, in order (tests read it).
     const std::vector<std::string>& history() const { return history_; }
 
-  protected:
-    // Splits a command line into words; a double-quoted word may hold blanks.
-    static std::vector<std::string> split_words(std::string_view line);
+    // One word of a command line. A word with a quoted part is a name, never a pattern;
+    // an unquoted ">" or "<" is a redirection, wherever it stands.
+    struct Word : std::string {
+        bool quoted = false;
+        bool redirection = false;
+    };
+    using Words = std::vector<Word>;
 
-    virtual void dir_bare(const std::vector<std::string>& args, std::string& out);
-    virtual void dir_full(const std::vector<std::string>& args, std::string& out);
-    virtual void copy(const std::vector<std::string>& args, std::string& out);
-    virtual void make_dir(const std::vector<std::string>& args, std::string& out);
-    virtual void del(const std::vector<std::string>& args, std::string& out);
-    virtual void rename(const std::vector<std::string>& args, std::string& out);
-    virtual void chcp(const std::vector<std::string>& args, bool report_only, std::string& out);
-    virtual void notepad(const std::vector<std::string>& args, std::string& out);
+    // Splits a command line into words. Between double quotes every character is data
+    // (blanks, ">", "<", "|", "&", "%", "*", "?"), and two double quotes stand for one.
+    static Words split_words(std::string_view line);
+
+  protected:
+    virtual void dir_bare(const Words& args, std::string& out);
+    virtual void dir_full(const Words& args, std::string& out);
+    virtual void copy(const Words& args, std::string& out);
+    virtual void make_dir(const Words& args, std::string& out);
+    virtual void del(const Words& args, std::string& out);
+    virtual void rename(const Words& args, std::string& out);
+    virtual void chcp(const Words& args, bool report_only, std::string& out);
+    virtual void notepad(const Words& args, std::string& out);
 
     // Files of the folder named by a pattern such as "*.csv" or "htm_in\*.*", sorted by
-    // name ignoring case; a folder name alone stands for all its files.
-    std::vector<std::filesystem::path> matching_files(std::string_view pattern) const;
+    // name ignoring case; a folder name alone stands for all its files. A quoted word is
+    // taken as a name: "*" and "?" in it match only themselves.
+    std::vector<std::filesystem::path> matching_files(const Word& pattern) const;
     std::filesystem::path path_of(std::string_view name) const;
 
     std::filesystem::path dir_;
@@ -53,8 +63,9 @@ class Shell {
 // Copies a file whole or not at all: a temporary beside the target, then a rename.
 bool copy_file_atomic(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// A file name as it goes into a command line: between double quotes when it holds a
-// blank, so the interpreter takes it as one word.
+// A file name as it goes into a command line: as it stands when made only of letters,
+// digits, "_", "-", "." and the folder separator "\\"; else between double quotes, each
+// double quote of it doubled, so no character of it acts as syntax.
 std::string command_name(std::string_view name);
 
 }  // namespace rowkeep

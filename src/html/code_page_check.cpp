@@ -1,8 +1,10 @@
 #include "html/code_page_check.h"
 
 #include "console/console.h"
+#include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
+#include "html/table_page.h"
 
 namespace rowkeep {
 
@@ -52,8 +54,9 @@ IndexSettings check_code_page(Session& s) {
     settings.charset = charset_name(number);
 
     s.shell.run_command("chcp " + number);
-    s.shell.run_command("del /q *.txt");
-    s.shell.run_command("del /q *.htm");
+    // Only what the program made: the user's own notes and pages stay.
+    delete_program_files(s, "*.txt");
+    delete_program_files(s, "*.htm", table_page_name(s.table_name));
     return settings;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "console/console.h"
+#include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
@@ -294,7 +295,8 @@ void write_search_page(Session& s, const IndexSettings& settings) {
 
 void gather_results(Session& s) {
     s.shell.run_command("md htm_out");
-    s.shell.run_command("del /q htm_out\\*.*");
+    // The pages of the last export go; whatever else the user keeps there stays.
+    delete_program_files(s, "htm_out\\*.*");
     {
         TextReader listing(s.dir, "dir_02.txt");
         while (!listing.at_end()) {
@@ -303,9 +305,11 @@ void gather_results(Session& s) {
                 s.shell.run_command("copy " + command_name(trim_blanks(name)) + " htm_out\\");
         }
     }
-    for (const char* command : {"copy index.htm htm_out\\", "copy search.htm htm_out\\",
-                                "del /q *.htm", "del /q *.txt", "chcp 1252"})
-        s.shell.run_command(command);
+    s.shell.run_command("copy index.htm htm_out\\");
+    s.shell.run_command("copy search.htm htm_out\\");
+    delete_program_files(s, "*.htm");
+    delete_program_files(s, "*.txt");
+    s.shell.run_command("chcp 1252");
 
     Console& c = s.console;
     c.print_newline();

@@ -1,6 +1,10 @@
 #include "startup/start_program.h"
 
+#include <system_error>
+
 #include "console/console.h"
+#include "console/folder_lock.h"
+#include "console/replace_file.h"
 #include "console/shell.h"
 #include "startup/code_page_choice.h"
 #include "startup/program_names.h"
@@ -51,9 +55,37 @@ void show_notice(Console& c) {
     c.print_newline();
 }
 
+// The temporaries a killed program left in the folder and in its own sub-folders (real
+// folders only: a link may lead anywhere).
+void remove_left_temporaries(const Session& s) {
+    remove_stale_temporaries(s.dir);
+    for (const char* sub : {"txt_in", "htm_in", "htm_out"}) {
+        std::error_code ec;
+        const std::filesystem::path folder = s.dir / sub;
+        if (std::filesystem::symlink_status(folder, ec).type() ==
+            std::filesystem::file_type::directory)
+            remove_stale_temporaries(folder);
+    }
+}
+
 }  // namespace
 
 void start_program(Session& s) {
+    // Before any file is touched: a second program in the folder would mix its working
+    // files with this one's.
+    FolderLock lock(s.dir);
+    if (lock.state() == FolderLock::State::busy) {
+        s.console.print_text("Rowkeep is already running in this folder");
+        throw ProgramEnd{};
+    }
+    if (lock.state() == FolderLock::State::failed) {
+        s.console.print_text("Rowkeep can not lock this folder: " + lock.reason());
+        s.console.print_text("<> any key to end");
+        s.console.wait_any_key();
+        throw ProgramEnd{};
+    }
+    remove_left_temporaries(s);
+
     s.sort_keys_max = 30;
     s.row_label_width = 11;
     s.default_col_width = 12;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
@@ -97,7 +98,8 @@ void create_one(Session& s) {
         return;
     }
     s.table_name = name + ".csv";
-    if (show_existing(s) > 0 && !overwrite_chosen(s)) return;
+    const bool listed = show_existing(s) > 0;
+    if ((listed || exists_in_folder(s, s.table_name)) && !overwrite_chosen(s)) return;
     c.print_text(kRule);
     c.print_text("new table = ", Ending::stay);
     c.print_text(s.table_name);

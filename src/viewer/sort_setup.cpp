@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -316,7 +317,19 @@ void build_and_sort(Session& s) {
     std::string out_name = s.table_name;
     if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
     out_name += "_sort.csv";
-    s.shell.run_command("copy file_28.txt " + command_name(out_name));
+    // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
+    // is replaced only when the user says so.
+    bool replace = true;
+    if (exists_in_folder(s, out_name)) {
+        con.print_text("Overwrite " + out_name + "? (Yes/No/All): ", Ending::stay);
+        const std::string answer = con.line_input();
+        replace =
+            !answer.empty() && std::string_view("yYaA").find(answer[0]) != std::string_view::npos;
+    }
+    if (replace)
+        s.shell.run_command("copy file_28.txt " + command_name(out_name));
+    else
+        con.print_text("        0 file(s) copied.");
     con.print_text("output sort table = " + out_name);
     con.print_text("End");
     throw ProgramEnd{};

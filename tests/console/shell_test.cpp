@@ -94,6 +94,40 @@ TEST_F(ShellTest, MakeFolderDeleteRename) {
     EXPECT_EQ(d.read("null.txt"), "");
 }
 
+TEST_F(ShellTest, QuotedNamesAreDataNeverSyntax) {
+    const std::vector<std::string> names = {"a b.csv", "a\"b.csv", ">x.csv",  "<x.csv",
+                                            "p|q.csv", "r&s.csv",  "50%.csv", "a*b.csv",
+                                            "q?.csv",  "\"\"",     "x\"",     "tab\tname.csv"};
+    for (const auto& name : names) {
+        // The name comes back whole as one word, the redirection after it still works.
+        const auto words = Shell::split_words("copy /y " + command_name(name) + " > out.txt");
+        ASSERT_EQ(words.size(), 5u) << name;
+        EXPECT_EQ(std::string(words[2]), name);
+        EXPECT_FALSE(words[2].redirection);
+        EXPECT_TRUE(words[3].redirection);
+    }
+    EXPECT_EQ(command_name("f_15_1.txt"), "f_15_1.txt");
+    EXPECT_EQ(command_name("htm_in\\file_t.htm"), "htm_in\\file_t.htm");
+    EXPECT_EQ(command_name("a\"b"), "\"a\"\"b\"");
+    // Unquoted, ">" is a redirection wherever it stands.
+    EXPECT_TRUE(Shell::split_words("dir>x.txt")[1].redirection);
+
+    d.write("src.txt", "data");
+    d.write("axb.csv", "other");
+    for (const auto& name : names) {
+        run("copy src.txt " + command_name(name) + " > out_null.txt");
+        EXPECT_EQ(d.read(name), "data") << name;
+        run("dir " + command_name(name) + " > dir_b_01.txt");
+        EXPECT_EQ(screen_lines(d.read("dir_b_01.txt")).size(), 8u) << name;
+    }
+    EXPECT_FALSE(d.exists("x.csv"));
+    EXPECT_FALSE(d.exists("x_sort.csv"));
+    // A quoted "*" matches only itself: the copy and the delete leave axb.csv alone.
+    run("del /q " + command_name("a*b.csv"));
+    EXPECT_FALSE(d.exists("a*b.csv"));
+    EXPECT_EQ(d.read("axb.csv"), "other");
+}
+
 TEST_F(ShellTest, MessagesNameFilesRelativeWithSlashes) {
     run("del /q txt_in\\*.*");
     run("md sub");

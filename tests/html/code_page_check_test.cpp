@@ -95,10 +95,12 @@ TEST(CodePageCheck, CodePagesCharsetsAndTheClearedFolder) {
         TempDir dir;
         dir.write("f_15_1.txt", "\"a\"\r\n");
         dir.write("Page.HTM", "x");
+        dir.write("T.htm", "the table page");
         dir.write("t.csv", "a\r\n");
         dir.write("htm_in/t.htm", "x");
         TestSession t(dir.path(), "");
         t.session.code_page = c.code_page;
+        t.session.table_name = "t.csv";
         IndexSettings settings;
         ASSERT_FALSE(t.run([&](Session& s) { settings = check_code_page(s); }));
         EXPECT_EQ(settings.charset, c.charset);
@@ -108,12 +110,13 @@ TEST(CodePageCheck, CodePagesCharsetsAndTheClearedFolder) {
         EXPECT_EQ(t.session.code_page, c.kept);
         EXPECT_EQ(t.session.row_count, 1);  // "Active code page: 1250."
         EXPECT_EQ(t.shell_owner->history(),
-                  (std::vector<std::string>{"chcp < return.txt > check_01.txt", c.command,
-                                            "del /q *.txt", "del /q *.htm"}));
+                  (std::vector<std::string>{"chcp < return.txt > check_01.txt", c.command}));
         EXPECT_EQ(t.terminal.code_page(), c.command == "chcp 65001" ? 65001 : 1252);
         EXPECT_FALSE(dir.exists("f_15_1.txt"));
         EXPECT_FALSE(dir.exists("check_01.txt"));
-        EXPECT_FALSE(dir.exists("Page.HTM"));
+        // The program's files and the table's page go; a page of the user's own stays.
+        EXPECT_FALSE(dir.exists("T.htm"));
+        EXPECT_TRUE(dir.exists("Page.HTM"));
         EXPECT_TRUE(dir.exists("t.csv"));
         EXPECT_TRUE(dir.exists("htm_in/t.htm"));
     }

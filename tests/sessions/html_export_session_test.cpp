@@ -68,6 +68,8 @@ TEST(HtmlExportSession, RealTableSavedWithItsIndex) {
 
     TempDir dir;
     fs::copy_file(table, dir.path() / table.filename());
+    // The shared copy is read-only, and a read-only table is never replaced.
+    fs::permissions(dir.path() / table.filename(), fs::perms::owner_write, fs::perm_options::add);
     const std::string working = loaded_working_file(table);
     RunResult r = run_program(dir.path(), kSaveKeys);
     EXPECT_TRUE(r.input_ended);

@@ -303,7 +303,8 @@ TEST(SortSetup, OutputNamesAndATableWithoutDataRows) {
     };
     for (const Case& c : {Case{"prices", "prices_sort.csv"}, Case{"a.csv.csv", "a_sort.csv"},
                           Case{"my table.csv", "my table_sort.csv"}}) {
-        SortSetup st({{"k"}}, choose(1, {1}) + positions({{1, 2}}), c.table);
+        // An existing output is replaced when the overwrite question is answered yes.
+        SortSetup st({{"k"}}, choose(1, {1}) + positions({{1, 2}}) + "y\r", c.table);
         st.dir.write(c.output, "old");
         ASSERT_TRUE(st.run()) << c.table;
         EXPECT_EQ(st.dir.read(c.output), "s_k;k\r\n") << c.table;

@@ -1,0 +1,169 @@
+#include "console/replace_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <system_error>
+#include <vector>
+
+namespace rowkeep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kPrefix = ".rowkeep-";
+constexpr std::string_view kSuffix = ".tmp";
+constexpr std::size_t kPidDigits = 10;
+constexpr std::size_t kRandomChars = 6;
+constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kLinkLimit = 40;
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool in_alphabet(char c) {
+    return kAlphabet.find(c) != std::string_view::npos;
+}
+
+std::string random_suffix(std::random_device& random) {
+    std::string s;
+    for (std::size_t i = 0; i < kRandomChars; ++i) s += kAlphabet[random() % kAlphabet.size()];
+    return s;
+}
+
+}  // namespace
+
+std::string temporary_name(long pid, std::string_view suffix) {
+    std::string digits = std::to_string(pid < 0 ? 0 : pid);
+    if (digits.size() < kPidDigits) digits.insert(0, kPidDigits - digits.size(), '0');
+    return std::string(kPrefix) + digits + "-" + std::string(suffix) + std::string(kSuffix);
+}
+
+bool is_temporary_name(std::string_view name, long* pid) {
+    const std::size_t size = kPrefix.size() + kPidDigits + 1 + kRandomChars + kSuffix.size();
+    if (name.size() != size || name.substr(0, kPrefix.size()) != kPrefix ||
+        name.substr(size - kSuffix.size()) != kSuffix)
+        return false;
+    std::string_view digits = name.substr(kPrefix.size(), kPidDigits);
+    long value = 0;
+    for (char c : digits) {
+        if (!is_digit(c)) return false;
+        value = value * 10 + (c - '0');
+    }
+    if (name[kPrefix.size() + kPidDigits] != '-') return false;
+    for (char c : name.substr(kPrefix.size() + kPidDigits + 1, kRandomChars))
+        if (!in_alphabet(c)) return false;
+    if (pid) *pid = value;
+    return true;
+}
+
+fs::path follow_links(const fs::path& path, int& error) {
+    error = 0;
+    fs::path p = path;
+    for (int hops = 0; hops <= kLinkLimit; ++hops) {
+        struct stat st {};
+        if (lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) error = errno;
+            return p;
+        }
+        if (!S_ISLNK(st.st_mode)) return p;
+        std::vector<char> buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        ssize_t n = readlink(p.c_str(), buffer.data(), buffer.size());
+        if (n < 0) {
+            error = errno;
+            return p;
+        }
+        fs::path link(std::string(buffer.data(), static_cast<std::size_t>(n)));
+        p = link.is_absolute() ? link : p.parent_path() / link;
+    }
+    error = ELOOP;
+    return p;
+}
+
+int ReplacingFile::begin(const fs::path& target, Links links) {
+    abandon();
+    error_ = 0;
+    final_ = links == Links::follow ? follow_links(target, error_) : target;
+    if (error_ != 0) return -1;
+    struct stat old {};
+    const bool existed = lstat(final_.c_str(), &old) == 0;
+    if (existed) {
+        if (!S_ISREG(old.st_mode)) {
+            error_ = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+            return -1;
+        }
+        // A read-only file says "do not change me", to its owner and to root alike.
+        if ((old.st_mode & 0222) == 0 || access(final_.c_str(), W_OK) != 0) {
+            error_ = EACCES;
+            return -1;
+        }
+    } else if (errno != ENOENT) {
+        error_ = errno;
+        return -1;
+    }
+    fs::path folder = final_.parent_path();
+    if (folder.empty()) folder = ".";
+    std::random_device random;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp_ = folder / temporary_name(static_cast<long>(getpid()), random_suffix(random));
+        fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        error_ = errno;
+        temp_.clear();
+        return -1;
+    }
+    if (existed) {
+        // Owner and group only where the system permits; the mode always, or a private
+        // table would come back readable by everyone.
+        if (fchown(fd, old.st_uid, old.st_gid) != 0)
+            (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        if (fchmod(fd, old.st_mode & 07777) != 0) {
+            error_ = errno;
+            close(fd);
+            abandon();
+            return -1;
+        }
+    }
+    return fd;
+}
+
+bool ReplacingFile::commit() {
+    if (temp_.empty()) return false;
+    if (::rename(temp_.c_str(), final_.c_str()) != 0) {
+        error_ = errno;
+        abandon();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void ReplacingFile::abandon() {
+    if (temp_.empty()) return;
+    unlink(temp_.c_str());
+    temp_.clear();
+}
+
+void remove_stale_temporaries(const fs::path& folder) {
+    std::error_code ec;
+    const long self = static_cast<long>(getpid());
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        long pid = 0;
+        if (!is_temporary_name(entry.path().filename().string(), &pid) || pid == self) continue;
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == 0) continue;
+        if (pid > 0 && errno == EPERM) continue;  // running, under another user
+        if (entry.symlink_status(ec).type() == fs::file_type::directory) continue;
+        unlink(entry.path().c_str());
+    }
+}
+
+}  // namespace rowkeep
