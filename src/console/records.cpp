@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -14,43 +17,10 @@ char lower_letter(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower_letter(a[i]) != lower_letter(b[i])) return false;
-    return true;
-}
-
 }  // namespace
 
 fs::path resolve_name(const fs::path& dir, std::string_view name) {
-    fs::path result = dir;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find_first_of("\\/", start);
-        if (end == std::string_view::npos) end = name.size();
-        std::string part(name.substr(start, end - start));
-        start = end + 1;
-        // "." and ".." never lead out of the program's folder: a typed name stays inside it.
-        if (part.empty() || part == "." || part == "..") {
-            if (end == name.size()) break;
-            continue;
-        }
-        fs::path exact = result / part;
-        std::error_code ec;
-        if (!fs::exists(exact, ec)) {
-            for (const auto& entry : fs::directory_iterator(result, ec)) {
-                std::string candidate = entry.path().filename().string();
-                if (same_ignoring_case(candidate, part)) {
-                    exact = entry.path();
-                    break;
-                }
-            }
-        }
-        result = exact;
-        if (end == name.size()) break;
-    }
-    return result;
+    return FileSystem(dir).resolve(name);
 }
 
 bool matches_pattern(std::string_view pattern, std::string_view name) {
@@ -81,15 +51,15 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
 
 // ---------------------------------------------------------------- reader
 
-bool TextReader::open(const fs::path& dir, std::string_view name) {
-    return open_path(resolve_name(dir, name));
+bool TextReader::open(const FileSystem& files, std::string_view name, Links links) {
+    close();
+    files_ = files;
+    return open_path(files_.resolve(name), links);
 }
 
-bool TextReader::open_path(const fs::path& path) {
+bool TextReader::open_path(const fs::path& path, Links links) {
     close();
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = files_.open_read(path, links);
     if (!file_) return false;
     buffer_.resize(kBufferSize);
     pos_ = len_ = 0;
@@ -219,17 +189,21 @@ std::string TextReader::read_value() {
 
 // ---------------------------------------------------------------- writer
 
-bool TextWriter::open(const fs::path& dir, std::string_view name) {
-    return open_path(resolve_name(dir, name));
+bool TextWriter::open(const FileSystem& files, std::string_view name) {
+    close();
+    files_ = files;
+    return open_path(files_.resolve(name));
 }
 
 bool TextWriter::open_path(const fs::path& path) {
     close();
     failed_ = false;
+    written_ = false;
     column_ = 0;
     target_.clear();
     temp_.clear();
-    file_ = std::fopen(path.c_str(), "wb");
+    path_ = path;
+    file_ = files_.open_write(path);
     if (!file_) {
         failed_ = true;
         return false;
@@ -239,8 +213,10 @@ bool TextWriter::open_path(const fs::path& path) {
     return true;
 }
 
-bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
-    fs::path target = resolve_name(dir, name);
+bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) {
+    close();
+    files_ = files;
+    fs::path target = files_.resolve(name);
     fs::path temp = target.parent_path() /
                     (".rowkeep-" + std::to_string(getpid()) + "-" + target.filename().string());
     if (!open_path(temp)) return false;
@@ -254,7 +230,15 @@ void TextWriter::write_raw(std::string_view bytes) {
         failed_ = true;
         return;
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+    if (!written_) {
+        written_ = true;
+        if (!files_.first_write(path_)) failed_ = true;
+    }
+    if (failed_) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        failed_ = true;
+        files_.fail(errno, std::strerror(errno));
+    }
 }
 
 void TextWriter::print_text(std::string_view text, Ending ending) {
@@ -294,27 +278,20 @@ void TextWriter::write_value(std::string_view value, bool last) {
 void TextWriter::abandon() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
-    if (!temp_.empty()) {
-        std::error_code ec;
-        fs::remove(temp_, ec);
-    }
+    if (!temp_.empty()) ::unlink(temp_.c_str());
     temp_.clear();
     target_.clear();
 }
 
 bool TextWriter::close() {
     if (!file_) return !failed_;
-    if (std::fflush(file_) != 0) failed_ = true;
-    if (!temp_.empty() && fsync(fileno(file_)) != 0) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
+    // A write that failed was recorded when it happened; these record their own.
+    if (!failed_ && !files_.flush(file_, path_, !temp_.empty())) failed_ = true;
+    if (!files_.close(file_, path_)) failed_ = true;
     file_ = nullptr;
     if (!temp_.empty()) {
-        std::error_code ec;
-        if (!failed_) fs::rename(temp_, target_, ec);
-        if (failed_ || ec) {
-            failed_ = true;
-            fs::remove(temp_, ec);
-        }
+        if (!failed_ && !files_.rename(temp_, target_)) failed_ = true;
+        if (failed_) ::unlink(temp_.c_str());
         temp_.clear();
         target_.clear();
     }

@@ -94,24 +94,6 @@ std::string command_name(std::string_view name) {
     return "\"" + std::string(name) + "\"";
 }
 
-bool copy_file_atomic(const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    if (!fs::is_regular_file(from, ec)) return false;
-    fs::path temp = to.parent_path() /
-                    (".rowkeep-copy-" + std::to_string(getpid()) + "-" + to.filename().string());
-    fs::copy_file(from, temp, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    fs::rename(temp, to, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
-}
-
 std::vector<std::string> Shell::split_words(std::string_view line) {
     std::vector<std::string> words;
     std::size_t i = 0;
@@ -133,10 +115,10 @@ std::vector<std::string> Shell::split_words(std::string_view line) {
 }
 
 fs::path Shell::path_of(std::string_view name) const {
-    return resolve_name(dir_, name);
+    return files_.resolve(name);
 }
 
-std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
+std::vector<fs::path> Shell::matching_files(std::string_view pattern) {
     std::string folder, mask(pattern);
     auto slash = pattern.find_last_of("\\/");
     if (slash != std::string_view::npos) {
@@ -146,18 +128,18 @@ std::vector<fs::path> Shell::matching_files(std::string_view pattern) const {
     fs::path base = folder.empty() ? dir_ : path_of(folder);
     std::error_code ec;
     if (mask.find_first_of("*?") == std::string::npos) {
-        fs::path named = resolve_name(base, mask);
+        fs::path named = FileSystem(base).resolve(mask);
         if (fs::is_directory(named, ec)) {
             base = named;
             mask = "*";
         }
     }
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(base, ec)) {
-        if (!entry.is_regular_file(ec)) continue;
-        std::string name = entry.path().filename().string();
+    std::vector<fs::path> all, found;
+    if (!files_.list(base, all)) err_ += "Access is denied.\r\n";
+    for (const auto& path : all) {
+        std::string name = path.filename().string();
         if (name.rfind(".rowkeep-", 0) == 0) continue;  // our own temporaries
-        if (matches_pattern(mask, name)) found.push_back(entry.path());
+        if (matches_pattern(mask, name)) found.push_back(path);
     }
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
         std::string la = lower_name(a.filename().string()), lb = lower_name(b.filename().string());
@@ -195,7 +177,7 @@ void Shell::run_command(std::string_view line) {
     err_.clear();
     if (!output_file.empty()) {
         // The interpreter creates the redirection file before the command runs.
-        TextWriter created(dir_, output_file);
+        TextWriter created(files_, output_file);
     }
     if (command == "cls") {
         console_.clear();
@@ -222,10 +204,7 @@ void Shell::run_command(std::string_view line) {
                                   [](const std::string& w) { return lower_name(w) == "do"; });
         if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
             lower_name(*(do_at + 1)) == "del") {
-            for (const auto& file : matching_files(pattern)) {
-                std::error_code ec;
-                fs::remove(file, ec);
-            }
+            for (const auto& file : matching_files(pattern)) files_.remove(file);
         }
     } else if (command == "rename" || command == "ren") {
         rename(args, out);
@@ -244,7 +223,7 @@ void Shell::run_command(std::string_view line) {
     err_.clear();
     if (!output_file.empty()) {
         if (!out.empty()) {
-            TextWriter w(dir_, output_file);
+            TextWriter w(files_, output_file);
             w.write_raw(out);
         }
     } else {
@@ -261,9 +240,10 @@ void Shell::run_command(std::string_view line) {
 
 void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
     if (args.empty()) return;
+    const std::size_t errors = err_.size();
     auto files = matching_files(args[0]);
     if (files.empty()) {
-        err_ += "File Not Found\r\n";
+        if (err_.size() == errors) err_ += "File Not Found\r\n";
         return;
     }
     for (const auto& f : files) out += f.filename().string() + "\r\n";
@@ -276,9 +256,10 @@ void Shell::dir_full(const std::vector<std::string>& args, std::string& out) {
     out += "\r\n";
     out += " Directory of " + dir_.string() + "\r\n";
     out += "\r\n";
+    const std::size_t errors = err_.size();
     auto files = matching_files(pattern);
     if (files.empty()) {
-        err_ += "File Not Found\r\n";
+        if (err_.size() == errors) err_ += "File Not Found\r\n";
         return;
     }
     std::uintmax_t total = 0;
@@ -328,10 +309,11 @@ void Shell::copy(const std::vector<std::string>& all_args, std::string& out) {
             err_ += "The file cannot be copied onto itself.\r\n";
             continue;
         }
-        if (copy_file_atomic(source, to))
+        if (files_.copy(source, to))
             ++copied;
         else
-            err_ += "Access is denied.\r\n";
+            err_ += errno == ENOSPC ? "There is not enough space on the disk.\r\n"
+                                    : "Access is denied.\r\n";
     }
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
 }
@@ -344,22 +326,21 @@ void Shell::make_dir(const std::vector<std::string>& args, std::string& /*out*/)
             err_ += "A subdirectory or file " + a + " already exists.\r\n";
             continue;
         }
-        if (!fs::create_directories(p, ec)) err_ += "Access is denied.\r\n";
+        if (!files_.make_dir(p)) err_ += "Access is denied.\r\n";
     }
 }
 
 void Shell::del(const std::vector<std::string>& args, std::string& /*out*/) {
     for (const auto& a : args) {
         if (a.size() == 2 && a[0] == '/') continue;
+        const std::size_t errors = err_.size();
         auto files = matching_files(a);
         if (files.empty()) {
-            err_ += "Could Not Find " + (dir_ / a).string() + "\r\n";
+            if (err_.size() == errors) err_ += "Could Not Find " + (dir_ / a).string() + "\r\n";
             continue;
         }
-        for (const auto& f : files) {
-            std::error_code ec;
-            fs::remove(f, ec);
-        }
+        for (const auto& f : files)
+            if (!files_.remove(f)) err_ += "Access is denied.\r\n";
     }
 }
 
@@ -379,8 +360,7 @@ void Shell::rename(const std::vector<std::string>& args, std::string& /*out*/) {
         err_ += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
         return;
     }
-    fs::rename(from, to, ec);
-    if (ec) err_ += "Access is denied.\r\n";
+    if (!files_.rename(from, to)) err_ += "Access is denied.\r\n";
 }
 
 void Shell::chcp(const std::vector<std::string>& args, bool report_only, std::string& out) {

@@ -60,15 +60,15 @@ void print_row_line(Session& s, int c, bool show_saved) {
 
 // cells as one quoted record in f_16_3.txt.
 void write_edited_row(Session& s) {
-    TextWriter out(s.dir, kRowFile);
+    TextWriter out(s.files, kRowFile);
     for (int k = 1; k <= s.column_count; ++k) out.write_value(s.cells[at(k)], k == s.column_count);
 }
 
 // f_16_1.txt with row edit_row taken from f_16_3.txt, into f_16_4.txt.
 void merge_row(Session& s) {
-    TextReader in(s.dir, kRewriteFile);
-    TextReader edited(s.dir, kRowFile);
-    TextWriter out(s.dir, kMergedFile);
+    TextReader in(s.files, kRewriteFile);
+    TextReader edited(s.files, kRowFile);
+    TextWriter out(s.files, kMergedFile);
     int count = 0;
     while (row_available(in, s.column_count)) {
         read_row(in, s.cells, s.column_count);
@@ -90,7 +90,7 @@ void intermediate_view(Session& s) {
     write_back(s);
     s.top_row = s.edit_row;
     view_table(s);
-    TextReader edited(s.dir, kRowFile);
+    TextReader edited(s.files, kRowFile);
     read_row(edited, s.cells, s.column_count);
 }
 
@@ -98,11 +98,11 @@ void intermediate_view(Session& s) {
 void edit_with_notepad(Session& s, int c) {
     s.console.print_text(kRule);
     {
-        TextWriter out(s.dir, kCellFile);
+        TextWriter out(s.files, kCellFile);
         out.print_text(s.cells[at(c)]);
     }
     s.shell.run_command("notepad.exe cell.edit.txt");
-    TextReader in(s.dir, kCellFile);
+    TextReader in(s.files, kCellFile);
     std::string joined;
     while (!in.at_end()) joined += in.read_line();
     s.cells[at(c)] = clean_cell(std::move(joined));
@@ -120,7 +120,7 @@ void row_editor(Session& s) {
     s.shell.run_command("cls");
     {
         s.in_file_name = std::string(kWorkingFile);
-        TextReader in(s.dir, kWorkingFile);
+        TextReader in(s.files, kWorkingFile);
         int record = 0;
         while (row_available(in, s.column_count)) {
             read_row(in, s.cells, s.column_count);

@@ -22,7 +22,7 @@ constexpr std::string_view kListing = "dir_b_01.txt";
 // summary lines are the files that match, and each is shown.
 int show_existing(Session& s) {
     s.shell.run_command("dir " + command_name(s.table_name) + " > " + std::string(kListing));
-    TextReader listing(s.dir, kListing);
+    TextReader listing(s.files, kListing);
     int lines = 0;
     while (!listing.at_end()) {
         listing.read_line();
@@ -80,7 +80,7 @@ bool write_new_table(Session& s) {
     s.out_file_name = s.table_name;
     // Replaced as a whole, so an overwrite that fails leaves the old table as it was.
     TextWriter out;
-    if (!out.open_replacing(s.dir, s.out_file_name)) return false;
+    if (!out.open_replacing(s.files, s.out_file_name)) return false;
     out.print_text(heading);
     out.print_text(blanks);
     return out.close();

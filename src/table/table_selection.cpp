@@ -19,8 +19,8 @@ void build_list(Session& s) {
     s.sort_in_name = "f_03.txt";
     s.sort_out_name = "f_04.txt";
     sort_file(s);
-    TextReader in(s.dir, "f_04.txt");
-    TextWriter out(s.dir, kListFile);
+    TextReader in(s.files, "f_04.txt");
+    TextWriter out(s.files, kListFile);
     while (!in.at_end()) {
         std::string line = lower_az(in.read_line());
         if (line.find("csv") != std::string::npos || line.find("htm") != std::string::npos)
@@ -67,7 +67,7 @@ std::string numbered_line(int n, const std::string& name) {
 bool select_table(Session& s) {
     build_list(s);
     s.in_file_name = std::string(kListFile);
-    TextReader list(s.dir, kListFile);
+    TextReader list(s.files, kListFile);
     int count = 0;
     while (!list.at_end()) {
         list.read_line();
