@@ -18,10 +18,28 @@ int advance_column(int column, std::string_view text) {
     return static_cast<int>(text.size() - last - 1);
 }
 
+const TextMeasure& Console::measure() {
+    const int page = terminal_.code_page();
+    if (!measure_ || page != measured_page_) {
+        measure_ = std::make_unique<TextMeasure>(page);
+        measured_page_ = page;
+    }
+    return *measure_;
+}
+
 void Console::write_out(std::string_view bytes) {
     terminal_.write(bytes);
     int width = terminal_.size().first;
-    column_ = advance_column(column_, bytes);
+    // The column counts screen columns: a character of several bytes, or a wide one, is
+    // not counted by its bytes.
+    const TextMeasure& m = measure();
+    if (m.single_byte()) {
+        column_ = advance_column(column_, bytes);
+    } else {
+        auto last = bytes.find_last_of("\r\n");
+        column_ = last == std::string_view::npos ? column_ + m.width(bytes)
+                                                 : m.width(bytes.substr(last + 1));
+    }
     if (width > 0) column_ %= width;
 }
 
@@ -108,7 +126,7 @@ std::string move_in_typed_text(std::size_t start, std::size_t from, std::size_t 
 
 std::string Console::read_typed_line() {
     int width = terminal_.size().first;
-    LineEditor editor(width);
+    LineEditor editor(width, terminal_.code_page());
     const bool live = terminal_.interactive();
     const std::size_t line_width = static_cast<std::size_t>(width > 0 ? width : 80);
     const std::size_t start = static_cast<std::size_t>(column_) % line_width;
@@ -126,19 +144,20 @@ std::string Console::read_typed_line() {
         out += text;
         // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that
         // the cursor stands where the moves count it.
-        if (!text.empty() && (start + text.size()) % line_width == 0) out += "\r\n";
-        if (shown_length > text.size()) out += "\x1b[J";
-        if (editor.cursor() < text.size())
-            out += move_in_typed_text(start, text.size(), editor.cursor(), line_width);
+        const auto columns = static_cast<std::size_t>(editor.text_columns());
+        const auto cursor = static_cast<std::size_t>(editor.cursor_column());
+        if (!text.empty() && (start + columns) % line_width == 0) out += "\r\n";
+        if (shown_length > columns) out += "\x1b[J";
+        if (cursor < columns) out += move_in_typed_text(start, columns, cursor, line_width);
         terminal_.write(out);
-        shown_length = text.size();
-        shown_cursor = editor.cursor();
+        shown_length = columns;
+        shown_cursor = cursor;
     }
     if (live) {
-        const std::size_t length = editor.text().size();
-        if (editor.cursor() < length)
-            terminal_.write(move_in_typed_text(start, editor.cursor(), length, line_width));
-        column_ = advance_column(column_, editor.text());
+        const auto length = static_cast<std::size_t>(editor.text_columns());
+        const auto cursor = static_cast<std::size_t>(editor.cursor_column());
+        if (cursor < length) terminal_.write(move_in_typed_text(start, cursor, length, line_width));
+        column_ += editor.text_columns();
         if (width > 0) column_ %= width;
     } else {
         // Without live echo the line is shown once, as it was entered.

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "console/terminal.h"
+#include "console/text_measure.h"
 
 namespace rowkeep {
 
@@ -50,6 +52,8 @@ class Console {
 
     Terminal& terminal() { return terminal_; }
     int column() const { return column_; }
+    // Characters and screen columns in the console's active code page.
+    const TextMeasure& measure();
 
   private:
     std::string read_typed_line();
@@ -61,6 +65,8 @@ class Console {
     int column_ = 0;
     std::deque<std::string> ring_;
     bool input_ended_ = false;
+    int measured_page_ = 0;
+    std::unique_ptr<TextMeasure> measure_;
 };
 
 // The key menu: prints the block, each line with the newline ending, then waits for one

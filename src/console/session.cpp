@@ -40,7 +40,7 @@ void Session::size_arrays() {
 }
 
 void Session::size_arrays(int n) {
-    const auto size = static_cast<std::size_t>(n < 0 ? 1 : n + 1);
+    const std::size_t size = n < 0 ? 1 : static_cast<std::size_t>(n) + 1;
     for (auto* array : {&cells, &column_names, &saved_cells, &cell_text, &col_labels, &col_headings,
                         &column_list, &print_columns}) {
         array->resize(size);

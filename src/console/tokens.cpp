@@ -144,6 +144,12 @@ std::int32_t integer_token(std::string_view line) {
     return saturate(negative ? -value : value);
 }
 
+std::int32_t clamp_rows(long long n) {
+    if (n > kMaxRows) return kMaxRows;
+    if (n < -static_cast<long long>(kMaxRows)) return -kMaxRows;
+    return static_cast<std::int32_t>(n);
+}
+
 std::string number_text(long long n) {
     return n < 0 ? std::to_string(n) : " " + std::to_string(n);
 }

@@ -18,6 +18,14 @@ std::string text_token(std::string_view line);
 // 0 for anything without leading digits; saturated to the 32-bit range.
 std::int32_t integer_token(std::string_view line);
 
+// The most rows a table may hold, and the bound of every typed row number and count.
+constexpr std::int32_t kMaxRows = 2147483647;
+
+// n clamped into -kMaxRows..kMaxRows. Typed row numbers and counts pass through it before
+// any arithmetic, and sums of row numbers are made in 64 bits and brought back through it,
+// so no step or page move can wrap.
+std::int32_t clamp_rows(long long n);
+
 // " 7", "-7", " 0": the signed form numbers take on the screen and in files.
 std::string number_text(long long n);
 // "7", "-7": the form numbers take inside file names and labels.

@@ -5,6 +5,7 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "html/code_page_check.h"
 #include "html/html_names.h"
 
 namespace rowkeep {
@@ -21,10 +22,15 @@ bool right_aligned_cell(std::string_view text) {
 
 namespace {
 
+// Browsers know no "Windows-65001": a UTF-8 page declares itself as such.
+std::string page_charset(const std::string& code_page) {
+    return code_page_number(code_page) == "65001" ? charset_name("65001") : code_page;
+}
+
 void write_head(Session& s, TextWriter& page, const std::string& page_name) {
     page.print_text("<html>", Ending::stay);
     page.print_text("<head> <meta http-equiv=\"content-type\"  content=\"text/html;charset=" +
-                    s.code_page + "\">");
+                    page_charset(s.code_page) + "\">");
     page.print_text("<title>");
     page.print_text(page_name);
     page.print_text("</title>");

@@ -42,8 +42,10 @@ void print_heading_line(Session& s, int c) {
     std::string line(at(std::max(s.row_label_width, 0)), ' ');
     line += "|";
     for (int i = c; i <= s.column_count; ++i)
-        line += fit_cell(s.col_headings[at(i)], s.col_widths[at(i)], Align::left) + "|";
-    s.console.print_text(cut_line(line, s.console_cols - 1));
+        line +=
+            fit_cell(s.console.measure(), s.col_headings[at(i)], s.col_widths[at(i)], Align::left) +
+            "|";
+    s.console.print_text(cut_line(s.console.measure(), line, s.console_cols - 1));
 }
 
 // The row from column c on; with show_saved an empty cell shows the value it had.
@@ -52,10 +54,10 @@ void print_row_line(Session& s, int c, bool show_saved) {
     for (int i = c; i <= s.column_count; ++i) {
         const std::string& cell =
             show_saved && s.cells[at(i)].empty() ? s.saved_cells[at(i)] : s.cells[at(i)];
-        s.cell_text[at(i)] = fit_cell(cell, s.col_widths[at(i)], Align::left);
+        s.cell_text[at(i)] = fit_cell(s.console.measure(), cell, s.col_widths[at(i)], Align::left);
         line += s.cell_text[at(i)] + "|";
     }
-    s.console.print_text(cut_line(line, s.console_cols - 1));
+    s.console.print_text(cut_line(s.console.measure(), line, s.console_cols - 1));
 }
 
 // cells as one quoted record in f_16_3.txt.

@@ -4,7 +4,7 @@
 
 namespace rowkeep {
 
-const std::array<CodePageEntry, 10> kCodePages = {{
+const std::array<CodePageEntry, 11> kCodePages = {{
     {"Windows-1250",
      "Central Europe languages: Albanian, Croatian, Czech, Hungarian, Polish, Romanian, "
      "Serbian (Latin), Slovak, Slovenian"},
@@ -22,6 +22,7 @@ const std::array<CodePageEntry, 10> kCodePages = {{
     {"Windows-1257", "Baltic languages: Estonian, Latvian, Lithuanian"},
     {"Windows-1258", "Vietnamese"},
     {"Windows-54936", "China"},
+    {"Windows-65001", "Unicode (UTF-8): all languages"},
 }};
 
 namespace {

@@ -13,7 +13,7 @@ struct CodePageEntry {
     std::string_view description;
 };
 
-extern const std::array<CodePageEntry, 10> kCodePages;
+extern const std::array<CodePageEntry, 11> kCodePages;
 
 // Returns with code_page set, or ends the program ("8" in its menu).
 void choose_code_page(Session& s);

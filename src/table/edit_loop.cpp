@@ -19,7 +19,7 @@ const std::string kRule(30, '-');
 
 void view_next_row(Session& s) {
     // No upper bound: the viewer turns a row beyond the table back into 1.
-    s.top_row += 1;
+    s.top_row = clamp_rows(s.top_row + 1LL);
     view_table(s);
     s.shell.run_command("cls");
 }

@@ -12,23 +12,25 @@ namespace {
 
 const std::string kRule(30, '-');
 
+// Stops at the first failed write: a count of millions must not go on once the disk is full.
 void write_blank_rows(TextWriter& out, int column_count, int count) {
     const std::vector<std::string> blank(static_cast<std::size_t>(column_count + 1));
-    for (int i = 0; i < count; ++i) write_row(out, blank, column_count);
+    for (int i = 0; i < count && !out.failed(); ++i) write_row(out, blank, column_count);
 }
 
 }  // namespace
 
 std::string display_line(const Session& s, const std::string& label,
                          const std::vector<std::string>& cells) {
+    const TextMeasure& m = s.console.measure();
     std::string line = right_align(label, s.row_label_width) + "|";
     for (int k = 1; k <= s.column_count; ++k) {
         const auto i = static_cast<std::size_t>(k);
         int width = i < s.col_widths.size() ? s.col_widths[i] : s.col_width;
-        line += fit_cell(i < cells.size() ? cells[i] : std::string(), width);
+        line += fit_cell(m, i < cells.size() ? cells[i] : std::string(), width);
         line += "|";
     }
-    return cut_line(line, s.console_cols - 1);
+    return cut_line(m, line, s.console_cols - 1);
 }
 
 void insert_rows(Session& s) {
@@ -38,10 +40,19 @@ void insert_rows(Session& s) {
     s.top_row = s.edit_row;
     view_table(s);
     c.print_newline();
-    s.edit_row = c.prompt_integer("select row for insert (after slected row) = ");
+    s.edit_row = clamp_rows(c.prompt_integer("select row for insert (after slected row) = "));
     int count = 0;
-    if (s.edit_row >= 1) count = c.prompt_integer("number inserted rows                      = ");
+    if (s.edit_row >= 1)
+        count = clamp_rows(c.prompt_integer("number inserted rows                      = "));
     if (s.edit_row <= 0 || count <= 0) return;
+    // The viewer has just counted row_count from the working file.
+    if (static_cast<long long>(s.row_count) + count > kMaxRows) {
+        c.print_text("number inserted rows is too large: a table holds at most " +
+                     plain_number(kMaxRows) + " rows");
+        c.print_text("<> any key to continue");
+        c.wait_any_key();
+        return;
+    }
 
     s.top_row = s.edit_row;
     int n = 0;
@@ -50,7 +61,7 @@ void insert_rows(Session& s) {
         while (row_available(in, s.column_count)) {
             read_row(in, cells, s.column_count);
             ++n;
-            if (n == s.edit_row + 1) write_blank_rows(out, s.column_count, count);
+            if (n == s.edit_row + 1LL) write_blank_rows(out, s.column_count, count);
             write_row(out, cells, s.column_count);
         }
         if (s.edit_row >= n) {
@@ -59,7 +70,7 @@ void insert_rows(Session& s) {
             s.edit_row = n;
         }
     });
-    s.row_count = n + count;
+    s.row_count = clamp_rows(static_cast<long long>(n) + count);
     s.first_col = 1;
     s.top_row = s.edit_row;
     view_table(s);
@@ -71,8 +82,8 @@ void delete_rows(Session& s) {
     s.edit_mode = "delete rows";
     s.top_row = s.edit_row;
     view_table(s);
-    int start = c.prompt_integer("start row for delete (row > 1) = ");
-    int end = c.prompt_integer("end   row for delete           = ");
+    int start = clamp_rows(c.prompt_integer("start row for delete (row > 1) = "));
+    int end = clamp_rows(c.prompt_integer("end   row for delete           = "));
     if (end < start || start <= 1) return;
     if (start > s.row_count) start = s.row_count;
     if (end > s.row_count) end = s.row_count;

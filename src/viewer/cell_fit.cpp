@@ -4,11 +4,16 @@
 
 namespace rowkeep {
 
-std::string fit_cell(std::string_view text, int width, Align align) {
+std::string fit_cell(const TextMeasure& m, std::string_view text, int width, Align align) {
     if (width < 1) return "";
-    auto w = static_cast<std::size_t>(width);
-    if (text.size() > w) return std::string(text.substr(0, w - 1)) + "-";
-    std::string pad(w - text.size(), ' ');
+    const int shown = m.width(text);
+    if (shown > width) {
+        const std::size_t cut = m.fitting(text, width - 1);
+        const int gap = width - 1 - m.width(text.substr(0, cut));
+        return std::string(text.substr(0, cut)) + std::string(static_cast<std::size_t>(gap), ' ') +
+               "-";
+    }
+    std::string pad(static_cast<std::size_t>(width - shown), ' ');
     if (align == Align::by_content && is_numeric_text(text)) return pad + std::string(text);
     return std::string(text) + pad;
 }
@@ -33,9 +38,8 @@ std::string right_align(std::string_view text, int width) {
     return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + std::string(text);
 }
 
-std::string cut_line(std::string_view line, int n) {
-    if (n < 0) n = 0;
-    return std::string(line.substr(0, static_cast<std::size_t>(n)));
+std::string cut_line(const TextMeasure& m, std::string_view line, int n) {
+    return std::string(line.substr(0, m.fitting(line, n)));
 }
 
 }  // namespace rowkeep

@@ -5,13 +5,18 @@
 #include <string>
 #include <string_view>
 
+#include "console/text_measure.h"
+
 namespace rowkeep {
 
 enum class Align { by_content, left };
 
-// A cell longer than the width shows width - 1 characters and "-"; otherwise it is
-// padded to the width, right-aligned when numeric and align is by_content.
-std::string fit_cell(std::string_view text, int width, Align align = Align::by_content);
+// Widths are screen columns, measured in the active code page. A cell wider than the width
+// shows what fits in width - 1 columns and "-" (a wide character that does not fit whole
+// leaves a blank before the "-"); otherwise it is padded to the width, right-aligned when
+// numeric and align is by_content.
+std::string fit_cell(const TextMeasure& m, std::string_view text, int width,
+                     Align align = Align::by_content);
 
 // The spreadsheet letters of column k: A for 1, Z for 26, AA for 27, AZ for 52, BA for 53.
 std::string column_letters(int k);
@@ -19,10 +24,10 @@ std::string column_letters(int k);
 // "C" + k + "(" + letters + ") " + name: the heading over a column.
 std::string column_heading(int k, std::string_view name);
 
-// Right-aligns text in width characters; longer text stays whole.
+// Right-aligns text in width columns; wider text stays whole.
 std::string right_align(std::string_view text, int width);
 
-// The first n characters of a line (all of it when shorter).
-std::string cut_line(std::string_view line, int n);
+// The start of a line that fills at most n screen columns, never part of a character.
+std::string cut_line(const TextMeasure& m, std::string_view line, int n);
 
 }  // namespace rowkeep

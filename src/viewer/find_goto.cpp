@@ -39,8 +39,8 @@ void find_text(Session& s) {
 void go_to_row(Session& s) {
     const int old_top = s.top_row;
     // Taken as typed; the viewer shows whatever page that row gives.
-    s.top_row = s.console.prompt_integer("go to row = ");
-    if (s.top_row == 0) s.top_row = old_top + (s.console_rows - 9);
+    s.top_row = clamp_rows(s.console.prompt_integer("go to row = "));
+    if (s.top_row == 0) s.top_row = clamp_rows(old_top + (s.console_rows - 9LL));
 }
 
 }  // namespace rowkeep

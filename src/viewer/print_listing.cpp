@@ -136,6 +136,7 @@ void write_listing(Session& s, int saved_first_col) {
         sum.print_text(" ");
     }
 
+    const TextMeasure& m = con.measure();
     std::string heading(static_cast<std::size_t>(s.row_label_width > 0 ? s.row_label_width : 0),
                         ' ');
     heading += "|";
@@ -143,7 +144,7 @@ void write_listing(Session& s, int saved_first_col) {
         if (!chosen(s, k)) continue;
         s.col_widths[static_cast<std::size_t>(k)] = s.col_width;
         heading +=
-            fit_cell(column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
+            fit_cell(m, column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
         heading += "|";
     }
     list.print_text(heading);
@@ -158,7 +159,7 @@ void write_listing(Session& s, int saved_first_col) {
         for (int k = 1; k <= s.column_count; ++k) {
             if (!chosen(s, k)) continue;
             const std::string& cell = s.cells[static_cast<std::size_t>(k)];
-            line += fit_cell(cell, s.col_widths[static_cast<std::size_t>(k)]) + "|";
+            line += fit_cell(m, cell, s.col_widths[static_cast<std::size_t>(k)]) + "|";
             if (!with_sum || cell.empty()) continue;
             if (row == 1)
                 sum.print_text(cell);

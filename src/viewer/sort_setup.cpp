@@ -60,22 +60,25 @@ int entry_last(Session& s, int e) {
     return integer_token(entry(s, e)[kLast]);
 }
 
-// Positions first to last of the cell (fewer when it is shorter); nothing when last is
-// below first.
-std::string cut_text(const std::string& cell, int first, int last) {
+// Character positions first to last of the cell (fewer when it is shorter); nothing when
+// last is below first. Positions count characters of the code page, never bytes.
+std::string cut_text(const TextMeasure& m, const std::string& cell, int first, int last) {
     long long from = std::max(first, 1);
-    if (last < from || from > static_cast<long long>(cell.size())) return "";
-    long long to = std::min<long long>(last, static_cast<long long>(cell.size()));
-    return cell.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));
+    if (last < from) return "";
+    const std::size_t begin = m.offset_of(cell, static_cast<std::size_t>(from - 1));
+    if (begin >= cell.size()) return "";
+    const std::size_t end =
+        m.offset_of(cell, static_cast<std::size_t>(last));  // after character `last`
+    return cell.substr(begin, end - begin);
 }
 
 // The cut text trimmed and padded to last - first + 1: numbers to the right, text to
 // the left. A last position below the first gives an empty part.
-std::string key_part(const std::string& cell, int first, int last) {
+std::string key_part(const TextMeasure& m, const std::string& cell, int first, int last) {
     long long length = static_cast<long long>(last) - first + 1;
     if (length <= 0) return "";
-    std::string text = trim_blanks(cut_text(cell, first, last));
-    auto pad = blanks(length - static_cast<long long>(text.size()));
+    std::string text = trim_blanks(cut_text(m, cell, first, last));
+    auto pad = blanks(length - static_cast<long long>(m.count(text)));
     return is_numeric_text(text) ? pad + text : text + pad;
 }
 
@@ -165,10 +168,10 @@ void preview(Session& s, int e) {
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
         read_row(in, s.cells, s.column_count);
         const std::string& cell = s.cells[static_cast<std::size_t>(column)];
-        std::string cut = cut_text(cell, first, last);
+        std::string cut = cut_text(con.measure(), cell, first, last);
         if (trim_blanks(cut).empty()) continue;
         for (const std::string& text :
-             {ruler, indent + cut, indent + key_part(cell, first, last)}) {
+             {ruler, indent + cut, indent + key_part(con.measure(), cell, first, last)}) {
             con.print_number(r, Ending::zone);
             con.print_text(name, Ending::zone);
             con.print_text(text);
@@ -229,7 +232,8 @@ void build_and_sort(Session& s) {
                     read_row(in, s.cells, s.column_count);
                 else
                     std::fill(s.cells.begin(), s.cells.end(), std::string());
-                std::string part = key_part(s.cells[static_cast<std::size_t>(column)], first, last);
+                std::string part =
+                    key_part(con.measure(), s.cells[static_cast<std::size_t>(column)], first, last);
                 con.print_text("row = ", Ending::stay);
                 con.print_number(r, Ending::zone);
                 con.print_text(name, Ending::zone);
@@ -264,14 +268,15 @@ void build_and_sort(Session& s) {
     std::size_t widest = 0;
     {
         TextReader keys(s.files, key_file);
-        for (int r = 0; r < data_rows; ++r) widest = std::max(widest, keys.read_value().size());
+        for (int r = 0; r < data_rows; ++r)
+            widest = std::max(widest, con.measure().count(keys.read_value()));
     }
     {
         TextReader keys(s.files, key_file);
         TextWriter padded(s.files, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
             std::string key = keys.read_value();
-            key.resize(widest, ' ');
+            key.append(widest - con.measure().count(key), ' ');
             padded.print_text(key + "|");
         }
     }

@@ -57,6 +57,7 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
     Console& con = s.console;
     s.shell.run_command("cls");
     const int line_width = s.console_cols - 1;
+    const TextMeasure& m = con.measure();
 
     std::string heading(static_cast<std::size_t>(std::max(s.row_label_width, 0)), ' ');
     heading += "|";
@@ -64,13 +65,14 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
         const auto i = static_cast<std::size_t>(k);
         s.col_widths[i] = s.col_width;
         s.col_headings[i] = column_heading(k, s.column_names[i]);
-        heading += fit_cell(s.col_headings[i], s.col_widths[i], Align::left);
+        heading += fit_cell(m, s.col_headings[i], s.col_widths[i], Align::left);
         heading += "|";
     }
-    con.print_text(cut_line(heading, line_width));
+    con.print_text(cut_line(m, heading, line_width));
 
-    const int page_rows = s.console_rows - kReservedLines;
-    int row = std::max(s.top_row, 1);
+    // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
+    const long long page_rows = s.console_rows - static_cast<long long>(kReservedLines);
+    long long row = std::max(s.top_row, 1);
     if (row <= s.row_count) in.seek(index.offsets[static_cast<std::size_t>(row - 1)]);
     for (; row <= s.row_count && row - s.top_row < page_rows; ++row) {
         std::string number = std::to_string(row);
@@ -79,11 +81,11 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
         read_row(in, s.cells, s.column_count);
         for (int k = s.first_col; k <= s.column_count; ++k) {
             const auto i = static_cast<std::size_t>(k);
-            s.cell_text[i] = fit_cell(s.cells[i], s.col_widths[i]);
+            s.cell_text[i] = fit_cell(m, s.cells[i], s.col_widths[i]);
             line += s.cell_text[i];
             line += "|";
         }
-        con.print_text(cut_line(line, line_width));
+        con.print_text(cut_line(m, line, line_width));
     }
 
     con.print_text(std::string(static_cast<std::size_t>(std::max(line_width, 0)), '-'));
@@ -98,7 +100,7 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
         "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
         "<Enter>/<9>exit");
     if (s.edit_mode.empty()) {
-        const int t = s.top_row;
+        const long long t = s.top_row;
         con.print_text("<A/a>move_up(" + std::to_string(t) + " -> " + std::to_string(t - 1) + ")" +
                        "   <Y/y>move_down(" + std::to_string(t) + " -> " + std::to_string(t + 1) +
                        ")");

@@ -9,6 +9,7 @@
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
+#include "console/tokens.h"
 #include "viewer/find_goto.h"
 #include "viewer/print_listing.h"
 #include "viewer/sort_setup.h"
@@ -62,24 +63,27 @@ void view_table(Session& s) {
     int saved_first_col = s.first_col;
     s.first_col = 1;
 
-    const int step = s.console_rows - 9;
+    // Row moves are summed in 64 bits: go-to leaves any row number up to kMaxRows.
+    const long long step = s.console_rows - 9LL;
     bool row_moved = false;
     for (;;) {
         show_page(s, in, index, row_moved);
         row_moved = false;
         const std::string key = s.console.wait_key();
+        const long long top = s.top_row;
         if (key == "1") {
             s.first_col = std::min(s.first_col + 1, std::max(s.column_count, 1));
         } else if (key == "2") {
             s.first_col = std::max(s.first_col - 1, 1);
         } else if (key == "3") {
-            if (s.row_count > 0) s.top_row = std::min(s.top_row + 1, s.row_count);
+            if (s.row_count > 0) s.top_row = clamp_rows(std::min<long long>(top + 1, s.row_count));
         } else if (key == "4") {
-            s.top_row = std::max(s.top_row - 1, 1);
+            s.top_row = clamp_rows(std::max(top - 1, 1LL));
         } else if (key == "+") {
-            if (s.row_count > 0) s.top_row = std::min(s.top_row + step, s.row_count);
+            if (s.row_count > 0)
+                s.top_row = clamp_rows(std::min<long long>(top + step, s.row_count));
         } else if (key == "-") {
-            s.top_row = std::max(s.top_row - step, 1);
+            s.top_row = clamp_rows(std::max(top - step, 1LL));
         } else if (key == "5") {
             s.col_width += 2;
             std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);
@@ -97,8 +101,8 @@ void view_table(Session& s) {
             break;  // no sort column chosen: leave as on "9"
         } else if ((key == "A" || key == "a") && s.edit_mode.empty()) {
             row_moved = true;
-            s.edit_row = s.top_row - 1;
-            s.top_row -= 1;
+            s.edit_row = clamp_rows(top - 1);
+            s.top_row = s.edit_row;
             if (s.top_row < 2) {
                 s.top_row = 2;
             } else {
@@ -110,12 +114,12 @@ void view_table(Session& s) {
         } else if ((key == "Y" || key == "y") && s.edit_mode.empty()) {
             row_moved = true;
             s.edit_row = s.top_row;
-            s.top_row += 1;
-            if (s.top_row > s.row_count) {
+            if (top + 1 > s.row_count) {
                 s.top_row = s.row_count;
             } else if (s.edit_row == 1) {
                 s.top_row = 1;
             } else {
+                s.top_row = clamp_rows(top + 1);
                 in.close();
                 swap_rows(s);
                 s.first_col = 1;
