@@ -302,15 +302,6 @@ void gather_results(Session& s) {
     for (const char* command : {"copy index.htm htm_out\\", "copy search.htm htm_out\\",
                                 "del /q *.htm", "del /q *.txt", "chcp 1252"})
         s.shell.run_command(command);
-
-    Console& c = s.console;
-    c.print_newline();
-    c.print_text("---------- HTML results ----------");
-    c.print_text("View dir : htm_out");
-    c.print_text("View file: index.htm");
-    c.print_newline();
-    c.print_text("Any key to continue, end program");
-    c.wait_any_key();
 }
 
 void write_index_pages(Session& s, const IndexSettings& settings) {

@@ -80,20 +80,32 @@ void merge_row(Session& s) {
     }
 }
 
-// Puts cells into the working file as row edit_row.
-void write_back(Session& s) {
+// Puts cells into the working file as row edit_row. False when a step failed: the
+// working file is then as it was, and the screen has said so.
+bool write_back(Session& s) {
+    const long before = s.faults.failures();
     s.shell.run_command(kCopyToBuffer);
-    write_edited_row(s);
-    merge_row(s);
-    s.shell.run_command(kCopyMerged);
+    if (s.faults.failures() == before) write_edited_row(s);
+    if (s.faults.failures() == before) merge_row(s);
+    // Only a whole merged file goes over the working file.
+    if (s.faults.failures() == before) s.shell.run_command(kCopyMerged);
+    if (s.faults.failures() == before) return true;
+    report_working_file_failure(s);
+    return false;
 }
 
 void intermediate_view(Session& s) {
-    write_back(s);
+    // The merge and the viewer use cells; the row being edited comes back into them.
+    const std::vector<std::string> row = s.cells;
+    const bool written = write_back(s);
     s.top_row = s.edit_row;
     view_table(s);
-    TextReader edited(s.files, kRowFile);
-    read_row(edited, s.cells, s.column_count);
+    if (written) {
+        TextReader edited(s.files, kRowFile);
+        read_row(edited, s.cells, s.column_count);
+    } else {
+        s.cells = row;
+    }
 }
 
 // The cell in the text editor; its lines come back joined.

@@ -9,6 +9,7 @@
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "table/save_copy.h"
+#include "table/table_selection.h"
 #include "table/table_structure.h"
 
 namespace rowkeep {
@@ -97,7 +98,14 @@ void create_one(Session& s) {
         return;
     }
     s.table_name = name + ".csv";
-    if (show_existing(s) > 0 && !overwrite_chosen(s)) return;
+    const long before = s.faults.failures();
+    const int existing = show_existing(s);
+    // A listing that could not be made or read must not pass for "no such table".
+    if (s.faults.failures() != before) {
+        report_folder_failure(s);
+        return;
+    }
+    if (existing > 0 && !overwrite_chosen(s)) return;
     c.print_text(kRule);
     c.print_text("new table = ", Ending::stay);
     c.print_text(s.table_name);
@@ -108,7 +116,10 @@ void create_one(Session& s) {
         return;
     }
     s.column_names = ask_column_names(s);
-    if (!write_new_table(s)) c.print_text("table (file) can not be created");
+    if (!write_new_table(s)) {
+        c.print_text("table (file) can not be created");
+        c.print_text(s.faults.last_cause());
+    }
 }
 
 }  // namespace

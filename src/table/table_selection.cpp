@@ -64,8 +64,21 @@ std::string numbered_line(int n, const std::string& name) {
     return std::string(margin, ' ') + number_text(n) + "  " + name;
 }
 
+void report_folder_failure(Session& s) {
+    s.console.print_text(std::string(31, '-'));
+    s.console.print_text("folder can not be read or written: " + s.faults.last_cause());
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+}
+
 bool select_table(Session& s) {
+    const long before = s.faults.failures();
     build_list(s);
+    // A listing that failed is not an empty folder: "no select" would be untrue.
+    if (s.faults.failures() != before) {
+        report_folder_failure(s);
+        return false;
+    }
     s.in_file_name = std::string(kListFile);
     TextReader list(s.files, kListFile);
     int count = 0;
