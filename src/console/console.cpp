@@ -170,7 +170,7 @@ std::string Console::read_typed_line() {
 std::string Console::prompt_input(std::string_view prompt) {
     print_text(prompt, Ending::stay);
     print_text("? ", Ending::stay);
-    return text_token(read_typed_line());
+    return text_token(measure(), read_typed_line());
 }
 
 std::int32_t Console::prompt_integer(std::string_view prompt) {

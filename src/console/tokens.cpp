@@ -94,7 +94,9 @@ std::int32_t read_real(std::string_view text) {
 
 }  // namespace
 
-std::string text_token(std::string_view line) {
+namespace {
+
+std::string whole_text_token(std::string_view line) {
     std::size_t i = 0;
     while (i < line.size() && is_blank(line[i])) ++i;
     std::string value;
@@ -104,7 +106,20 @@ std::string text_token(std::string_view line) {
     } else {
         while (i < line.size() && line[i] != ',') value += line[i++];
     }
+    return value;
+}
+
+}  // namespace
+
+std::string text_token(std::string_view line) {
+    std::string value = whole_text_token(line);
     if (value.size() > kMaxTextToken) value.resize(kMaxTextToken);
+    return value;
+}
+
+std::string text_token(const TextMeasure& m, std::string_view line) {
+    std::string value = whole_text_token(line);
+    if (value.size() > kMaxTextToken) value.resize(m.offset_of(value, kMaxTextToken));
     return value;
 }
 

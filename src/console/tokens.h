@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "console/text_measure.h"
+
 namespace rowkeep {
 
 constexpr std::size_t kMaxTextToken = 4096;
@@ -13,6 +15,8 @@ constexpr std::size_t kMaxIntegerToken = 67;
 
 // The first text value of a typed line: quotes, commas and blanks as the prompts read them.
 std::string text_token(std::string_view line);
+// The same, at most kMaxTextToken characters of the code page (never part of one).
+std::string text_token(const TextMeasure& m, std::string_view line);
 
 // The integer value of a typed line: reals rounded half to even, &H/&O/&B and & + digits,
 // 0 for anything without leading digits; saturated to the 32-bit range.

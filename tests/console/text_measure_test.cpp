@@ -5,6 +5,7 @@
 #include "console/code_page.h"
 #include "console/keys.h"
 #include "console/line_editor.h"
+#include "console/tokens.h"
 #include "viewer/cell_fit.h"
 
 namespace rowkeep {
@@ -146,6 +147,16 @@ TEST(LineEditor, Gb18030FourByteCharacterWithDigitBytes) {
     e.left();
     e.backspace();
     EXPECT_EQ(e.text(), "xy");
+}
+
+TEST(TextToken, LongLineCutAtWholeCharacters) {
+    std::string line;
+    for (int i = 0; i < 5000; ++i) line += "中";
+    const std::string value = text_token(TextMeasure(65001), line);
+    EXPECT_EQ(value.size(), 3u * kMaxTextToken);
+    EXPECT_EQ(text_token(TextMeasure(1250), line).size(), kMaxTextToken);
+    const std::string gb = utf8_to_code_page(54936, line);
+    EXPECT_EQ(text_token(TextMeasure(54936), "x" + gb).size(), 1 + 2 * (kMaxTextToken - 1));
 }
 
 }  // namespace
