@@ -71,7 +71,10 @@ void insert_rows(Session& s) {
             s.edit_row = n;
         }
     });
-    s.row_count = clamp_rows(static_cast<long long>(n) + count);
+    if (written)
+        s.row_count = clamp_rows(static_cast<long long>(n) + count);
+    else
+        s.edit_row = typed_row;
     s.first_col = 1;
     s.top_row = s.edit_row;
     view_table(s);
