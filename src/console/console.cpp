@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include <cstring>
+
 #include "console/keys.h"
 #include "console/line_editor.h"
 #include "console/session.h"
@@ -13,9 +15,17 @@ int zone_padding(int column) {
 }
 
 int advance_column(int column, std::string_view text) {
-    auto last = text.find_last_of("\r\n");
-    if (last == std::string_view::npos) return column + static_cast<int>(text.size());
-    return static_cast<int>(text.size() - last - 1);
+    // Two backward scans of the whole text at memchr speed, rather than a set lookup per
+    // byte: page texts are long and most have no line end at all.
+    const char* data = text.data();
+    std::size_t size = text.size();
+    std::size_t after = 0;  // the position after the last line end, 0 for none
+    if (const void* lf = size > 0 ? memrchr(data, '\n', size) : nullptr)
+        after = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+    if (const void* cr = size > after ? memrchr(data + after, '\r', size - after) : nullptr)
+        after = static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1;
+    if (after == 0) return column + static_cast<int>(size);
+    return static_cast<int>(size - after);
 }
 
 const TextMeasure& Console::measure() {

@@ -136,55 +136,72 @@ std::string TextReader::read_line() {
     }
 }
 
-std::string TextReader::read_value() {
-    int c;
-    while ((c = peek()) == ' ' || c == '\t') get();
-    std::string value;
-    if (c < 0) return value;
-    auto line_end = [this](int ch) {
-        if (ch == '\r') {
-            get();
-            skip_line_end_after_cr();
-            return true;
-        }
-        if (ch == '\n') {
-            get();
-            return true;
-        }
-        return false;
-    };
-    if (c == '"') {
-        get();
-        for (;;) {
-            c = peek();
-            if (c < 0) return value;
-            if (c == '"') {
-                get();
-                break;
-            }
-            if (c == '\r' || c == '\n') {
-                line_end(c);
-                return value;
-            }
-            value += static_cast<char>(get());
-        }
-        while ((c = peek()) == ' ' || c == '\t') get();
-        if (c == ',')
-            get();
-        else
-            line_end(c);
-        return value;
-    }
+void TextReader::skip_blanks() {
     for (;;) {
-        c = peek();
-        if (c < 0) return value;
-        if (c == ',') {
-            get();
+        if (pos_ >= len_ && !fill()) return;
+        const char c = buffer_[pos_];
+        if (c != ' ' && c != '\t') return;
+        ++pos_;
+    }
+}
+
+bool TextReader::take_line_end() {
+    const int c = peek();
+    if (c == '\r') {
+        ++pos_;
+        skip_line_end_after_cr();
+        return true;
+    }
+    if (c == '\n') {
+        ++pos_;
+        return true;
+    }
+    return false;
+}
+
+// Appends the bytes up to the first of the stops (or the end of the file) to value and
+// returns that stop, not taken; -1 at the end of the file.
+template <char A, char B, char C>
+int TextReader::take_until(std::string& value) {
+    for (;;) {
+        if (pos_ >= len_ && !fill()) return -1;
+        const char* start = buffer_.data() + pos_;
+        const std::size_t avail = len_ - pos_;
+        std::size_t i = 0;
+        while (i < avail && start[i] != A && start[i] != B && start[i] != C) ++i;
+        value.append(start, i);
+        pos_ += i;
+        if (i < avail) return static_cast<unsigned char>(start[i]);
+    }
+}
+
+std::string TextReader::read_value() {
+    skip_blanks();
+    std::string value;
+    int c = peek();
+    if (c < 0) return value;
+    if (c == '"') {
+        ++pos_;
+        c = take_until<'"', '\r', '\n'>(value);
+        if (c != '"') {
+            // A quote left open ends with its line (or the file).
+            if (c >= 0) take_line_end();
             return value;
         }
-        if (line_end(c)) return value;
-        value += static_cast<char>(get());
+        ++pos_;
+        skip_blanks();
+        if (peek() == ',')
+            ++pos_;
+        else
+            take_line_end();
+        return value;
     }
+    c = take_until<',', '\r', '\n'>(value);
+    if (c == ',')
+        ++pos_;
+    else if (c >= 0)
+        take_line_end();
+    return value;
 }
 
 // ---------------------------------------------------------------- writer
@@ -208,8 +225,10 @@ bool TextWriter::open_path(const fs::path& path) {
         failed_ = true;
         return false;
     }
-    buffer_.resize(kBufferSize);
-    std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+    pending_.clear();
+    pending_.reserve(kBufferSize);
+    // pending_ is the buffer; the library's own would only copy the bytes once more.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
 
@@ -225,6 +244,17 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
     return true;
 }
 
+void TextWriter::flush_pending() {
+    if (pending_.empty()) return;
+    if (!failed_ && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
+        failed_ = true;
+        files_.fail(errno, std::strerror(errno));
+    }
+    pending_.clear();
+}
+
+// Pieces gather in pending_ and reach the file in large writes: a record file is written
+// a few bytes at a time, and one library call per piece cost more than the bytes.
 void TextWriter::write_raw(std::string_view bytes) {
     if (!file_) {
         failed_ = true;
@@ -235,10 +265,17 @@ void TextWriter::write_raw(std::string_view bytes) {
         if (!files_.first_write(path_)) failed_ = true;
     }
     if (failed_) return;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-        failed_ = true;
-        files_.fail(errno, std::strerror(errno));
+    if (pending_.size() + bytes.size() > kBufferSize) {
+        flush_pending();
+        if (bytes.size() >= kBufferSize) {
+            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+                failed_ = true;
+                files_.fail(errno, std::strerror(errno));
+            }
+            return;
+        }
     }
+    pending_.append(bytes);
 }
 
 void TextWriter::print_text(std::string_view text, Ending ending) {
@@ -252,8 +289,10 @@ void TextWriter::print_text(std::string_view text, Ending ending) {
         case Ending::stay:
             break;
         case Ending::zone: {
+            static constexpr std::string_view kBlanks = "              ";
+            static_assert(kBlanks.size() >= kZoneWidth);
             int pad = zone_padding(column_);
-            write_raw(std::string(static_cast<std::size_t>(pad), ' '));
+            write_raw(kBlanks.substr(0, static_cast<std::size_t>(pad)));
             column_ += pad;
             break;
         }
@@ -265,17 +304,21 @@ void TextWriter::print_number(long long n, Ending ending) {
 }
 
 void TextWriter::write_value(std::string_view value, bool last) {
-    std::string out;
-    out.reserve(value.size() + 4);
-    out += '"';
-    out += value;
-    out += '"';
-    out += last ? "\r\n" : ",";
-    write_raw(out);
+    const std::size_t size = value.size() + (last ? 4 : 3);
+    if (file_ && pending_.size() + size <= kBufferSize) {
+        pending_ += '"';
+        pending_.append(value);
+        pending_.append(last ? "\"\r\n" : "\",");
+    } else {
+        write_raw("\"");
+        write_raw(value);
+        write_raw(last ? "\"\r\n" : "\",");
+    }
     column_ = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
 }
 
 void TextWriter::abandon() {
+    pending_.clear();
     if (file_) std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty()) ::unlink(temp_.c_str());
@@ -285,6 +328,7 @@ void TextWriter::abandon() {
 
 bool TextWriter::close() {
     if (!file_) return !failed_;
+    flush_pending();
     // A write that failed was recorded when it happened; these record their own.
     if (!failed_ && !files_.flush(file_, path_, !temp_.empty())) failed_ = true;
     if (!files_.close(file_, path_)) failed_ = true;

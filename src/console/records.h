@@ -61,6 +61,10 @@ class TextReader {
     int peek();
     int get();
     void skip_line_end_after_cr();
+    void skip_blanks();
+    bool take_line_end();
+    template <char A, char B, char C>
+    int take_until(std::string& value);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
@@ -98,12 +102,14 @@ class TextWriter {
     void write_raw(std::string_view bytes);
 
   private:
+    void flush_pending();
+
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
     fs::path path_, temp_, target_;
     int column_ = 0;
     bool failed_ = false, written_ = false;
-    std::vector<char> buffer_;
+    std::string pending_;  // bytes not yet handed to the file
 };
 
 }  // namespace rowkeep

@@ -9,6 +9,7 @@
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "html/html_names.h"
+#include "html/keyword_extraction.h"
 
 namespace rowkeep {
 
@@ -23,7 +24,7 @@ bool read_occurrence(TextReader& in, Occurrence& r) {
     if (in.at_end()) return false;
     r.page = in.read_value();
     r.line = std::atoll(in.read_value().c_str());
-    r.position = std::atoll(in.read_value().c_str());
+    r.position = position_value(in.read_value());
     r.word = in.read_value();
     r.id = in.read_value();
     r.occurrence = in.read_value();
@@ -89,8 +90,11 @@ class AnchoredPage {
                             "\">s</a>)</span>");
             out_.print_text("<span id=\"" + r.id + "_" + r.occurrence + "\"></span>");
         }
+        // The end never moves back: a record out of order must not make the next gap
+        // write the line's text a second time.
+        const long long end = r.position + static_cast<long long>(r.word.size());
+        end_ = word_on_line_ ? std::max(end_, end) : end;
         word_on_line_ = true;
-        end_ = r.position + static_cast<long long>(r.word.size());
     }
 
     void finish() {

@@ -1,5 +1,6 @@
 #include "html/keyword_extraction.h"
 
+#include <charconv>
 #include <vector>
 
 #include "console/console.h"
@@ -22,6 +23,19 @@ std::string padded(long long number, std::size_t width) {
     std::string digits = std::to_string(number);
     if (digits.size() < width) digits.insert(0, width - digits.size(), ' ');
     return digits;
+}
+
+std::string position_field(long long position) {
+    constexpr long long kLongestShort = 999999;
+    return position <= kLongestShort ? padded(position, 6) : "~" + padded(position, 10);
+}
+
+long long position_value(std::string_view field) {
+    if (!field.empty() && field.front() == '~') field.remove_prefix(1);
+    while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+    long long value = 0;
+    std::from_chars(field.data(), field.data() + field.size(), value);
+    return value;
 }
 
 namespace {
@@ -63,7 +77,7 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
             words.write_value(w.text, false);
             words.write_value(page, false);
             words.write_value(padded(scanner.line_number(), 10), false);
-            words.write_value(padded(w.position, 6), false);
+            words.write_value(position_field(w.position), false);
             words.write_value(w.text, true);
         }
     }

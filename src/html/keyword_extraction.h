@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "console/session.h"
 
@@ -13,6 +14,14 @@ namespace rowkeep {
 std::string word_id(long long number);
 // Right-aligned in a field of the width, padded with blanks; longer texts as they stand.
 std::string padded(long long number, std::size_t width);
+
+// A word's position as the word files hold it: right-aligned in 6 characters up to
+// 999999, so that the sort of whole records orders positions by number. A longer
+// position (a line of a cell of a million characters or more) is "~" and the number
+// right-aligned in 10: it sorts after every short one and in order among its like.
+std::string position_field(long long position);
+// The number a position field holds (0 for none).
+long long position_value(std::string_view field);
 
 // Renames the pages of htm_in to file_<name>, writes their numbered copies page_<n>.htm
 // (bytes 0 to 15 removed) and dir_02.txt, and scans them into wrd_01.txt.

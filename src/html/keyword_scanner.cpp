@@ -23,7 +23,13 @@ namespace {
 
 constexpr std::string_view kLineMark = "==================== line.03$ ====================";
 
+// The shifted copies of a line cost about the square of its length. A line gets them
+// only when it is at most kLongestShiftedLine long and the copies of the whole run stay
+// within kShiftedFloor plus kShiftedPerByte times the bytes scanned: the trace grows with
+// the pages, never with the square of a long cell or of many long ones.
 constexpr int kLongestShiftedLine = 4096;
+constexpr unsigned long long kShiftedFloor = 16ULL << 20;
+constexpr unsigned long long kShiftedPerByte = 4;
 
 void put(const TraceSink& trace, std::string_view text, Ending ending = Ending::newline) {
     if (trace) trace(text, ending);
@@ -72,6 +78,7 @@ bool KeywordScanner::skip_block(std::string_view lower, std::string_view open,
 
 std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const TraceSink& trace) {
     std::vector<FoundWord> words;
+    scanned_bytes_ += line.size() + 2;
     const std::string lower = lower_az(line);
     put(trace, kLineMark);
     put(trace, lower);
@@ -131,6 +138,13 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
         put_value(trace, "space count = ", ++gaps);
     }
 
+    bool shifted_copies = false;
+    if (trace && length <= kLongestShiftedLine) {
+        const auto cost = static_cast<unsigned long long>(length) * (length + 2ULL);
+        shifted_copies = shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * scanned_bytes_;
+        if (shifted_copies) shifted_bytes_ += cost;
+    }
+
     put(trace, "========== iscemo besede ==========");
     put(trace, line);
     int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
@@ -152,9 +166,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     };
     for (int i = 1; i <= length; ++i) {
         at = i;
-        // The shifted copy of the line at every position grows with the square of the
-        // line's length: a line of a long cell would fill the disk with its trace.
-        if (trace && length <= kLongestShiftedLine) {
+        if (shifted_copies) {
             std::string shifted(static_cast<std::size_t>(i - 1), ' ');
             shifted.append(line.substr(static_cast<std::size_t>(i - 1)));
             trace(shifted, Ending::newline);

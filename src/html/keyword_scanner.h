@@ -40,6 +40,8 @@ class KeywordScanner {
     bool in_script_ = false, script_closed_ = false;
     bool in_style_ = false, style_closed_ = false;
     bool element_continues_ = false;
+    // The run's bytes scanned and bytes of shifted line copies traced, over all pages.
+    unsigned long long scanned_bytes_ = 0, shifted_bytes_ = 0;
 };
 
 // The candidate clean-up: a leading double quote dropped (the start moves on), then a

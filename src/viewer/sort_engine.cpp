@@ -44,9 +44,21 @@ std::string run_name(std::size_t r) {
     return "file_03_" + std::to_string(r) + ".txt";
 }
 
-void lower_in_place(std::string& text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+// Lower-cases A to Z where they are characters of their own: in GB18030 the second byte of
+// a two-byte character may look like a capital letter and must stay as it is. In the
+// single-byte pages and in UTF-8 every such byte is a letter.
+void lower_in_place(std::string& text, const TextMeasure& m) {
+    if (m.kind() != TextMeasure::Kind::gb18030) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return;
+    }
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = m.char_length(text, at);
+        char& c = text[at];
+        if (length == 1 && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        at += length;
+    }
 }
 
 // Whole lines of a file, as the record files read them (LF, CR LF or a lone CR end a
@@ -223,12 +235,13 @@ void sort_file(Session& s) {
     while (input.next(line)) ++total;
     input.rewind();
 
+    const TextMeasure& measure = s.console.measure();
     std::vector<std::string> run;
     run.reserve(kRunLines);
     std::size_t read = 0, runs = 0;
     while (input.next(line)) {
         ++read;
-        lower_in_place(line);
+        lower_in_place(line, measure);
         run.push_back(line);
         if (run.size() == kRunLines) {
             write_run(s, run, ++runs, true, read, total);

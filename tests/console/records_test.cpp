@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "harness.h"
 
 namespace rowkeep::testing {
@@ -118,6 +121,101 @@ TEST(Names, LookupIgnoresCaseAndStaysInTheFolder) {
     EXPECT_TRUE(matches_pattern("*.*", "noext"));
     EXPECT_TRUE(matches_pattern("page_*.htm", "page_12.htm"));
     EXPECT_FALSE(matches_pattern("*.csv", "a.csv.bak"));
+}
+
+}  // namespace
+}  // namespace rowkeep::testing
+
+namespace rowkeep::testing {
+namespace {
+
+// The value rules read one byte at a time, as plainly as they can be written: the
+// reference for the buffered reader.
+struct PlainValueReader {
+    const std::string& bytes;
+    std::size_t pos = 0;
+    int peek() const { return pos < bytes.size() ? static_cast<unsigned char>(bytes[pos]) : -1; }
+    bool line_end() {
+        if (peek() == '\r') {
+            ++pos;
+            if (peek() == '\n') ++pos;
+            return true;
+        }
+        if (peek() == '\n') {
+            ++pos;
+            return true;
+        }
+        return false;
+    }
+    std::string value() {
+        while (peek() == ' ' || peek() == '\t') ++pos;
+        std::string v;
+        if (peek() == '"') {
+            ++pos;
+            for (;;) {
+                if (peek() < 0) return v;
+                if (peek() == '"') break;
+                if (line_end()) return v;
+                v += bytes[pos++];
+            }
+            ++pos;
+            while (peek() == ' ' || peek() == '\t') ++pos;
+            if (peek() == ',')
+                ++pos;
+            else
+                line_end();
+            return v;
+        }
+        for (;;) {
+            if (peek() < 0) return v;
+            if (peek() == ',') {
+                ++pos;
+                return v;
+            }
+            if (line_end()) return v;
+            v += bytes[pos++];
+        }
+    }
+};
+
+// Random bytes of the kinds the value rules treat apart, long enough that values, quotes,
+// blanks and CR LF pairs fall across the reader's buffer edges.
+TEST(Records, BufferedValuesMatchTheByteRulesAcrossBufferEdges) {
+    std::mt19937 random(5);
+    for (const std::string_view alphabet : {"ab \t\",\r\n", "aaaaaaaab\"\r\n", "ab  ,\r\n"}) {
+        std::string bytes;
+        std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+        for (int i = 0; i < 300000; ++i) bytes += alphabet[pick(random)];
+        TempDir d;
+        d.write("v.txt", bytes);
+        TextReader r(d.path(), "v.txt");
+        PlainValueReader plain{bytes};
+        while (plain.peek() >= 0) {
+            const std::string expected = plain.value();
+            ASSERT_EQ(r.read_value(), expected) << "at " << plain.pos;
+            ASSERT_EQ(r.tell(), plain.pos);
+        }
+        EXPECT_TRUE(r.at_end());
+    }
+}
+
+// Pieces of every size, small ones gathered and large ones passed through, arrive whole
+// and in order.
+TEST(Records, WriterKeepsEveryPieceInOrder) {
+    TempDir d;
+    std::string expected;
+    {
+        TextWriter w(d.path(), "w.txt");
+        for (std::size_t n : {0, 1, 3, 70000, 5, 65532, 65536, 2, 200000, 1}) {
+            const std::string piece(n, static_cast<char>('a' + n % 26));
+            w.write_value(piece, n % 2 == 0);
+            expected += "\"" + piece + (n % 2 == 0 ? "\"\r\n" : "\",");
+            w.write_raw(piece);
+            expected += piece;
+        }
+        EXPECT_TRUE(w.close());
+    }
+    EXPECT_EQ(d.read("w.txt"), expected);
 }
 
 }  // namespace

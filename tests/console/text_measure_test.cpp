@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "console/code_page.h"
 #include "console/keys.h"
 #include "console/line_editor.h"
@@ -147,6 +151,39 @@ TEST(LineEditor, Gb18030FourByteCharacterWithDigitBytes) {
     e.left();
     e.backspace();
     EXPECT_EQ(e.text(), "xy");
+}
+
+// Random bytes, biased to lead and trail bytes: the boundaries found forwards and backwards
+// agree, and every cut lands on one of them within its column limit.
+TEST(TextMeasure, BoundariesAgreeOnRandomBytes) {
+    std::mt19937 random(7);
+    const unsigned char pool[] = {'a',  ' ',  '0',  '9',  0x40, 0x7e, 0x80, 0x81, 0xa1, 0xbf,
+                                  0xc3, 0xc4, 0xcc, 0xe4, 0xed, 0xf0, 0xf4, 0xfe, 0xff};
+    for (int page : {1250, 54936, 65001}) {
+        TextMeasure m(page);
+        for (int round = 0; round < 300; ++round) {
+            std::string text;
+            const int n = static_cast<int>(random() % 24);
+            for (int i = 0; i < n; ++i) text += static_cast<char>(pool[random() % sizeof pool]);
+            std::vector<std::size_t> starts;
+            for (std::size_t at = 0; at < text.size(); at += m.char_length(text, at)) {
+                ASSERT_GE(m.char_length(text, at), 1u);
+                starts.push_back(at);
+            }
+            ASSERT_EQ(m.count(text), starts.size());
+            for (std::size_t i = 0; i < starts.size(); ++i) {
+                const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : text.size();
+                EXPECT_EQ(m.previous(text, end), starts[i]) << page << " " << round;
+                EXPECT_EQ(m.offset_of(text, i), starts[i]);
+            }
+            for (int columns = 0; columns <= 10; ++columns) {
+                const std::size_t cut = m.fitting(text, columns);
+                EXPECT_TRUE(cut == text.size() ||
+                            std::find(starts.begin(), starts.end(), cut) != starts.end());
+                EXPECT_LE(m.width(text.substr(0, cut)), columns);
+            }
+        }
+    }
 }
 
 TEST(TextToken, LongLineCutAtWholeCharacters) {

@@ -167,5 +167,21 @@ TEST(Utf8Session, SortKeyOverPositionsTwoToThreeHoldsWholeCharacters) {
     }
 }
 
+TEST(Utf8Session, SortLowerCasesLettersButNotTheSecondByteOfAGb18030Character) {
+    TempDir dir;
+    // 癆 is B0 41 and 腃 is C4 43: their second bytes read as "A" and "C".
+    dir.write("t.csv", encode(54936, "名称;数量\r\n癆A;1\r\n腃B;2\r\n"));
+    run_program(dir.path(), kGbStart +
+                                "131\r"
+                                "s"
+                                "23x"
+                                "8"
+                                "1\r1\r"
+                                "x"
+                                "8");
+    EXPECT_EQ(dir.read("t_sort.csv"),
+              encode(54936, "s_名称;名称;数量\r\n癆;癆a;1\r\n腃;腃b;2\r\n"));
+}
+
 }  // namespace
 }  // namespace rowkeep::testing
