@@ -250,6 +250,16 @@ void PtyProgram::type(std::string_view bytes) {
     }
 }
 
+void PtyProgram::resize(int cols, int rows) {
+    while (read_some(0)) {
+    }
+    winsize ws{};
+    ws.ws_col = static_cast<unsigned short>(cols);
+    ws.ws_row = static_cast<unsigned short>(rows);
+    if (master_ >= 0) ioctl(master_, TIOCSWINSZ, &ws);
+    model_ = ScreenModel(cols, rows);
+}
+
 bool PtyProgram::read_some(int timeout_ms) {
     if (master_ < 0) return false;
     pollfd p{master_, POLLIN, 0};

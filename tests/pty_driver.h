@@ -63,6 +63,9 @@ class PtyProgram {
     pid_t pid() const { return pid_; }
 
     void type(std::string_view bytes);
+    // Gives the terminal a new size, as dragging the window's edge does: the program gets
+    // SIGWINCH, and the modelled screen starts empty at the new size.
+    void resize(int cols, int rows);
     // Reads until the text appears in the plain output after the last text waited for;
     // false at the limit (a hang, not a measurement). The search then goes on after it.
     bool wait_for(std::string_view text);

@@ -68,6 +68,16 @@ std::string Converter::convert(std::string_view bytes) {
     return out;
 }
 
+std::string Converter::convert_whole(std::string_view bytes) {
+    std::string out = convert(bytes);
+    if (!pending_.empty()) {
+        out += '?';
+        pending_.clear();
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
 std::string code_page_to_utf8(int code_page, std::string_view bytes) {
     std::string name = iconv_name(code_page);
     if (name.empty() || name == "UTF-8") return std::string(bytes);

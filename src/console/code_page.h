@@ -22,6 +22,9 @@ class Converter {
     Converter& operator=(const Converter&) = delete;
     bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     std::string convert(std::string_view bytes);
+    // Converts bytes that hold whole characters: a character cut short becomes "?" rather
+    // than waiting for the next call, and nothing is kept.
+    std::string convert_whole(std::string_view bytes);
 
   private:
     iconv_t cd_;

@@ -28,6 +28,12 @@ int advance_column(int column, std::string_view text) {
     return static_cast<int>(size - after);
 }
 
+std::string zone_ending(int column, int width) {
+    int pad = zone_padding(column);
+    if (column + pad + 1 > width - kZoneWidth) return "\r\n";
+    return std::string(static_cast<std::size_t>(pad), ' ');
+}
+
 const TextMeasure& Console::measure() {
     const int page = terminal_.code_page();
     if (!measure_ || page != measured_page_) {
@@ -61,16 +67,9 @@ void Console::print_text(std::string_view text, Ending ending) {
             break;
         case Ending::stay:
             break;
-        case Ending::zone: {
-            int pad = zone_padding(column_);
-            int width = terminal_.size().first;
-            // A boundary too near the right edge starts a new line instead.
-            if (column_ + pad + 1 > width - kZoneWidth)
-                write_out("\r\n");
-            else
-                write_out(std::string(static_cast<std::size_t>(pad), ' '));
+        case Ending::zone:
+            write_out(zone_ending(column_, terminal_.size().first));
             break;
-        }
     }
 }
 
@@ -94,25 +93,50 @@ void Console::take_arrived(int timeout_ms) {
         if (!keyboard || ring_.size() < kTypeAhead) ring_.push_back(std::move(key));
 }
 
-std::string Console::poll_key() {
-    if (ring_.empty()) take_arrived(0);
-    if (ring_.empty()) return "";
-    std::string key = std::move(ring_.front());
+// A key is converted into the code page when it is taken, not when it arrives, so that
+// keys typed ahead of a code page change go in under the page active when they are used.
+// A character that becomes several bytes is taken as that many one-byte keys.
+std::string Console::take_from_ring() {
+    if (!taken_.empty()) {
+        std::string key = std::move(taken_.front());
+        taken_.pop_front();
+        return key;
+    }
+    std::string key = terminal_.key_in_code_page(std::move(ring_.front()));
     ring_.pop_front();
-    return key;
+    const bool extended = key.size() == 2 && static_cast<unsigned char>(key[0]) == 255;
+    if (key.size() <= 1 || extended) return key;
+    for (std::size_t i = 1; i < key.size(); ++i) taken_.emplace_back(1, key[i]);
+    return std::string(1, key[0]);
+}
+
+std::string Console::poll_key() {
+    if (taken_.empty() && ring_.empty()) take_arrived(0);
+    if (taken_.empty() && ring_.empty()) return "";
+    return take_from_ring();
 }
 
 std::string Console::wait_key() {
-    while (ring_.empty()) {
+    while (taken_.empty() && ring_.empty()) {
         if (input_ended_) {
             terminal_.flush();
             throw ProgramEnd{true};
         }
         take_arrived(-1);
     }
-    std::string key = std::move(ring_.front());
-    ring_.pop_front();
-    return key;
+    return take_from_ring();
+}
+
+std::string Console::wait_key_or_resize(unsigned drawn_at) {
+    while (taken_.empty() && ring_.empty()) {
+        if (terminal_.size_changes() != drawn_at) return "";
+        if (input_ended_) {
+            terminal_.flush();
+            throw ProgramEnd{true};
+        }
+        take_arrived(-1);
+    }
+    return take_from_ring();
 }
 
 namespace {

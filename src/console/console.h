@@ -26,6 +26,10 @@ int zone_padding(int column);
 // The output column after writing text at the given column: CR or LF restarts it.
 int advance_column(int column, std::string_view text);
 
+// What the zone ending writes at the given output column on a console of the given width:
+// blanks up to the next zone, or CR LF when that zone lies too near the right edge.
+std::string zone_ending(int column, int width);
+
 class Console {
   public:
     explicit Console(Terminal& terminal) : terminal_(terminal) {}
@@ -38,6 +42,10 @@ class Console {
     std::string poll_key();
     // Sleeps until a key comes. At the end of the input the program ends.
     std::string wait_key();
+    // As wait_key, but "" when the console's size has changed since size_changes() gave
+    // drawn_at and no key is waiting: a page drawn for the old size is to be drawn again.
+    std::string wait_key_or_resize(unsigned drawn_at);
+    unsigned size_changes() const { return terminal_.size_changes(); }
     // Polls until any key arrives and discards it.
     void wait_any_key() { wait_key(); }
 
@@ -59,11 +67,13 @@ class Console {
     std::string read_typed_line();
     void write_out(std::string_view bytes);
     void take_arrived(int timeout_ms);
+    std::string take_from_ring();
 
     static constexpr std::size_t kTypeAhead = 512;
     Terminal& terminal_;
     int column_ = 0;
-    std::deque<std::string> ring_;
+    std::deque<std::string> ring_;   // keys as the terminal gave them, not yet converted
+    std::deque<std::string> taken_;  // the further bytes of a character taken into bytes
     bool input_ended_ = false;
     int measured_page_ = 0;
     std::unique_ptr<TextMeasure> measure_;

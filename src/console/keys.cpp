@@ -34,7 +34,33 @@ bool is_extended(std::string_view key, unsigned char scan) {
            static_cast<unsigned char>(key[1]) == scan;
 }
 
+namespace {
+
+// Bytes of a UTF-8 character that starts with this byte; 0 for a byte that starts none.
+std::size_t utf8_length(unsigned char lead) {
+    if (lead >= 0xc2 && lead <= 0xdf) return 2;
+    if (lead >= 0xe0 && lead <= 0xef) return 3;
+    if (lead >= 0xf0 && lead <= 0xf4) return 4;
+    return 0;
+}
+
+}  // namespace
+
+void KeyDecoder::finish_character() {
+    keys_.push_back(std::move(character_));
+    character_.clear();
+    character_length_ = 0;
+}
+
 void KeyDecoder::feed(unsigned char byte) {
+    if (!character_.empty()) {
+        if ((byte & 0xc0) == 0x80) {
+            character_ += static_cast<char>(byte);
+            if (character_.size() == character_length_) finish_character();
+            return;
+        }
+        finish_character();  // cut short: the key holds what came, the byte goes on
+    }
     if (!sequence_.empty()) {
         if (sequence_.size() == 1 && byte != '[' && byte != 'O') {
             // ESC followed by an ordinary key: the Esc key, then that key.
@@ -49,6 +75,12 @@ void KeyDecoder::feed(unsigned char byte) {
             if (ended || sequence_.size() > 16) finish_sequence();
             return;
         }
+    }
+    if (utf8_ && utf8_length(byte) > 0) {
+        character_ = std::string(1, static_cast<char>(byte));
+        character_length_ = utf8_length(byte);
+        after_cr_ = false;
+        return;
     }
     if (byte == kEsc) {
         sequence_ = std::string(1, kEsc);
@@ -76,6 +108,7 @@ void KeyDecoder::finish_sequence() {
 }
 
 void KeyDecoder::timeout() {
+    if (!character_.empty()) finish_character();
     if (sequence_.size() == 1) keys_.push_back(std::string(1, kEsc));
     // A sequence cut short is dropped: its key is unknown.
     sequence_.clear();

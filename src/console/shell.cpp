@@ -25,6 +25,13 @@ std::string lower_name(std::string_view s) {
     return lower_az(s);
 }
 
+// A name as the messages show it: relative to the working folder, "/" between folders.
+std::string shown_name(std::string_view name) {
+    std::string shown(name);
+    std::replace(shown.begin(), shown.end(), '\\', '/');
+    return shown;
+}
+
 bool is_flag(const std::string& word, const char* flag) {
     return lower_name(word) == flag;
 }
@@ -236,6 +243,11 @@ void Shell::run_command(std::string_view line) {
         console_.print_text(std::string_view(screen).substr(start, end - start));
         start = end + 2;
     }
+    if (wait_after_message_) {
+        wait_after_message_ = false;
+        console_.print_text("<> any key to continue");
+        console_.wait_any_key();
+    }
 }
 
 void Shell::dir_bare(const std::vector<std::string>& args, std::string& out) {
@@ -323,7 +335,7 @@ void Shell::make_dir(const std::vector<std::string>& args, std::string& /*out*/)
         fs::path p = path_of(a);
         std::error_code ec;
         if (fs::exists(p, ec)) {
-            err_ += "A subdirectory or file " + a + " already exists.\r\n";
+            err_ += "A subdirectory or file " + shown_name(a) + " already exists.\r\n";
             continue;
         }
         if (!files_.make_dir(p)) err_ += "Access is denied.\r\n";
@@ -336,7 +348,7 @@ void Shell::del(const std::vector<std::string>& args, std::string& /*out*/) {
         const std::size_t errors = err_.size();
         auto files = matching_files(a);
         if (files.empty()) {
-            if (err_.size() == errors) err_ += "Could Not Find " + (dir_ / a).string() + "\r\n";
+            if (err_.size() == errors) err_ += "Could Not Find " + shown_name(a) + "\r\n";
             continue;
         }
         for (const auto& f : files)
@@ -403,7 +415,10 @@ void Shell::notepad(const std::vector<std::string>& args, std::string& /*out*/) 
         std::ofstream(file, std::ios::binary)
             << (started ? utf8_to_code_page(terminal.code_page(), edited) : original);
     }
-    if (!started) err_ += "no text editor could be started (set VISUAL or EDITOR)\r\n";
+    if (!started) {
+        err_ += "no text editor could be started (set VISUAL or EDITOR)\r\n";
+        wait_after_message_ = true;  // the screen is redrawn next: let it be read first
+    }
 }
 
 }  // namespace rowkeep

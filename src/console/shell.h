@@ -54,6 +54,8 @@ class Shell {
     std::vector<std::string> history_;
     // Messages of the error stream of the command being run: they go to the screen.
     std::string err_;
+    // The command's message must be read before the caller goes on: wait for a key.
+    bool wait_after_message_ = false;
 };
 
 // A file name as it goes into a command line: between double quotes when it holds a

@@ -1,5 +1,6 @@
 #include "console/terminal.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -24,6 +25,18 @@ termios g_restore_settings;
 termios g_raw_settings;
 std::atomic<bool> g_restore_needed{false};
 std::atomic<bool> g_raw_in_force{false};
+// SIGWINCH counts here and wakes the reader through the write end of a pipe, so a
+// resize that comes just before the reader sleeps still wakes it.
+std::atomic<unsigned> g_size_changes{0};
+std::atomic<int> g_wake_write{-1};
+
+void size_changed(int) {
+    int saved_errno = errno;
+    g_size_changes.fetch_add(1);
+    int fd = g_wake_write.load();
+    if (fd >= 0) (void)!::write(fd, "w", 1);
+    errno = saved_errno;
+}
 
 void restore_and_reraise(int sig) {
     if (g_restore_needed.load()) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_restore_settings);
@@ -83,9 +96,22 @@ void ScriptedTerminal::add_keys(std::string_view keys) {
     while (decoder_.has_key()) ready_.push_back(decoder_.take());
 }
 
+void ScriptedTerminal::add_resize(int cols, int rows) {
+    ready_.emplace_back();
+    resizes_.emplace_back(cols, rows);
+}
+
 bool ScriptedTerminal::read_keys(int, std::deque<std::string>& keys) {
     if (ready_.empty()) return false;
-    while (!ready_.empty()) {
+    if (ready_.front().empty()) {
+        // The keys before the resize have all been read: the window changes now.
+        std::tie(cols_, rows_) = resizes_.front();
+        resizes_.pop_front();
+        ready_.pop_front();
+        ++size_changes_;
+        return true;
+    }
+    while (!ready_.empty() && !ready_.front().empty()) {
         keys.push_back(std::move(ready_.front()));
         ready_.pop_front();
     }
@@ -101,8 +127,20 @@ bool ScriptedTerminal::set_code_page(int code_page) {
 RealTerminal::RealTerminal() {
     const char* codeset = nl_langinfo(CODESET);
     utf8_locale_ = codeset && std::strcmp(codeset, "UTF-8") == 0;
+    decoder_ = KeyDecoder(utf8_locale_);
     set_code_page(1250);
     signal(SIGPIPE, SIG_IGN);
+    screen_ = isatty(STDOUT_FILENO);
+    int wake[2];
+    if (screen_ && pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wake_fd_ = wake[0];
+        g_wake_write = wake[1];
+        struct sigaction sa {};
+        sa.sa_handler = size_changed;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &sa, nullptr);
+    }
     tty_ = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0;
     if (tty_) {
         g_restore_settings = saved_;
@@ -118,6 +156,11 @@ RealTerminal::~RealTerminal() {
     flush();
     restore();
     g_restore_needed = false;
+    if (wake_fd_ >= 0) {
+        signal(SIGWINCH, SIG_DFL);
+        close(g_wake_write.exchange(-1));
+        close(wake_fd_);
+    }
 }
 
 void RealTerminal::enter_raw() {
@@ -147,8 +190,19 @@ void RealTerminal::resume() {
 }
 
 void RealTerminal::feed_input(std::string_view bytes) {
-    std::string converted = from_keyboard_ ? from_keyboard_->convert(bytes) : std::string(bytes);
-    for (char c : converted) decoder_.feed(static_cast<unsigned char>(c));
+    // Raw: a key is converted when the program takes it (key_in_code_page).
+    for (char c : bytes) decoder_.feed(static_cast<unsigned char>(c));
+}
+
+std::string RealTerminal::key_in_code_page(std::string key) {
+    if (!from_keyboard_ || key.empty()) return key;
+    const auto lead = static_cast<unsigned char>(key[0]);
+    if (lead < 0x80 || (key.size() == 2 && lead == 255)) return key;  // ASCII, extended keys
+    return from_keyboard_->convert_whole(key);
+}
+
+unsigned RealTerminal::size_changes() const {
+    return g_size_changes.load();
 }
 
 bool RealTerminal::read_keys(int timeout_ms, std::deque<std::string>& keys) {
@@ -159,12 +213,20 @@ bool RealTerminal::read_keys(int timeout_ms, std::deque<std::string>& keys) {
             break;
         }
         int wait = decoder_.pending() ? kEscTimeoutMs : timeout_ms;
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        int r = poll(&p, 1, wait);
+        pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+        int r = poll(p, wake_fd_ >= 0 ? 2 : 1, wait);
         if (r < 0) {
             if (errno == EINTR) continue;
             ended_ = true;
             continue;
+        }
+        if (wake_fd_ >= 0 && (p[1].revents & POLLIN)) {
+            // A resize since the last wait, maybe before this one began: the caller
+            // compares size_changes() with the size its screen was drawn at.
+            char drain[64];
+            while (::read(wake_fd_, drain, sizeof drain) > 0) {
+            }
+            if (p[0].revents == 0) break;
         }
         if (r == 0) {
             if (decoder_.pending()) {
@@ -204,6 +266,16 @@ void RealTerminal::flush() {
 }
 
 std::pair<int, int> RealTerminal::size() {
+    const unsigned changes = size_changes();
+    if (!size_known_ || changes != size_read_at_) {
+        size_ = read_size();
+        size_known_ = true;
+        size_read_at_ = changes;
+    }
+    return size_;
+}
+
+std::pair<int, int> RealTerminal::read_size() const {
     winsize ws{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0)
         return {ws.ws_col, ws.ws_row};

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "console/code_page.h"
@@ -24,7 +25,19 @@ class Terminal {
     // Bytes in the active code page; buffered until flush().
     virtual void write(std::string_view bytes) = 0;
     virtual void flush() = 0;
-    virtual std::pair<int, int> size() = 0;  // columns, rows
+    // Columns and rows; a real terminal reads them once and again only after a resize.
+    virtual std::pair<int, int> size() = 0;
+    // How often the size has changed so far: a screen drawn at one count is stale at another.
+    // read_keys returns early, with no key, when the size changes while it waits.
+    virtual unsigned size_changes() const { return 0; }
+    // True when a line longer than the width goes on at the next screen line, as on a real
+    // terminal's screen; false where output is a stream of lines (a pipe, a test's string).
+    virtual bool wraps() const { return false; }
+    // A key as read_keys gave it, as the program takes it: a character typed in the
+    // terminal's own character set comes out in the code page active now (one or more
+    // bytes; "?" when the page lacks it). Keys are kept raw until then, so keys typed ahead
+    // of a code page change go in with the page they are read under.
+    virtual std::string key_in_code_page(std::string key) { return key; }
     // The active console code page; false (and no change) for a page the console lacks.
     virtual bool set_code_page(int code_page) = 0;
     virtual int code_page() const = 0;
@@ -45,6 +58,8 @@ class ScriptedTerminal : public Terminal {
     void write(std::string_view bytes) override { output_ += bytes; }
     void flush() override {}
     std::pair<int, int> size() override { return {cols_, rows_}; }
+    unsigned size_changes() const override { return size_changes_; }
+    bool wraps() const override { return wraps_; }
     bool set_code_page(int code_page) override;
     int code_page() const override { return code_page_; }
     bool interactive() const override { return false; }
@@ -54,12 +69,19 @@ class ScriptedTerminal : public Terminal {
     std::string& output() { return output_; }
     // Keys still waiting to be read: more can be added while a test runs.
     void add_keys(std::string_view keys);
+    // The window takes this size once the keys added before it have been read.
+    void add_resize(int cols, int rows);
+    // Long lines wrap as on a terminal's screen (the output string stays as written).
+    void set_wrapping(bool wraps) { wraps_ = wraps; }
 
   private:
     KeyDecoder decoder_;
-    std::deque<std::string> ready_;
+    std::deque<std::string> ready_;  // an empty entry stands for the next of resizes_
+    std::deque<std::pair<int, int>> resizes_;
     std::string output_;
     int cols_, rows_;
+    unsigned size_changes_ = 0;
+    bool wraps_ = false;
     int code_page_ = 1250;
 };
 
@@ -76,6 +98,9 @@ class RealTerminal : public Terminal {
     void write(std::string_view bytes) override;
     void flush() override;
     std::pair<int, int> size() override;
+    unsigned size_changes() const override;
+    bool wraps() const override { return screen_; }
+    std::string key_in_code_page(std::string key) override;
     bool set_code_page(int code_page) override;
     int code_page() const override { return code_page_; }
     bool interactive() const override { return tty_; }
@@ -87,8 +112,11 @@ class RealTerminal : public Terminal {
     void enter_raw();
     void restore();
     void feed_input(std::string_view bytes);
+    std::pair<int, int> read_size() const;
 
     bool tty_ = false;
+    bool screen_ = false;  // standard output is a terminal
+    int wake_fd_ = -1;     // readable after a resize
     bool raw_ = false;
     bool ended_ = false;
     bool utf8_locale_ = false;
@@ -97,6 +125,9 @@ class RealTerminal : public Terminal {
     KeyDecoder decoder_;
     std::string out_;
     std::unique_ptr<Converter> to_screen_, from_keyboard_;
+    std::pair<int, int> size_{80, 25};
+    bool size_known_ = false;
+    unsigned size_read_at_ = 0;  // size_changes() when size_ was read
 };
 
 }  // namespace rowkeep

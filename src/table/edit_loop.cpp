@@ -71,6 +71,8 @@ void edit_loop(Session& s) {
     for (;;) {
         if (s.edit_mode == "end edit") throw ProgramEnd{};
         s.edit_mode.clear();
+        // A resize while the menu waits shows it again at once, at the new size.
+        const unsigned drawn_at = c.size_changes();
         s.shell.run_command("cls");
         print_header_line(s);
         s.first_col = 1;
@@ -81,7 +83,7 @@ void edit_loop(Session& s) {
         c.print_text("<2> edit menu");
         c.print_text("<5> edit next row");
         c.print_text("<9> save/copy, exit, end");
-        std::string key = c.wait_key();
+        std::string key = c.wait_key_or_resize(drawn_at);
         if (key == "1" || key == "\r") {
             s.edit_mode = "edit row";
             c.print_text(kRule);

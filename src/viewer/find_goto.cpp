@@ -4,6 +4,7 @@
 #include "console/records.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "viewer/view_page.h"
 
 namespace rowkeep {
 
@@ -38,9 +39,10 @@ void find_text(Session& s) {
 
 void go_to_row(Session& s) {
     const int old_top = s.top_row;
+    const int step = page_step(s);  // the page as it was shown
     // Taken as typed; the viewer shows whatever page that row gives.
     s.top_row = clamp_rows(s.console.prompt_integer("go to row = "));
-    if (s.top_row == 0) s.top_row = clamp_rows(old_top + (s.console_rows - 9LL));
+    if (s.top_row == 0) s.top_row = clamp_rows(old_top + static_cast<long long>(step));
 }
 
 }  // namespace rowkeep

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/shell.h"
 #include "console/table_file.h"
+#include "console/tokens.h"
 #include "viewer/cell_fit.h"
 
 // How it works
@@ -18,10 +19,18 @@
 // start would show it: above row_count the page has no rows; below 1 the rows start at
 // row 1 and the page is shortened by the rows before it (row r is shown while
 // r - top_row < console_rows - 8). The keys then work from that top_row as usual.
+//
+// Eight screen lines are kept for the heading, the six lines of the status block and the
+// line the cursor waits on. On a terminal narrower than the block's lines (the second
+// key line is 91 characters) they wrap, and the page gives up as many rows as the block
+// takes lines beyond its six, so the heading never scrolls off the top. Only when that
+// leaves fewer than kMinRows rows are the block's lines cut at the right edge instead.
 
 namespace rowkeep {
 
-constexpr int kReservedLines = 8;  // the heading and the status block
+constexpr int kReservedLines = 8;  // the heading, the status block, the cursor's line
+constexpr int kBlockLines = 6;
+constexpr int kMinRows = 3;
 
 // Counts the rows of the working file into row_count, records where each starts, and
 // takes row 1 into column_names and column_list.
@@ -53,8 +62,88 @@ void open_working_file(Session& s, TextReader& in, RowIndex& index) {
     build_index(s, in, index);
 }
 
-void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved) {
+namespace {
+
+std::vector<std::string> status_block(const Session& s, const TextMeasure& m) {
+    const int width = s.console_cols;
+    std::vector<std::string> block;
+    block.emplace_back(static_cast<std::size_t>(std::max(width - 1, 0)), '-');
+    std::string table = "table = " + s.table_name;
+    int column = m.width(table);
+    if (width > 0) column %= width;
+    table += zone_ending(column, width);
+    table += s.in_file_name + "  rows = " + number_text(s.row_count) +
+             "  columns = " + number_text(s.column_count);
+    block.push_back(std::move(table));
+    block.emplace_back(
+        "<1>right <2>left   <5>column_expand <6>end_expand   <->page_up <+>page_down");
+    block.emplace_back(
+        "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
+        "<Enter>/<9>exit");
+    if (s.edit_mode.empty()) {
+        const long long t = s.top_row;
+        block.push_back("<A/a>move_up(" + std::to_string(t) + " -> " + std::to_string(t - 1) + ")" +
+                        "   <Y/y>move_down(" + std::to_string(t) + " -> " + std::to_string(t + 1) +
+                        ")");
+    }
+    block.emplace_back(60, '-');
+    return block;
+}
+
+// Each piece of the line between CR LFs cut to n characters.
+std::string cut_pieces(const TextMeasure& m, std::string_view line, int n) {
+    std::string out;
+    for (;;) {
+        const auto end = line.find("\r\n");
+        out += cut_line(m, line.substr(0, end), n);
+        if (end == std::string_view::npos) return out;
+        out += "\r\n";
+        line.remove_prefix(end + 2);
+    }
+}
+
+int block_rows(const TextMeasure& m, const std::vector<std::string>& block, int console_rows,
+               int width) {
+    int taken = 0;
+    for (const auto& line : block) taken += lines_taken(m, line, width);
+    return console_rows - kReservedLines - std::max(taken - kBlockLines, 0);
+}
+
+}  // namespace
+
+int lines_taken(const TextMeasure& m, std::string_view line, int width) {
+    int lines = 0;
+    for (;;) {
+        const auto end = line.find("\r\n");
+        const int length = m.width(line.substr(0, end));
+        lines += width > 0 ? std::max((length + width - 1) / width, 1) : 1;
+        if (end == std::string_view::npos) return lines;
+        line.remove_prefix(end + 2);
+    }
+}
+
+PageLayout page_layout(const Session& s) {
+    const TextMeasure& m = s.console.measure();
+    PageLayout layout{status_block(s, m), s.console_rows - kReservedLines};
+    // Where the output is a stream of lines nothing wraps: the page is as it always was.
+    if (!s.console.terminal().wraps() || s.console_cols <= 0) return layout;
+    const int wrapped = block_rows(m, layout.block, s.console_rows, s.console_cols);
+    if (wrapped == layout.rows || wrapped >= kMinRows) {
+        layout.rows = wrapped;
+        return layout;
+    }
+    for (auto& line : layout.block) line = cut_pieces(m, line, s.console_cols - 1);
+    layout.rows = block_rows(m, layout.block, s.console_rows, s.console_cols);
+    return layout;
+}
+
+int page_step(const Session& s) {
+    return page_layout(s).rows - 1;
+}
+
+PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved) {
     Console& con = s.console;
+    PageLayout layout = page_layout(s);
     s.shell.run_command("cls");
     const int line_width = s.console_cols - 1;
     const TextMeasure& m = con.measure();
@@ -71,7 +160,7 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
     con.print_text(cut_line(m, heading, line_width));
 
     // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
-    const long long page_rows = s.console_rows - static_cast<long long>(kReservedLines);
+    const long long page_rows = layout.rows;
     long long row = std::max(s.top_row, 1);
     if (row <= s.row_count) in.seek(index.offsets[static_cast<std::size_t>(row - 1)]);
     for (; row <= s.row_count && row - s.top_row < page_rows; ++row) {
@@ -88,24 +177,8 @@ void show_page(Session& s, TextReader& in, const RowIndex& index, bool row_moved
         con.print_text(cut_line(m, line, line_width));
     }
 
-    con.print_text(std::string(static_cast<std::size_t>(std::max(line_width, 0)), '-'));
-    con.print_text("table = " + s.table_name, Ending::zone);
-    con.print_text(s.in_file_name, Ending::stay);
-    con.print_text("  rows = ", Ending::stay);
-    con.print_number(s.row_count, Ending::stay);
-    con.print_text("  columns = ", Ending::stay);
-    con.print_number(s.column_count);
-    con.print_text("<1>right <2>left   <5>column_expand <6>end_expand   <->page_up <+>page_down");
-    con.print_text(
-        "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
-        "<Enter>/<9>exit");
-    if (s.edit_mode.empty()) {
-        const long long t = s.top_row;
-        con.print_text("<A/a>move_up(" + std::to_string(t) + " -> " + std::to_string(t - 1) + ")" +
-                       "   <Y/y>move_down(" + std::to_string(t) + " -> " + std::to_string(t + 1) +
-                       ")");
-    }
-    con.print_text(std::string(60, '-'));
+    for (const auto& line : layout.block) con.print_text(line);
+    return layout;
 }
 
 }  // namespace rowkeep

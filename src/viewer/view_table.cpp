@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
+#include "console/keys.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -47,12 +49,28 @@ void swap_rows(Session& s) {
     });
 }
 
-}  // namespace
+// The keys a terminal user reaches for first, as the digit keys they stand for: the arrows
+// move as "1" to "4", PgDn and PgUp page as "+" and "-".
+std::string as_viewer_key(std::string key) {
+    constexpr std::pair<unsigned char, const char*> kKeys[] = {
+        {kScanDown, "3"}, {kScanUp, "4"},   {kScanRight, "1"},
+        {kScanLeft, "2"}, {kScanPgDn, "+"}, {kScanPgUp, "-"},
+    };
+    for (const auto& [scan, digit] : kKeys)
+        if (is_extended(key, scan)) return digit;
+    return key;
+}
 
-void view_table(Session& s) {
+void read_console_size(Session& s) {
     auto [cols, rows] = s.console.console_size();
     s.console_cols = cols;
     s.console_rows = rows;
+}
+
+}  // namespace
+
+void view_table(Session& s) {
+    read_console_size(s);
     s.size_arrays();
     s.shell.run_command("cls");
 
@@ -63,13 +81,16 @@ void view_table(Session& s) {
     int saved_first_col = s.first_col;
     s.first_col = 1;
 
-    // Row moves are summed in 64 bits: go-to leaves any row number up to kMaxRows.
-    const long long step = s.console_rows - 9LL;
     bool row_moved = false;
     for (;;) {
-        show_page(s, in, index, row_moved);
+        // A resize while the page waits draws it again at once, at the new size.
+        const unsigned drawn_at = s.console.size_changes();
+        read_console_size(s);
+        // Row moves are summed in 64 bits: go-to leaves any row number up to kMaxRows.
+        const long long step = show_page(s, in, index, row_moved).rows - 1LL;
+        const std::string key = as_viewer_key(s.console.wait_key_or_resize(drawn_at));
+        if (key.empty()) continue;  // the row-moved mark stays for the redrawn page
         row_moved = false;
-        const std::string key = s.console.wait_key();
         const long long top = s.top_row;
         if (key == "1") {
             s.first_col = std::min(s.first_col + 1, std::max(s.column_count, 1));

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "console/code_page.h"
 #include "harness.h"
 
 namespace rowkeep::testing {
@@ -74,6 +79,57 @@ TEST(Keys, ScriptedInputIsNeverDropped) {
     int n = 0;
     while (c.poll_key() == "k") ++n;
     EXPECT_EQ(n, 2000);
+}
+
+// Keys that arrive as the UTF-8 terminal's characters, each converted into the code
+// page when the program takes it.
+class Utf8KeyboardTerminal : public ScriptedTerminal {
+  public:
+    explicit Utf8KeyboardTerminal(std::vector<std::string> keys)
+        : ScriptedTerminal(""), keys_(std::move(keys)) {}
+    bool read_keys(int, std::deque<std::string>& keys) override {
+        if (keys_.empty()) return false;
+        keys.insert(keys.end(), keys_.begin(), keys_.end());
+        keys_.clear();
+        return true;
+    }
+    std::string key_in_code_page(std::string key) override {
+        return key.size() < 2 ? key : utf8_to_code_page(code_page(), key);
+    }
+
+  private:
+    std::vector<std::string> keys_;
+};
+
+TEST(Keys, TypedAheadKeysTakeTheCodePageActiveWhenTaken) {
+    // "ñ", "ř", "€" and "x" arrive together while Windows-1250 is active.
+    Utf8KeyboardTerminal t({"\xc3\xb1", "\xc5\x99", "\xe2\x82\xac", "x"});
+    Console c(t);
+    ASSERT_TRUE(t.set_code_page(1252));
+    EXPECT_EQ(c.poll_key(), "\xf1");
+    ASSERT_TRUE(t.set_code_page(1250));
+    EXPECT_EQ(c.poll_key(), "\xf8");
+    // A page with two bytes for the character: two one-byte keys.
+    ASSERT_TRUE(t.set_code_page(54936));
+    EXPECT_EQ(c.wait_key(), "\xa2");
+    EXPECT_EQ(c.wait_key(), "\xe3");
+    EXPECT_EQ(c.wait_key(), "x");
+}
+
+TEST(Keys, WaitEndsEarlyOnAResizeOnlyWhenAskedTo) {
+    ScriptedTerminal t("", 80, 25);
+    t.add_resize(60, 20);
+    t.add_keys("a");
+    t.add_resize(50, 20);
+    t.add_keys("b");
+    Console c(t);
+    const unsigned drawn_at = c.size_changes();
+    EXPECT_EQ(c.wait_key_or_resize(drawn_at), "");
+    EXPECT_EQ(c.console_size(), std::make_pair(60, 20));
+    EXPECT_EQ(c.wait_key_or_resize(c.size_changes()), "a");
+    // A plain wait sleeps on through a resize.
+    EXPECT_EQ(c.wait_key(), "b");
+    EXPECT_EQ(c.console_size(), std::make_pair(50, 20));
 }
 
 TEST(Menus, WrongKeysDroppedSilently) {

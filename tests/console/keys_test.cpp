@@ -62,6 +62,39 @@ TEST(KeyDecoder, LoneEscNeedsTheTimeout) {
     EXPECT_FALSE(d.pending());
 }
 
+TEST(KeyDecoder, Utf8CharactersAreOneKeyEachAndWaitForTheirRest) {
+    KeyDecoder d(true);
+    for (char c : std::string_view("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\x1b[Bz"))
+        d.feed(static_cast<unsigned char>(c));
+    std::vector<std::string> keys;
+    while (d.has_key()) keys.push_back(d.take());
+    EXPECT_EQ(keys, (std::vector<std::string>{"a", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80",
+                                              extended_key(kScanDown), "z"}));
+    // A character split between two reads is kept whole, however long the gap.
+    d.feed(0xc5);
+    EXPECT_FALSE(d.has_key());
+    EXPECT_TRUE(d.pending());
+    d.feed(0x99);
+    EXPECT_EQ(d.take(), "\xc5\x99");
+    // Cut short by another key, or by the timeout: what came is a key of its own.
+    d.feed(0xc5);
+    d.feed('x');
+    EXPECT_EQ(d.take(), "\xc5");
+    EXPECT_EQ(d.take(), "x");
+    d.feed(0xe2);
+    d.feed(0x82);
+    d.timeout();
+    EXPECT_EQ(d.take(), "\xe2\x82");
+    EXPECT_FALSE(d.pending());
+    // A stray continuation byte or an invalid lead is one key.
+    d.feed(0x80);
+    d.feed(0xff);
+    EXPECT_EQ(d.take(), "\x80");
+    EXPECT_EQ(d.take(), "\xff");
+    // Without UTF-8 every byte is a key, as before.
+    EXPECT_EQ(decode("\xc3\xa9"), (std::vector<std::string>{"\xc3", "\xa9"}));
+}
+
 TEST(LineEditor, EditingKeysAndEdges) {
     LineEditor e(10);
     e.left();

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "harness.h"
 
 namespace rowkeep::testing {
@@ -88,6 +92,41 @@ TEST_F(ShellTest, MakeFolderDeleteRename) {
     EXPECT_TRUE(d.exists("g.txt"));
     run("del /q file_03_*.txt > null.txt");
     EXPECT_EQ(d.read("null.txt"), "");
+}
+
+TEST_F(ShellTest, MessagesNameFilesRelativeWithSlashes) {
+    run("del /q txt_in\\*.*");
+    run("md sub");
+    run("md sub");
+    EXPECT_EQ(t.screen(),
+              "Could Not Find txt_in/*.*\r\nA subdirectory or file sub already exists.\r\n");
+}
+
+TEST_F(ShellTest, NoEditorMessageWaitsForAKey) {
+    // Neither VISUAL, EDITOR nor an editor on the PATH can be started.
+    struct Saved {
+        std::string name;
+        std::optional<std::string> value;
+    } saved[] = {{"VISUAL", {}}, {"EDITOR", {}}, {"PATH", {}}};
+    for (auto& v : saved)
+        if (const char* value = std::getenv(v.name.c_str())) v.value = value;
+    ::setenv("VISUAL", "/nonexistent/editor", 1);
+    ::unsetenv("EDITOR");
+    ::setenv("PATH", "/nonexistent", 1);
+    d.write("cell.edit.txt", "text\r\n");
+    t.terminal.add_keys("xy");
+    run("notepad.exe cell.edit.txt");
+    for (auto& v : saved) {
+        if (v.value)
+            ::setenv(v.name.c_str(), v.value->c_str(), 1);
+        else
+            ::unsetenv(v.name.c_str());
+    }
+    EXPECT_EQ(t.screen(),
+              "no text editor could be started (set VISUAL or EDITOR)\r\n"
+              "<> any key to continue\r\n");
+    EXPECT_EQ(t.console.poll_key(), "y");  // the wait took one key
+    EXPECT_EQ(d.read("cell.edit.txt"), "text\r\n");
 }
 
 TEST_F(ShellTest, CodePages) {

@@ -181,12 +181,57 @@ TEST(ViewTable, EditModeHidesTheMoveLineAndFind) {
 }
 
 TEST(ViewTable, ExtendedAndUnknownKeysOnlyRedraw) {
-    Viewer v(numbered_table(30, 1), 1, "\x1b[Ax\r");
+    Viewer v(numbered_table(30, 1), 1, "\x1b[Hx\r");
     v.t.session.top_row = 12;
     ASSERT_FALSE(v.run());
     EXPECT_EQ(v.pages(), 3u);
     EXPECT_EQ(v.page(3), v.page(1));
     EXPECT_EQ(v.t.session.top_row, 12);
+}
+
+TEST(ViewTable, ArrowsAndPageKeysActAsTheDigitKeys) {
+    const std::string down = "\x1b[B", up = "\x1b[A", right = "\x1b[C", left = "\x1b[D";
+    const std::string pg_down = "\x1b[6~", pg_up = "\x1b[5~";
+    Viewer v(numbered_table(40, 3), 3,
+             down + down + up + right + right + right + left + pg_down + pg_down + pg_up + "9");
+    ASSERT_FALSE(v.run());
+    EXPECT_EQ(v.page(2)[1].rfind("      2|", 0), 0u);
+    EXPECT_EQ(v.page(3)[1].rfind("      3|", 0), 0u);
+    EXPECT_EQ(v.page(4)[1].rfind("      2|", 0), 0u);
+    EXPECT_EQ(v.page(5)[1], "      2|r2c2        |r2c3        |");
+    EXPECT_EQ(v.page(7)[1], "      2|r2c3        |");  // at most column_count
+    EXPECT_EQ(v.page(8)[1], "      2|r2c2        |r2c3        |");
+    EXPECT_EQ(v.page(9)[1].rfind("     18|", 0), 0u);
+    EXPECT_EQ(v.page(10)[1].rfind("     34|", 0), 0u);
+    EXPECT_EQ(v.page(11)[1].rfind("     18|", 0), 0u);
+    // The key lines stay as they were.
+    EXPECT_EQ(v.page(11)[21],
+              "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
+              "<Enter>/<9>exit");
+    EXPECT_EQ(v.t.session.top_row, 18);
+}
+
+TEST(ViewTable, ResizeWhileWaitingRedrawsAtTheNewSize) {
+    Viewer v(numbered_table(40, 8), 8, "", {.cols = 100, .rows = 30});
+    v.t.terminal.set_wrapping(true);
+    v.t.terminal.add_resize(70, 20);
+    v.t.terminal.add_keys("+");
+    v.t.terminal.add_resize(120, 40);
+    v.t.terminal.add_keys("9");
+    ASSERT_FALSE(v.run());
+    ASSERT_EQ(v.pages(), 4u);
+    // 100 x 30: the block fits, 22 rows.
+    EXPECT_EQ(v.page(1)[22].rfind("     22|", 0), 0u);
+    EXPECT_EQ(v.page(1)[23], std::string(99, '-'));
+    // 70 x 20, drawn with no key pressed: the two key lines wrap, so 20 - 8 - 2 rows.
+    auto narrow = v.page(2);
+    EXPECT_EQ(narrow[0].size(), 69u);
+    EXPECT_EQ(narrow[10].rfind("     10|", 0), 0u);
+    EXPECT_EQ(narrow[11], std::string(69, '-'));
+    EXPECT_EQ(v.page(3)[1].rfind("     10|", 0), 0u);  // "+" steps the page shown
+    EXPECT_EQ(v.page(4)[0].size(), 8u + 8u * 13u);
+    EXPECT_EQ(v.t.session.console_cols, 120);
+    EXPECT_EQ(v.t.session.console_rows, 40);
 }
 
 TEST(ViewTable, EntryResetsATopRowOutOfRange) {
