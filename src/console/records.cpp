@@ -5,6 +5,8 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#include <cerrno>
+#include <cstring>
 
 #include "console/tokens.h"
 
@@ -37,43 +39,10 @@ char lower_letter(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower_letter(a[i]) != lower_letter(b[i])) return false;
-    return true;
-}
-
 }  // namespace
 
 fs::path resolve_name(const fs::path& dir, std::string_view name) {
-    fs::path result = dir;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find_first_of("\\/", start);
-        if (end == std::string_view::npos) end = name.size();
-        std::string part(name.substr(start, end - start));
-        start = end + 1;
-        // "." and ".." never lead out of the program's folder: a typed name stays inside it.
-        if (part.empty() || part == "." || part == "..") {
-            if (end == name.size()) break;
-            continue;
-        }
-        fs::path exact = result / part;
-        std::error_code ec;
-        if (!fs::exists(exact, ec)) {
-            for (const auto& entry : fs::directory_iterator(result, ec)) {
-                std::string candidate = entry.path().filename().string();
-                if (same_ignoring_case(candidate, part)) {
-                    exact = entry.path();
-                    break;
-                }
-            }
-        }
-        result = exact;
-        if (end == name.size()) break;
-    }
-    return result;
+    return FileSystem(dir).resolve(name);
 }
 
 bool matches_pattern(std::string_view pattern, std::string_view name) {
@@ -104,15 +73,15 @@ bool matches_pattern(std::string_view pattern, std::string_view name) {
 
 // ---------------------------------------------------------------- reader
 
-bool TextReader::open(const fs::path& dir, std::string_view name) {
-    return open_path(resolve_name(dir, name));
+bool TextReader::open(const FileSystem& files, std::string_view name, Links links) {
+    close();
+    files_ = files;
+    return open_path(files_.resolve(name), links);
 }
 
-bool TextReader::open_path(const fs::path& path) {
+bool TextReader::open_path(const fs::path& path, Links links) {
     close();
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) return false;
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = files_.open_read(path, links);
     if (!file_) return false;
     buffer_.resize(kBufferSize);
     pos_ = len_ = 0;
@@ -266,15 +235,19 @@ void TextReader::skip_value() {
 
 // ---------------------------------------------------------------- writer
 
-bool TextWriter::open(const fs::path& dir, std::string_view name) {
-    return open_path(resolve_name(dir, name));
+bool TextWriter::open(const FileSystem& files, std::string_view name) {
+    close();
+    files_ = files;
+    return open_path(files_.resolve(name));
 }
 
 bool TextWriter::open_path(const fs::path& path) {
     close();
     failed_ = false;
+    written_ = false;
     column_ = 0;
-    file_ = std::fopen(path.c_str(), "wb");
+    path_ = path;
+    file_ = files_.open_write(path);
     if (!file_) {
         failed_ = true;
         return false;
@@ -286,14 +259,24 @@ bool TextWriter::open_path(const fs::path& path) {
     return true;
 }
 
-bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
+bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) {
     close();
+    files_ = files;
     failed_ = false;
+    written_ = false;
     column_ = 0;
-    int fd = replacing_.begin(resolve_name(dir, name), Links::follow);
+    path_ = files_.resolve(name);
+    // The open is a failure point of its own before the temporary is made.
+    if (!files_.allow(FileOp::open, path_)) {
+        failed_ = true;
+        return false;
+    }
+    int fd = replacing_.begin(path_, ReplaceAt::target);
     if (fd < 0 || !(file_ = fdopen(fd, "wb"))) {
+        const int error = fd < 0 ? replacing_.error() : errno;
         if (fd >= 0) ::close(fd);
         replacing_.abandon();
+        files_.fail(error, path_.filename().string() + ": " + std::strerror(error));
         failed_ = true;
         return false;
     }
@@ -306,7 +289,10 @@ bool TextWriter::open_replacing(const fs::path& dir, std::string_view name) {
 
 void TextWriter::flush_pending() {
     if (pending_.empty()) return;
-    if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) failed_ = true;
+    if (!failed_ && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
+        failed_ = true;
+        files_.fail(errno, std::strerror(errno));
+    }
     pending_.clear();
 }
 
@@ -317,10 +303,18 @@ void TextWriter::write_raw(std::string_view bytes) {
         failed_ = true;
         return;
     }
+    if (!written_) {
+        written_ = true;
+        if (!files_.first_write(path_)) failed_ = true;
+    }
+    if (failed_) return;
     if (pending_.size() + bytes.size() > kBufferSize) {
         flush_pending();
         if (bytes.size() >= kBufferSize) {
-            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
+            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+                failed_ = true;
+                files_.fail(errno, std::strerror(errno));
+            }
             return;
         }
     }
@@ -354,7 +348,7 @@ void TextWriter::print_number(long long n, Ending ending) {
 
 void TextWriter::write_value(std::string_view value, bool last) {
     const std::size_t size = value.size() + (last ? 4 : 3);
-    if (file_ && pending_.size() + size <= kBufferSize) {
+    if (file_ && written_ && !failed_ && pending_.size() + size <= kBufferSize) {
         pending_ += '"';
         pending_.append(value);
         pending_.append(last ? "\"\r\n" : "\",");
@@ -377,16 +371,19 @@ void TextWriter::abandon() {
 bool TextWriter::close() {
     if (!file_) return !failed_;
     flush_pending();
-    if (std::fflush(file_) != 0) failed_ = true;
-    if (replacing_open_ && fsync(fileno(file_)) != 0) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
+    // A write that failed was recorded when it happened; these record their own.
+    if (!failed_ && !files_.flush(file_, path_, replacing_open_)) failed_ = true;
+    if (!files_.close(file_, path_)) failed_ = true;
     file_ = nullptr;
     if (replacing_open_) {
         replacing_open_ = false;
-        if (failed_ || !replacing_.commit()) {
+        if (!failed_ && !files_.allow(FileOp::rename, path_)) failed_ = true;
+        if (!failed_ && !replacing_.commit()) {
             failed_ = true;
-            replacing_.abandon();
+            files_.fail(replacing_.error(),
+                        path_.filename().string() + ": " + std::strerror(replacing_.error()));
         }
+        if (failed_) replacing_.abandon();
     }
     return !failed_;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/file_system.h"
 #include "console/replace_file.h"
 
 namespace rowkeep {
@@ -25,17 +26,23 @@ fs::path resolve_name(const fs::path& dir, std::string_view name);
 // letters compare ignoring case.
 bool matches_pattern(std::string_view pattern, std::string_view name);
 
+// Files are opened through a FileSystem (the session's `files`; a plain folder path
+// converts to one without faults), so every open, first write, flush and close is a point
+// where a test can make it fail.
 class TextReader {
   public:
     TextReader() = default;
-    TextReader(const fs::path& dir, std::string_view name) { open(dir, name); }
+    TextReader(const FileSystem& files, std::string_view name, Links links = Links::refuse) {
+        open(files, name, links);
+    }
     ~TextReader() { close(); }
     TextReader(const TextReader&) = delete;
     TextReader& operator=(const TextReader&) = delete;
 
-    // A missing file leaves the reader unopened: it is at its end at once.
-    bool open(const fs::path& dir, std::string_view name);
-    bool open_path(const fs::path& path);
+    // A missing file leaves the reader unopened: it is at its end at once. A file that
+    // could not be opened reads as empty too, but the failure is recorded in the faults.
+    bool open(const FileSystem& files, std::string_view name, Links links = Links::refuse);
+    bool open_path(const fs::path& path, Links links = Links::refuse);
     void close();
     bool is_open() const { return file_ != nullptr; }
 
@@ -65,6 +72,7 @@ class TextReader {
     template <bool keep>
     void take_value(std::string& value);
 
+    FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;
     std::size_t pos_ = 0, len_ = 0;
@@ -74,18 +82,18 @@ class TextReader {
 class TextWriter {
   public:
     TextWriter() = default;
-    TextWriter(const fs::path& dir, std::string_view name) { open(dir, name); }
+    TextWriter(const FileSystem& files, std::string_view name) { open(files, name); }
     ~TextWriter() { close(); }
     TextWriter(const TextWriter&) = delete;
     TextWriter& operator=(const TextWriter&) = delete;
 
     // Creates or empties the file.
-    bool open(const fs::path& dir, std::string_view name);
+    bool open(const FileSystem& files, std::string_view name);
     bool open_path(const fs::path& path);
     // Writes to a temporary beside the file; close() renames it into place, so the old
     // file stays whole until the new one is complete. The file keeps its mode and owner,
     // a symbolic link stays a link (its target is replaced), a read-only file is refused.
-    bool open_replacing(const fs::path& dir, std::string_view name);
+    bool open_replacing(const FileSystem& files, std::string_view name);
     // False when anything could not be written (the file then is not replaced).
     bool close();
     bool is_open() const { return file_ != nullptr; }
@@ -103,11 +111,13 @@ class TextWriter {
   private:
     void flush_pending();
 
+    FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
+    fs::path path_;
     ReplacingFile replacing_;
     bool replacing_open_ = false;
     int column_ = 0;
-    bool failed_ = false;
+    bool failed_ = false, written_ = false;
     std::string pending_;  // bytes not yet handed to the file
 };
 

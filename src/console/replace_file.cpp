@@ -86,10 +86,10 @@ fs::path follow_links(const fs::path& path, int& error) {
     return p;
 }
 
-int ReplacingFile::begin(const fs::path& target, Links links) {
+int ReplacingFile::begin(const fs::path& target, ReplaceAt at) {
     abandon();
     error_ = 0;
-    final_ = links == Links::follow ? follow_links(target, error_) : target;
+    final_ = at == ReplaceAt::target ? follow_links(target, error_) : target;
     if (error_ != 0) return -1;
     struct stat old {};
     const bool existed = lstat(final_.c_str(), &old) == 0;

@@ -21,7 +21,8 @@ bool is_temporary_name(std::string_view name, long* pid = nullptr);
 // gives the target's path, so a replace creates the file there. 0 or an errno in error.
 std::filesystem::path follow_links(const std::filesystem::path& path, int& error);
 
-enum class Links { follow, replace };
+// Where a replace lands: at the file a symbolic link leads to, or at the name itself.
+enum class ReplaceAt { target, name };
 
 class ReplacingFile {
   public:
@@ -31,11 +32,11 @@ class ReplacingFile {
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     // Makes a temporary beside the file to be replaced (the link's target with
-    // Links::follow, else the name itself) with that file's mode, owner and group, and
+    // ReplaceAt::target, else the name itself) with that file's mode, owner and group, and
     // returns its descriptor, open for writing; the caller writes, syncs and closes it.
     // -1 with error() set when the file is read-only or not a regular file, or no
     // temporary can be made; nothing has changed then.
-    int begin(const std::filesystem::path& target, Links links);
+    int begin(const std::filesystem::path& target, ReplaceAt at);
     // Renames the closed temporary over the file; on failure removes it (the old file
     // stays as it was).
     bool commit();

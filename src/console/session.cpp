@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "console/shell.h"
+
 namespace rowkeep {
 
 namespace {
@@ -20,6 +22,17 @@ std::string SystemClock::time_of_day() {
 }
 std::string SystemClock::date() {
     return format_now("%m-%d-%Y");
+}
+
+Session::Session(Console& console_, Shell& shell_, std::filesystem::path dir_, Clock& clock_,
+                 std::mt19937& random_)
+    : console(console_),
+      shell(shell_),
+      dir(std::move(dir_)),
+      clock(clock_),
+      random(random_),
+      files(dir, &faults) {
+    shell.use_files(files);
 }
 
 void Session::size_arrays() {

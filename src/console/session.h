@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/file_system.h"
+
 namespace rowkeep {
 
 class Console;
@@ -49,9 +51,11 @@ class FixedClock : public Clock {
 using SortKey = std::array<std::string, 5>;
 
 struct Session {
+    // The interpreter is handed the session's file system, so its commands share the faults.
     Session(Console& console_, Shell& shell_, std::filesystem::path dir_, Clock& clock_,
-            std::mt19937& random_)
-        : console(console_), shell(shell_), dir(std::move(dir_)), clock(clock_), random(random_) {}
+            std::mt19937& random_);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     std::string table_name, selected_table, edit_mode, code_page;
     std::string program_file_name, sponsor_address;
@@ -74,6 +78,10 @@ struct Session {
     std::filesystem::path dir;  // the working directory; every file name is relative to it
     Clock& clock;
     std::mt19937& random;
+    // Fault injection and the record of file failures, and the door every file operation
+    // goes through: pass `files` wherever a folder is wanted.
+    FileFaults faults;
+    FileSystem files;
 
     // Called, when set, as each named step of a long procedure ends: benchmarks time the
     // steps of the HTML export with it. Unset, it costs nothing.

@@ -111,34 +111,6 @@ std::string command_name(std::string_view name) {
     return quoted + "\"";
 }
 
-bool copy_file_atomic(const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    if (!fs::is_regular_file(from, ec)) return false;
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    ReplacingFile replacing;
-    int out = replacing.begin(to, Links::replace);
-    bool ok = out >= 0;
-    std::vector<char> buffer(1 << 16);
-    while (ok) {
-        ssize_t n = read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < n;) {
-            ssize_t w = write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            ok = w > 0;
-            done += w > 0 ? w : 0;
-        }
-    }
-    close(in);
-    if (out >= 0 && close(out) != 0) ok = false;
-    return ok && replacing.commit();
-}
-
 Shell::Words Shell::split_words(std::string_view line) {
     Words words;
     std::size_t i = 0;
@@ -175,10 +147,10 @@ Shell::Words Shell::split_words(std::string_view line) {
 }
 
 fs::path Shell::path_of(std::string_view name) const {
-    return resolve_name(dir_, name);
+    return files_.resolve(name);
 }
 
-std::vector<fs::path> Shell::matching_files(const Word& pattern) const {
+std::vector<fs::path> Shell::matching_files(const Word& pattern) {
     std::string folder, mask(pattern);
     auto slash = pattern.find_last_of("\\/");
     if (slash != std::string::npos) {
@@ -189,7 +161,7 @@ std::vector<fs::path> Shell::matching_files(const Word& pattern) const {
     std::error_code ec;
     const bool wildcards = !pattern.quoted && mask.find_first_of("*?") != std::string::npos;
     if (!wildcards) {
-        fs::path named = resolve_name(base, mask);
+        fs::path named = FileSystem(base).resolve(mask);
         if (fs::is_directory(named, ec)) {
             base = named;
             mask = "*";
@@ -199,12 +171,12 @@ std::vector<fs::path> Shell::matching_files(const Word& pattern) const {
             return {named};
         }
     }
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(base, ec)) {
-        if (!entry.is_regular_file(ec)) continue;
-        std::string name = entry.path().filename().string();
+    std::vector<fs::path> all, found;
+    if (!files_.list(base, all)) err_ += "Access is denied.\r\n";
+    for (const auto& path : all) {
+        std::string name = path.filename().string();
         if (is_temporary_name(name)) continue;  // a replace under way
-        if (matches_pattern(mask, name)) found.push_back(entry.path());
+        if (matches_pattern(mask, name)) found.push_back(path);
     }
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
         std::string la = lower_name(a.filename().string()), lb = lower_name(b.filename().string());
@@ -236,7 +208,7 @@ void Shell::run_command(std::string_view line) {
     err_.clear();
     if (!output_file.empty()) {
         // The interpreter creates the redirection file before the command runs.
-        TextWriter created(dir_, output_file);
+        TextWriter created(files_, output_file);
     }
     if (command == "cls") {
         console_.clear();
@@ -263,10 +235,7 @@ void Shell::run_command(std::string_view line) {
                                   [](const std::string& w) { return lower_name(w) == "do"; });
         if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
             lower_name(*(do_at + 1)) == "del") {
-            for (const auto& file : matching_files(pattern)) {
-                std::error_code ec;
-                fs::remove(file, ec);
-            }
+            for (const auto& file : matching_files(pattern)) files_.remove(file);
         }
     } else if (command == "rename" || command == "ren") {
         rename(args, out);
@@ -285,7 +254,7 @@ void Shell::run_command(std::string_view line) {
     err_.clear();
     if (!output_file.empty()) {
         if (!out.empty()) {
-            TextWriter w(dir_, output_file);
+            TextWriter w(files_, output_file);
             w.write_raw(out);
         }
     } else {
@@ -307,9 +276,10 @@ void Shell::run_command(std::string_view line) {
 
 void Shell::dir_bare(const Words& args, std::string& out) {
     if (args.empty()) return;
+    const std::size_t errors = err_.size();
     auto files = matching_files(args[0]);
     if (files.empty()) {
-        err_ += "File Not Found\r\n";
+        if (err_.size() == errors) err_ += "File Not Found\r\n";
         return;
     }
     for (const auto& f : files) out += f.filename().string() + "\r\n";
@@ -326,9 +296,10 @@ void Shell::dir_full(const Words& args, std::string& out) {
     out += "\r\n";
     out += " Directory of " + dir_.string() + "\r\n";
     out += "\r\n";
+    const std::size_t errors = err_.size();
     auto files = matching_files(pattern);
     if (files.empty()) {
-        err_ += "File Not Found\r\n";
+        if (err_.size() == errors) err_ += "File Not Found\r\n";
         return;
     }
     std::uintmax_t total = 0;
@@ -378,10 +349,11 @@ void Shell::copy(const Words& all_args, std::string& out) {
             err_ += "The file cannot be copied onto itself.\r\n";
             continue;
         }
-        if (copy_file_atomic(source, to))
+        if (files_.copy(source, to))
             ++copied;
         else
-            err_ += "Access is denied.\r\n";
+            err_ += errno == ENOSPC ? "There is not enough space on the disk.\r\n"
+                                    : "Access is denied.\r\n";
     }
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
 }
@@ -394,22 +366,21 @@ void Shell::make_dir(const Words& args, std::string& /*out*/) {
             err_ += "A subdirectory or file " + shown_name(a) + " already exists.\r\n";
             continue;
         }
-        if (!fs::create_directories(p, ec)) err_ += "Access is denied.\r\n";
+        if (!files_.make_dir(p)) err_ += "Access is denied.\r\n";
     }
 }
 
 void Shell::del(const Words& args, std::string& /*out*/) {
     for (const auto& a : args) {
         if (a.size() == 2 && a[0] == '/') continue;
+        const std::size_t errors = err_.size();
         auto files = matching_files(a);
         if (files.empty()) {
-            err_ += "Could Not Find " + shown_name(a) + "\r\n";
+            if (err_.size() == errors) err_ += "Could Not Find " + shown_name(a) + "\r\n";
             continue;
         }
-        for (const auto& f : files) {
-            std::error_code ec;
-            fs::remove(f, ec);
-        }
+        for (const auto& f : files)
+            if (!files_.remove(f)) err_ += "Access is denied.\r\n";
     }
 }
 
@@ -429,8 +400,7 @@ void Shell::rename(const Words& args, std::string& /*out*/) {
         err_ += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
         return;
     }
-    fs::rename(from, to, ec);
-    if (ec) err_ += "Access is denied.\r\n";
+    if (!files_.rename(from, to)) err_ += "Access is denied.\r\n";
 }
 
 void Shell::chcp(const Words& args, bool report_only, std::string& out) {

@@ -7,14 +7,20 @@
 #include <string_view>
 #include <vector>
 
+#include "console/file_system.h"
+
 namespace rowkeep {
 
 class Console;
 
 class Shell {
   public:
-    Shell(std::filesystem::path dir, Console& console) : dir_(std::move(dir)), console_(console) {}
+    Shell(std::filesystem::path dir, Console& console)
+        : dir_(std::move(dir)), console_(console), files_(dir_) {}
     virtual ~Shell() = default;
+
+    // The file system its commands go through (the session's, with its faults).
+    void use_files(const FileSystem& files) { files_ = files; }
 
     // Runs one command line and returns when it has finished; results are judged by the
     // files it leaves. Messages go to the redirection file, else to the screen.
@@ -47,21 +53,20 @@ class Shell {
 
     // Files of the folder named by a pattern such as "*.csv" or "htm_in\*.*", sorted by
     // name ignoring case; a folder name alone stands for all its files. A quoted word is
-    // taken as a name: "*" and "?" in it match only themselves.
-    std::vector<std::filesystem::path> matching_files(const Word& pattern) const;
+    // taken as a name: "*" and "?" in it match only themselves. A folder that could not be
+    // read adds "Access is denied." to the messages and matches nothing.
+    std::vector<std::filesystem::path> matching_files(const Word& pattern);
     std::filesystem::path path_of(std::string_view name) const;
 
     std::filesystem::path dir_;
     Console& console_;
+    FileSystem files_;
     std::vector<std::string> history_;
     // Messages of the error stream of the command being run: they go to the screen.
     std::string err_;
     // The command's message must be read before the caller goes on: wait for a key.
     bool wait_after_message_ = false;
 };
-
-// Copies a file whole or not at all: a temporary beside the target, then a rename.
-bool copy_file_atomic(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // A file name as it goes into a command line: as it stands when made only of letters,
 // digits, "_", "-", "." and the folder separator "\\"; else between double quotes, each

@@ -1,7 +1,9 @@
 #include "console/table_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "console/shell.h"
 #include "console/tokens.h"
@@ -25,29 +27,40 @@ bool row_available(TextReader& in, int column_count) {
     return column_count > 0 && !in.at_end();
 }
 
-void rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body) {
+void report_working_file_failure(Session& s) {
+    s.console.print_text("working file can not be written: " + s.faults.last_cause());
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+}
+
+bool rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body) {
+    const long before = s.faults.failures();
     {
         s.in_file_name = std::string(kWorkingFile);
         s.out_file_name = std::string(kRewriteFile);
-        TextReader in(s.dir, kWorkingFile);
-        TextWriter out(s.dir, kRewriteFile);
+        TextReader in(s.files, kWorkingFile);
+        TextWriter out(s.files, kRewriteFile);
         body(in, out);
+        out.close();
     }
-    s.shell.run_command(kRewriteCopy);
+    // A part-written f_16_1.txt never goes over the working file.
+    if (s.faults.failures() == before) s.shell.run_command(kRewriteCopy);
+    if (s.faults.failures() == before) return true;
+    report_working_file_failure(s);
+    return false;
 }
 
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
 
-// f_11_1.txt: every byte of the table file as a one-character quoted record.
-void write_characters(Session& s) {
+// f_11_1.txt: every byte of the table file as a one-character quoted record. False when
+// the table file exists but could not be opened.
+bool write_characters(Session& s) {
     s.out_file_name = "f_11_1.txt";
-    TextWriter out(s.dir, "f_11_1.txt");
-    const fs::path path = resolve_name(s.dir, s.table_name);
-    std::error_code ec;
-    std::FILE* in = fs::is_regular_file(path, ec) ? std::fopen(path.c_str(), "rb") : nullptr;
-    if (!in) return;
+    TextWriter out(s.files, "f_11_1.txt");
+    std::FILE* in = s.files.open_read(s.files.resolve(s.table_name), Links::follow);
+    if (!in) return errno == ENOENT;
     std::vector<char> buffer(kChunk);
     std::string records(kChunk * 5, '"');
     for (;;) {
@@ -63,13 +76,15 @@ void write_characters(Session& s) {
         }
         out.write_raw(std::string_view(records.data(), n * 5));
     }
+    if (std::ferror(in)) s.files.fail(EIO, s.table_name + ": " + std::strerror(EIO));
     std::fclose(in);
+    return true;
 }
 
 // The largest cell count of any line of the table file (0 for an empty file).
 int widest_line(Session& s) {
     s.in_file_name = s.table_name;
-    TextReader in(s.dir, s.table_name);
+    TextReader in(s.files, s.table_name, Links::follow);
     int widest = 0;
     std::string line;
     while (!in.at_end()) {
@@ -84,8 +99,8 @@ int widest_line(Session& s) {
 void write_cells(Session& s) {
     s.in_file_name = s.table_name;
     s.out_file_name = "f_12_1.txt";
-    TextReader in(s.dir, s.table_name);
-    TextWriter out(s.dir, "f_12_1.txt");
+    TextReader in(s.files, s.table_name, Links::follow);
+    TextWriter out(s.files, "f_12_1.txt");
     std::string line, record;
     // Column numbers as text, made once: a number per cell cost more than the cell.
     std::vector<std::string> columns;
@@ -141,8 +156,8 @@ bool parse_cell_record(const std::string& line, long long& row, std::string& cel
 int write_working_file(Session& s) {
     s.in_file_name = "f_14_1.txt";
     s.out_file_name = std::string(kWorkingFile);
-    TextReader in(s.dir, "f_14_1.txt");
-    TextWriter out(s.dir, kWorkingFile);
+    TextReader in(s.files, "f_14_1.txt");
+    TextWriter out(s.files, kWorkingFile);
     const int width = s.column_count;
     int rows = 0, filled = 0;
     long long current = -1;
@@ -169,30 +184,72 @@ int write_working_file(Session& s) {
 
 }  // namespace
 
-void load_table(Session& s) {
-    write_characters(s);
-    s.column_count = widest_line(s);
+namespace {
+
+// Every scratch file a load writes, the working file last.
+constexpr std::string_view kLoadFiles[] = {"f_11_1.txt", "f_12_1.txt", "f_12_2.txt", "f_13_2.txt",
+                                           "f_13_3.txt", "f_14_1.txt", kWorkingFile};
+
+void remove_load_files(Session& s) {
+    for (std::string_view name : kLoadFiles) s.files.remove(s.files.resolve(name));
+}
+
+}  // namespace
+
+bool load_table(Session& s) {
+    const long before = s.faults.failures();
+    remove_load_files(s);
+    bool unreadable = false;
+    if (s.faults.failures() == before) unreadable = !write_characters(s);
+    if (s.faults.failures() == before) {
+        s.column_count = widest_line(s);
+        s.size_arrays();
+        write_cells(s);
+        s.shell.run_command("copy /y f_12_1.txt  f_12_2.txt > out_null.txt");
+        s.shell.run_command("copy /y f_12_1.txt f_13_2.txt > out_null.txt");
+        s.shell.run_command("copy /y f_13_2.txt f_13_3.txt > out_null.txt");
+        s.shell.run_command("copy /y f_13_3.txt f_14_1.txt > out_null.txt");
+        s.row_count = write_working_file(s);
+    }
+    if (s.faults.failures() == before) return true;
+    // Nothing of a half-made load may be read as the table later.
+    const std::string cause = s.faults.last_cause();
+    remove_load_files(s);
+    s.row_count = 0;
+    s.column_count = 0;
     s.size_arrays();
-    write_cells(s);
-    s.shell.run_command("copy /y f_12_1.txt  f_12_2.txt > out_null.txt");
-    s.shell.run_command("copy /y f_12_1.txt f_13_2.txt > out_null.txt");
-    s.shell.run_command("copy /y f_13_2.txt f_13_3.txt > out_null.txt");
-    s.shell.run_command("copy /y f_13_3.txt f_14_1.txt > out_null.txt");
-    s.row_count = write_working_file(s);
+    s.console.print_newline();
+    if (unreadable)
+        s.console.print_text("table (file) can not be read: " + s.table_name);
+    else
+        s.console.print_text("table (file) can not be loaded: " + s.table_name + ": " + cause);
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+    return false;
 }
 
 bool save_table(Session& s, std::string_view name, int& rows_written) {
     rows_written = 0;
+    const long before = s.faults.failures();
     s.in_file_name = std::string(kWorkingFile);
     s.out_file_name = std::string(name);
     TextWriter out;
-    if (!out.open_replacing(s.dir, name)) return false;
-    TextReader in(s.dir, kWorkingFile);
+    if (!out.open_replacing(s.files, name)) return false;
+    TextReader in(s.files, kWorkingFile);
     const int width = s.column_count;
     std::vector<std::string> row(static_cast<std::size_t>(std::max(width, 0) + 1));
     std::string line;
+    long long values = 0;
     while (row_available(in, width)) {
-        read_row(in, row, width);
+        for (int k = 1; k <= width; ++k) {
+            auto& cell = row[static_cast<std::size_t>(k)];
+            if (in.at_end()) {
+                cell.clear();
+                continue;
+            }
+            cell = in.read_value();
+            ++values;
+        }
         line.clear();
         for (int k = 1; k <= width; ++k) {
             if (k > 1) line += ';';
@@ -200,6 +257,17 @@ bool save_table(Session& s, std::string_view name, int& rows_written) {
         }
         out.print_text(line);
         ++rows_written;
+    }
+    // A missing, short or unreadable working file never replaces a table.
+    const long long expected =
+        static_cast<long long>(std::max(s.row_count, 0)) * std::max(width, 0);
+    if (s.faults.failures() == before && values != expected)
+        s.files.fail(EIO, "the working file holds " + std::to_string(values) + " of " +
+                              std::to_string(expected) + " values");
+    if (s.faults.failures() != before) {
+        out.abandon();
+        rows_written = 0;
+        return false;
     }
     return out.close();
 }

@@ -28,14 +28,25 @@ bool row_available(TextReader& in, int column_count);
 
 // Reads the working file, lets body write the new content to f_16_1.txt, closes both and
 // issues the copy command that puts it in place. Sets in_file_name and out_file_name.
-void rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body);
+// False when a step failed: f_15_1.txt is then as it was, the screen has said
+// "working file can not be written: <cause>" and a key was pressed; the caller keeps
+// row_count, column_count and the names as they were.
+bool rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body);
+
+// Says that the working file could not be written, and why, and waits for a key.
+void report_working_file_failure(Session& s);
 
 // Converts the table file table_name into the working file, with every intermediate file
-// and copy command of the load; sets column_count and sizes the arrays.
-void load_table(Session& s);
+// and copy command of the load; sets column_count, row_count and sizes the arrays.
+// All or nothing: stale scratch files go first; when a step fails the screen names the
+// table and the cause, waits for a key, the partial scratch files go, the counts are 0
+// and the result is false.
+bool load_table(Session& s);
 
 // Writes the working file to the table file name (replaced atomically), counting the
-// rows written. False when the table file could not be written: it is then unchanged.
+// rows written. Only a whole working file (row_count x column_count values, read without
+// a failure) is written. False when the table file could not be written: it is then
+// unchanged and the faults' last cause says why.
 bool save_table(Session& s, std::string_view name, int& rows_written);
 
 }  // namespace rowkeep

@@ -19,7 +19,7 @@ std::string charset_name(std::string_view number) {
 namespace {
 
 int count_report_lines(Session& s) {
-    TextReader report(s.dir, "check_01.txt");
+    TextReader report(s.files, "check_01.txt");
     int count = 0;
     while (!report.at_end()) {
         std::string line = report.read_line();
@@ -33,7 +33,7 @@ int count_report_lines(Session& s) {
 IndexSettings check_code_page(Session& s) {
     s.console.print_text("checking chcp.com");
     {
-        TextWriter answer(s.dir, "return.txt");
+        TextWriter answer(s.files, "return.txt");
         answer.write_raw("\r\r\n");
     }
     s.out_file_name = "return.txt";

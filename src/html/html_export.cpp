@@ -1,5 +1,8 @@
 #include "html/html_export.h"
 
+#include <string>
+
+#include "console/console.h"
 #include "html/code_page_check.h"
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
@@ -7,15 +10,46 @@
 
 namespace rowkeep {
 
-void html_export(Session& s) {
+namespace {
+
+// True when nothing failed since `before`; else says which step failed and why.
+bool step_ok(Session& s, long before, std::string_view step) {
+    if (s.faults.failures() == before) return true;
+    Console& c = s.console;
+    c.print_newline();
+    c.print_text("HTML export failed (" + std::string(step) + "): " + s.faults.last_cause());
+    c.print_text("<> any key to continue");
+    c.wait_any_key();
+    return false;
+}
+
+}  // namespace
+
+bool html_export(Session& s) {
+    const long before = s.faults.failures();
     write_table_page(s);
     s.mark_step("table page");
+    if (!step_ok(s, before, "table page")) return false;
     const IndexSettings settings = check_code_page(s);
     s.mark_step("code page check");
+    if (!step_ok(s, before, "code page check")) return false;
     number_and_scan_pages(s);
     s.mark_step("extraction");
+    if (!step_ok(s, before, "keyword extraction")) return false;
     sort_and_number_words(s);
+    if (!step_ok(s, before, "word sort")) return false;
     write_index_pages(s, settings);
+    if (!step_ok(s, before, "index pages")) return false;
+
+    Console& c = s.console;
+    c.print_newline();
+    c.print_text("---------- HTML results ----------");
+    c.print_text("View dir : htm_out");
+    c.print_text("View file: index.htm");
+    c.print_newline();
+    c.print_text("Any key to continue, end program");
+    c.wait_any_key();
+    return true;
 }
 
 }  // namespace rowkeep

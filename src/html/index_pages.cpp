@@ -61,8 +61,8 @@ class AnchoredPage {
         : s_(s), settings_(settings), page_(page) {
         std::size_t dot = page.find(".htm");
         target_ = page.substr(0, dot == std::string::npos ? page.size() : dot) + "_02.htm";
-        in_.open(s.dir, page);
-        out_.open(s.dir, target_);
+        in_.open(s.files, page);
+        out_.open(s.files, target_);
     }
 
     void add(const Occurrence& r) {
@@ -161,7 +161,7 @@ std::string search_query(std::string_view word_list, int words, std::size_t prev
 }
 
 void write_anchored_pages(Session& s, const IndexSettings& settings) {
-    TextReader in(s.dir, "wrd_06.txt");
+    TextReader in(s.files, "wrd_06.txt");
     std::unique_ptr<AnchoredPage> page;
     std::string current;
     Occurrence r;
@@ -177,7 +177,7 @@ void write_anchored_pages(Session& s, const IndexSettings& settings) {
 }
 
 void write_index_page(Session& s, const IndexSettings& settings) {
-    TextWriter out(s.dir, "index.htm");
+    TextWriter out(s.files, "index.htm");
     write_head(out, settings, "<title>index of key words</title>");
     out.print_text("<br> File was created with freeware program: " + s.program_file_name);
     out.print_text(maker_link_line());
@@ -188,7 +188,7 @@ void write_index_page(Session& s, const IndexSettings& settings) {
     out.print_text("---------- List *.html files ----------");
     out.print_text("<br>");
     {
-        TextReader in(s.dir, "wrd_06.txt");
+        TextReader in(s.files, "wrd_06.txt");
         Occurrence r;
         std::string current;
         bool any = false;
@@ -204,7 +204,7 @@ void write_index_page(Session& s, const IndexSettings& settings) {
 
     // Groups of records with the same id and page; a group's line is written when the
     // next group starts, whose first occurrence number its search link takes.
-    TextReader in(s.dir, "wrd_04.txt");
+    TextReader in(s.files, "wrd_04.txt");
     Occurrence r, first;
     long long count = 0;
     int groups_since_block = 0;
@@ -247,7 +247,7 @@ void write_index_page(Session& s, const IndexSettings& settings) {
 }
 
 void write_search_page(Session& s, const IndexSettings& settings) {
-    TextWriter out(s.dir, "search.htm");
+    TextWriter out(s.files, "search.htm");
     write_head(out, settings,
                "<title>search.htm, content (only words) from input *.htm files</title>");
     write_all(out, highlighting_script(settings));
@@ -263,7 +263,7 @@ void write_search_page(Session& s, const IndexSettings& settings) {
                        "\"> search</a>");
         out.print_text("<br><br>");
     };
-    TextReader in(s.dir, "wrd_06.txt");
+    TextReader in(s.files, "wrd_06.txt");
     Occurrence r;
     long long current_line = 0;
     bool open = false;
@@ -298,7 +298,7 @@ void gather_results(Session& s) {
     // The pages of the last export go; whatever else the user keeps there stays.
     delete_program_files(s, "htm_out\\*.*");
     {
-        TextReader listing(s.dir, "dir_02.txt");
+        TextReader listing(s.files, "dir_02.txt");
         while (!listing.at_end()) {
             std::string name = lower_az(listing.read_line());
             if (contains(name, ".htm"))
@@ -310,15 +310,6 @@ void gather_results(Session& s) {
     delete_program_files(s, "*.htm");
     delete_program_files(s, "*.txt");
     s.shell.run_command("chcp 1252");
-
-    Console& c = s.console;
-    c.print_newline();
-    c.print_text("---------- HTML results ----------");
-    c.print_text("View dir : htm_out");
-    c.print_text("View file: index.htm");
-    c.print_newline();
-    c.print_text("Any key to continue, end program");
-    c.wait_any_key();
 }
 
 void write_index_pages(Session& s, const IndexSettings& settings) {

@@ -42,15 +42,15 @@ namespace {
 
 std::vector<std::string> listing_lines(Session& s, std::string_view name) {
     std::vector<std::string> lines;
-    TextReader listing(s.dir, name);
+    TextReader listing(s.files, name);
     while (!listing.at_end()) lines.push_back(lower_az(listing.read_line()));
     return lines;
 }
 
 // The page with every byte of code 15 or less removed, line by line.
 void write_clean_copy(Session& s, const std::string& source, const std::string& target) {
-    TextReader in(s.dir, "htm_in\\" + source);
-    TextWriter out(s.dir, target);
+    TextReader in(s.files, "htm_in\\" + source);
+    TextWriter out(s.files, target);
     while (!in.at_end()) {
         std::string line = in.read_line();
         std::string kept;
@@ -65,8 +65,8 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
     std::string trace_name = page;
     std::size_t dot = trace_name.find(".htm");
     trace_name.replace(dot, 4, ".txt");
-    TextReader in(s.dir, page);
-    TextWriter trace(s.dir, trace_name);
+    TextReader in(s.files, page);
+    TextWriter trace(s.files, trace_name);
     TraceSink sink = [&trace](std::string_view text, Ending ending) {
         trace.print_text(text, ending);
     };
@@ -124,7 +124,7 @@ void number_and_scan_pages(Session& s) {
     for (const std::string& name : listing_lines(s, "dir_01.txt"))
         s.shell.run_command("rename " + command_name("htm_in\\" + name) + "  " +
                             command_name("file_" + name));
-    { TextWriter empty(s.dir, "dir_02.txt"); }
+    { TextWriter empty(s.files, "dir_02.txt"); }
 
     s.shell.run_command(listing);
     int n = 0;
@@ -139,7 +139,7 @@ void number_and_scan_pages(Session& s) {
     s.shell.run_command("dir /b page_*.htm > dir_02.txt");
 
     KeywordScanner scanner;  // an element left open runs on into the next page
-    TextWriter words(s.dir, "wrd_01.txt");
+    TextWriter words(s.files, "wrd_01.txt");
     for (const std::string& line : listing_lines(s, "dir_02.txt")) {
         if (!contains(line, ".htm")) continue;
         scan_page(s, scanner, trim_blanks(line), words);
@@ -151,8 +151,8 @@ void sort_and_number_words(Session& s) {
     s.mark_step("sort 1/2");
 
     {  // a word's id is the 0-based place of its first record in the sorted list
-        TextReader in(s.dir, "wrd_02.txt");
-        TextWriter out(s.dir, "wrd_03.txt");
+        TextReader in(s.files, "wrd_02.txt");
+        TextWriter out(s.files, "wrd_03.txt");
         std::string previous_word, id;
         for (long long count = 0; !in.at_end(); ++count) {
             std::string word = in.read_value();
@@ -170,8 +170,8 @@ void sort_and_number_words(Session& s) {
         }
     }
     {
-        TextReader in(s.dir, "wrd_03.txt");
-        TextWriter out(s.dir, "wrd_04.txt");
+        TextReader in(s.files, "wrd_03.txt");
+        TextWriter out(s.files, "wrd_04.txt");
         WordRecord r;
         std::string previous_id;
         long long occurrence = 0;
@@ -188,14 +188,14 @@ void sort_and_number_words(Session& s) {
     s.mark_step("sort 2/2");
 
     {
-        TextReader in(s.dir, "wrd_05.txt");
-        TextWriter out(s.dir, "wrd_06.txt");
+        TextReader in(s.files, "wrd_05.txt");
+        TextWriter out(s.files, "wrd_06.txt");
         WordRecord r;
         while (read_record(in, r, true))
             if (contains(r.page, "page_") && contains(lower_az(r.id), "id")) write_record(out, r);
     }
     {
-        TextReader in(s.dir, "wrd_06.txt");
+        TextReader in(s.files, "wrd_06.txt");
         TextWriter part;
         WordRecord r;
         std::string page;
@@ -203,7 +203,7 @@ void sort_and_number_words(Session& s) {
         while (read_record(in, r, true)) {
             if (k == 0 || r.page != page) {
                 part.close();
-                part.open(s.dir, "wrd_06_" + plain_number(++k) + ".txt");
+                part.open(s.files, "wrd_06_" + plain_number(++k) + ".txt");
                 page = r.page;
             }
             write_record(part, r);

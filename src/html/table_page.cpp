@@ -56,13 +56,13 @@ void write_table_page(Session& s) {
     if (s.cells.size() < size) s.cells.resize(size);
 
     s.in_file_name = std::string(kWorkingFile);
-    TextReader in(s.dir, kWorkingFile);
+    TextReader in(s.files, kWorkingFile);
     for (int i = 1; i <= columns; ++i) s.column_names[i] = trim_blanks(in.read_value());
     in.rewind();
 
     const std::string page_name = table_page_name(s.table_name);
     s.out_file_name = page_name;
-    TextWriter page(s.dir, page_name);
+    TextWriter page(s.files, page_name);
     write_head(s, page, page_name);
 
     const std::string right = "<td style=\"text-align: right\">";

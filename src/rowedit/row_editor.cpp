@@ -62,15 +62,15 @@ void print_row_line(Session& s, int c, bool show_saved) {
 
 // cells as one quoted record in f_16_3.txt.
 void write_edited_row(Session& s) {
-    TextWriter out(s.dir, kRowFile);
+    TextWriter out(s.files, kRowFile);
     for (int k = 1; k <= s.column_count; ++k) out.write_value(s.cells[at(k)], k == s.column_count);
 }
 
 // f_16_1.txt with row edit_row taken from f_16_3.txt, into f_16_4.txt.
 void merge_row(Session& s) {
-    TextReader in(s.dir, kRewriteFile);
-    TextReader edited(s.dir, kRowFile);
-    TextWriter out(s.dir, kMergedFile);
+    TextReader in(s.files, kRewriteFile);
+    TextReader edited(s.files, kRowFile);
+    TextWriter out(s.files, kMergedFile);
     int count = 0;
     while (row_available(in, s.column_count)) {
         read_row(in, s.cells, s.column_count);
@@ -80,31 +80,43 @@ void merge_row(Session& s) {
     }
 }
 
-// Puts cells into the working file as row edit_row.
-void write_back(Session& s) {
+// Puts cells into the working file as row edit_row. False when a step failed: the
+// working file is then as it was, and the screen has said so.
+bool write_back(Session& s) {
+    const long before = s.faults.failures();
     s.shell.run_command(kCopyToBuffer);
-    write_edited_row(s);
-    merge_row(s);
-    s.shell.run_command(kCopyMerged);
+    if (s.faults.failures() == before) write_edited_row(s);
+    if (s.faults.failures() == before) merge_row(s);
+    // Only a whole merged file goes over the working file.
+    if (s.faults.failures() == before) s.shell.run_command(kCopyMerged);
+    if (s.faults.failures() == before) return true;
+    report_working_file_failure(s);
+    return false;
 }
 
 void intermediate_view(Session& s) {
-    write_back(s);
+    // The merge and the viewer use cells; the row being edited comes back into them.
+    const std::vector<std::string> row = s.cells;
+    const bool written = write_back(s);
     s.top_row = s.edit_row;
     view_table(s);
-    TextReader edited(s.dir, kRowFile);
-    read_row(edited, s.cells, s.column_count);
+    if (written) {
+        TextReader edited(s.files, kRowFile);
+        read_row(edited, s.cells, s.column_count);
+    } else {
+        s.cells = row;
+    }
 }
 
 // The cell in the text editor; its lines come back joined.
 void edit_with_notepad(Session& s, int c) {
     s.console.print_text(kRule);
     {
-        TextWriter out(s.dir, kCellFile);
+        TextWriter out(s.files, kCellFile);
         out.print_text(s.cells[at(c)]);
     }
     s.shell.run_command("notepad.exe cell.edit.txt");
-    TextReader in(s.dir, kCellFile);
+    TextReader in(s.files, kCellFile);
     std::string joined;
     while (!in.at_end()) joined += in.read_line();
     s.cells[at(c)] = clean_cell(std::move(joined));
@@ -122,7 +134,7 @@ void row_editor(Session& s) {
     s.shell.run_command("cls");
     {
         s.in_file_name = std::string(kWorkingFile);
-        TextReader in(s.dir, kWorkingFile);
+        TextReader in(s.files, kWorkingFile);
         int record = 0;
         while (row_available(in, s.column_count)) {
             read_row(in, s.cells, s.column_count);

@@ -10,6 +10,7 @@
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "table/save_copy.h"
+#include "table/table_selection.h"
 #include "table/table_structure.h"
 
 namespace rowkeep {
@@ -23,7 +24,7 @@ constexpr std::string_view kListing = "dir_b_01.txt";
 // summary lines are the files that match, and each is shown.
 int show_existing(Session& s) {
     s.shell.run_command("dir " + command_name(s.table_name) + " > " + std::string(kListing));
-    TextReader listing(s.dir, kListing);
+    TextReader listing(s.files, kListing);
     int lines = 0;
     while (!listing.at_end()) {
         listing.read_line();
@@ -81,7 +82,7 @@ bool write_new_table(Session& s) {
     s.out_file_name = s.table_name;
     // Replaced as a whole, so an overwrite that fails leaves the old table as it was.
     TextWriter out;
-    if (!out.open_replacing(s.dir, s.out_file_name)) return false;
+    if (!out.open_replacing(s.files, s.out_file_name)) return false;
     out.print_text(heading);
     out.print_text(blanks);
     return out.close();
@@ -98,7 +99,13 @@ void create_one(Session& s) {
         return;
     }
     s.table_name = name + ".csv";
+    const long before = s.faults.failures();
     const bool listed = show_existing(s) > 0;
+    // A listing that could not be made or read must not pass for "no such table".
+    if (s.faults.failures() != before) {
+        report_folder_failure(s);
+        return;
+    }
     if ((listed || exists_in_folder(s, s.table_name)) && !overwrite_chosen(s)) return;
     c.print_text(kRule);
     c.print_text("new table = ", Ending::stay);
@@ -110,7 +117,10 @@ void create_one(Session& s) {
         return;
     }
     s.column_names = ask_column_names(s);
-    if (!write_new_table(s)) c.print_text("table (file) can not be created");
+    if (!write_new_table(s)) {
+        c.print_text("table (file) can not be created");
+        c.print_text(s.faults.last_cause());
+    }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 namespace rowkeep {
 
-void load_selected_table(Session& s) {
+bool load_selected_table(Session& s) {
     s.selected_table = lower_az(s.selected_table);
     s.table_name = s.selected_table;
     auto [cols, rows] = s.console.console_size();
@@ -18,18 +18,22 @@ void load_selected_table(Session& s) {
     s.console_rows = rows;
     s.row_label_width = 7;
     s.col_width = s.default_col_width;
-    load_table(s);
+    if (!load_table(s)) return false;
     s.size_arrays();
     // A fresh key list for every table: keys of another table name other columns.
     s.sort_keys.assign(static_cast<std::size_t>(s.sort_keys_max + 1), SortKey{});
     view_table(s);
     s.shell.run_command("cls");
     s.edit_mode.clear();
+    return true;
 }
 
 void edit_table(Session& s) {
-    if (!select_table(s)) return;
-    load_selected_table(s);
+    // A table that could not be loaded is not opened: the selection comes again.
+    for (;;) {
+        if (!select_table(s)) return;
+        if (load_selected_table(s)) break;
+    }
     edit_loop(s);
 }
 

@@ -55,8 +55,9 @@ void insert_rows(Session& s) {
     }
 
     s.top_row = s.edit_row;
+    const int typed_row = s.edit_row;
     int n = 0;
-    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+    const bool written = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
         std::vector<std::string> cells;
         while (row_available(in, s.column_count)) {
             read_row(in, cells, s.column_count);
@@ -70,7 +71,10 @@ void insert_rows(Session& s) {
             s.edit_row = n;
         }
     });
-    s.row_count = clamp_rows(static_cast<long long>(n) + count);
+    if (written)
+        s.row_count = clamp_rows(static_cast<long long>(n) + count);
+    else
+        s.edit_row = typed_row;
     s.first_col = 1;
     s.top_row = s.edit_row;
     view_table(s);
@@ -89,7 +93,7 @@ void delete_rows(Session& s) {
     if (end > s.row_count) end = s.row_count;
 
     int written = 0;
-    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+    const bool rewritten = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
         std::vector<std::string> cells;
         for (int n = 1; row_available(in, s.column_count); ++n) {
             read_row(in, cells, s.column_count);
@@ -104,7 +108,7 @@ void delete_rows(Session& s) {
         }
     });
     // Counted from the rows kept, so a table of the name row alone keeps its count.
-    s.row_count = written;
+    if (rewritten) s.row_count = written;
     s.top_row = s.edit_row;
     view_table(s);
 }

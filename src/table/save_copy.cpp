@@ -25,6 +25,7 @@ void print_summary(Session& s, const std::string& destination, bool written, int
                      " /" + number_text(rows) + " ==========");
     } else {
         c.print_text("table (file) can not be written: " + destination);
+        if (!s.faults.last_cause().empty()) c.print_text(s.faults.last_cause());
     }
     c.print_newline();
 }
@@ -50,12 +51,18 @@ void save(Session& s) {
         s.shell.run_command("md txt_in");
         s.shell.run_command("del /q txt_in\\*.*");
         s.shell.run_command("copy f_15_1.txt txt_in\\");
-        if (working_copy_kept(s)) {
+        if (!working_copy_kept(s)) {
+            c.print_text("HTML export failed (working file copy): " + s.faults.last_cause());
+        } else {
             // The export counts other things in row_count; the table has not changed.
             const int rows_of_table = s.row_count;
             html_export(s);
             s.row_count = rows_of_table;
+            const long before = s.faults.failures();
             s.shell.run_command("copy txt_in\\f_15_1.txt");
+            // The export deleted the working file; without its copy the table is not open.
+            if (s.faults.failures() != before || !working_copy_kept(s))
+                report_working_file_failure(s);
             // The export leaves the console in code page 1252; editing goes on in the
             // table's own page, or its letters would show and be typed as another page's.
             if (s.code_page.size() > 8) s.shell.run_command("chcp " + s.code_page.substr(8));

@@ -19,8 +19,8 @@ void build_list(Session& s) {
     s.sort_in_name = "f_03.txt";
     s.sort_out_name = "f_04.txt";
     sort_file(s);
-    TextReader in(s.dir, "f_04.txt");
-    TextWriter out(s.dir, kListFile);
+    TextReader in(s.files, "f_04.txt");
+    TextWriter out(s.files, kListFile);
     while (!in.at_end()) {
         std::string line = lower_az(in.read_line());
         if (line.find("csv") != std::string::npos || line.find("htm") != std::string::npos)
@@ -64,10 +64,23 @@ std::string numbered_line(int n, const std::string& name) {
     return std::string(margin, ' ') + number_text(n) + "  " + name;
 }
 
+void report_folder_failure(Session& s) {
+    s.console.print_text(std::string(31, '-'));
+    s.console.print_text("folder can not be read or written: " + s.faults.last_cause());
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+}
+
 bool select_table(Session& s) {
+    const long before = s.faults.failures();
     build_list(s);
+    // A listing that failed is not an empty folder: "no select" would be untrue.
+    if (s.faults.failures() != before) {
+        report_folder_failure(s);
+        return false;
+    }
     s.in_file_name = std::string(kListFile);
-    TextReader list(s.dir, kListFile);
+    TextReader list(s.files, kListFile);
     int count = 0;
     while (!list.at_end()) {
         list.read_line();

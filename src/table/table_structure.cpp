@@ -45,6 +45,7 @@ void rename_columns(Session& s) {
     // With no columns there is nothing to cycle through.
     if (s.column_count < 1) return;
     ensure_names(s);
+    const std::vector<std::string> old_names = s.column_names;
     for (int k = 1;; ++k) {
         if (k > s.column_count) {
             c.print_text(kRule);
@@ -61,13 +62,15 @@ void rename_columns(Session& s) {
                 clean_column_name(c.prompt_input("  column name = "));
         }
     }
-    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+    const bool written = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
         std::vector<std::string> cells;
         for (int n = 1; row_available(in, s.column_count); ++n) {
             read_row(in, cells, s.column_count);
             write_row(out, n == 1 ? s.column_names : cells, s.column_count);
         }
     });
+    // The names the working file holds are the ones the program knows.
+    if (!written) s.column_names = old_names;
 }
 
 void insert_column(Session& s) {
@@ -83,7 +86,7 @@ void insert_column(Session& s) {
     if (name.empty()) name = " ";
 
     const int old_count = s.column_count;
-    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+    const bool written = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
         if (old_count < 1) {
             // A table without columns has no rows left: the new column starts it afresh
             // with its name, so the name is not lost.
@@ -102,8 +105,10 @@ void insert_column(Session& s) {
             write_row(out, widened, old_count + 1);
         }
     });
-    s.column_count = old_count + 1;
-    s.size_arrays();
+    if (written) {
+        s.column_count = old_count + 1;
+        s.size_arrays();
+    }
     s.top_row = s.edit_row;
     view_table(s);
 }
@@ -120,7 +125,7 @@ void delete_column(Session& s) {
     if (s.column_count <= 0 || position <= 0) return;
 
     const int old_count = s.column_count;
-    rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
+    const bool written = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
         std::vector<std::string> cells, narrowed;
         while (row_available(in, old_count)) {
             read_row(in, cells, old_count);
@@ -130,8 +135,10 @@ void delete_column(Session& s) {
             write_row(out, narrowed, old_count - 1);
         }
     });
-    s.column_count = old_count - 1;
-    s.size_arrays();
+    if (written) {
+        s.column_count = old_count - 1;
+        s.size_arrays();
+    }
     s.top_row = s.edit_row;
     view_table(s);
 }

@@ -15,7 +15,7 @@ void find_text(Session& s) {
     s.edit_row = s.top_row;
 
     // A reader of its own: the viewer's position in the working file stays untouched.
-    TextReader in(s.dir, kWorkingFile);
+    TextReader in(s.files, kWorkingFile);
     int row = 0;
     while (row_available(in, s.column_count)) {
         ++row;

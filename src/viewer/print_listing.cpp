@@ -111,7 +111,7 @@ void write_listing(Session& s, int saved_first_col) {
     const bool with_sum = chosen_count == 1;
 
     const std::string time = s.clock.time_of_day();
-    TextWriter list(s.dir, list_name);
+    TextWriter list(s.files, list_name);
     list.print_text("table name (file name)= " + s.table_name);
     list.print_text("rows = " + plain_number(s.row_count));
     list.print_text(kDateLine);
@@ -120,7 +120,7 @@ void write_listing(Session& s, int saved_first_col) {
 
     TextWriter sum;
     if (with_sum) {
-        sum.open(s.dir, sum_name);
+        sum.open(s.files, sum_name);
         sum.print_text("table name = " + s.table_name);
         sum.print_text("rows = " + plain_number(s.row_count));
         sum.print_text("empty rows are excluded");
@@ -150,7 +150,7 @@ void write_listing(Session& s, int saved_first_col) {
     list.print_text(heading);
     if (with_sum) sum.print_text(trim_blanks(heading));
 
-    TextReader in(s.dir, kWorkingFile);
+    TextReader in(s.files, kWorkingFile);
     int row = 0;
     while (row_available(in, s.column_count)) {
         ++row;

@@ -65,9 +65,8 @@ void lower_in_place(std::string& text, const TextMeasure& m) {
 // line; a last line without its end still counts), into a reused string.
 class LineSource {
   public:
-    explicit LineSource(const fs::path& path) : buffer_(kReadBuffer) {
-        std::error_code ec;
-        if (fs::is_regular_file(path, ec)) file_ = std::fopen(path.c_str(), "rb");
+    LineSource(const FileSystem& files, const fs::path& path) : buffer_(kReadBuffer) {
+        file_ = files.open_read(path);
     }
     ~LineSource() {
         if (file_) std::fclose(file_);
@@ -146,7 +145,7 @@ void write_run(Session& s, std::vector<std::string>& run, std::size_t r, bool fu
     }
     std::sort(run.begin(), run.end());
     s.out_file_name = name;
-    TextWriter out(s.dir, name);
+    TextWriter out(s.files, name);
     LineSink sink(out);
     for (const auto& line : run) sink.put(line);
 }
@@ -166,7 +165,7 @@ bool merge_pass(Session& s, std::size_t m) {
     std::vector<Head> heads;
     heads.reserve(m);
     for (std::size_t j = 1; j <= m; ++j) {
-        runs.push_back(std::make_unique<LineSource>(resolve_name(s.dir, run_name(j))));
+        runs.push_back(std::make_unique<LineSource>(s.files, s.files.resolve(run_name(j))));
         Head h{std::string(), j};
         if (runs.back()->next(h.line)) heads.push_back(std::move(h));
     }
@@ -186,7 +185,7 @@ bool merge_pass(Session& s, std::size_t m) {
         }
     };
     s.out_file_name = std::string(kOutputFile);
-    TextWriter out(s.dir, kOutputFile);
+    TextWriter out(s.files, kOutputFile);
     bool ordered = true;
     {
         LineSink sink(out);
@@ -215,32 +214,28 @@ bool merge_pass(Session& s, std::size_t m) {
 
 // Gives the file at `from` the name `to` as well, keeping `from` (a link where the file
 // system allows it, else a copy).
-void duplicate(const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    fs::remove(to, ec);
-    fs::create_hard_link(from, to, ec);
-    if (ec) copy_file_atomic(from, to);
+void duplicate(const FileSystem& files, const fs::path& from, const fs::path& to) {
+    files.remove(to);
+    if (!files.link(from, to)) files.copy(from, to);
 }
 
 // After a pass over runs 1..m of r: the merged runs go, runs m+1..r become 2..r-m+1, and
 // the merged result becomes run 1.
 void renumber(Session& s, std::size_t m, std::size_t r) {
-    std::error_code ec;
-    for (std::size_t j = 1; j <= m; ++j) fs::remove(resolve_name(s.dir, run_name(j)), ec);
+    for (std::size_t j = 1; j <= m; ++j) s.files.remove(s.files.resolve(run_name(j)));
     const std::size_t last_target = r - m + 1;
     for (std::size_t i = m + 1; i <= r; ++i) {
-        const fs::path from = resolve_name(s.dir, run_name(i));
+        const fs::path from = s.files.resolve(run_name(i));
         const fs::path to = s.dir / run_name(i - m + 1);
         // A name beyond the new last run is not reused: that file stays as it was.
         if (i > last_target)
-            duplicate(from, to);
+            duplicate(s.files, from, to);
         else
-            fs::rename(from, to, ec);
+            s.files.rename(from, to);
     }
     // sort_output.txt is written afresh by the next pass, so its content may move.
-    fs::path output = resolve_name(s.dir, kOutputFile);
-    fs::rename(output, s.dir / run_name(1), ec);
-    if (ec) copy_file_atomic(output, s.dir / run_name(1));
+    fs::path output = s.files.resolve(kOutputFile);
+    if (!s.files.rename(output, s.dir / run_name(1))) s.files.copy(output, s.dir / run_name(1));
 }
 
 }  // namespace
@@ -250,7 +245,7 @@ void sort_file(Session& s) {
     s.shell.run_command("del /q file_03_*.txt > null.txt");
 
     s.in_file_name = s.sort_in_name;
-    LineSource input(resolve_name(s.dir, s.sort_in_name));
+    LineSource input(s.files, s.files.resolve(s.sort_in_name));
     std::string line;
     std::size_t total = 0;
     while (input.next(line)) ++total;
@@ -284,11 +279,11 @@ void sort_file(Session& s) {
         m = std::min(kMergeWidth, runs);
     }
 
-    const fs::path output = resolve_name(s.dir, kOutputFile);
-    const fs::path target = resolve_name(s.dir, s.sort_out_name);
+    const fs::path output = s.files.resolve(kOutputFile);
+    const fs::path target = s.files.resolve(s.sort_out_name);
     std::error_code ec;
     if (!(fs::exists(target, ec) && fs::equivalent(output, target, ec)))
-        copy_file_atomic(output, target);
+        s.files.copy(output, target);
 }
 
 }  // namespace rowkeep

@@ -164,7 +164,7 @@ void preview(Session& s, int e) {
         plain_number(first) + ">" + blanks(length) + "<" + plain_number(last);
     const std::string indent = blanks(first + 4LL);
 
-    TextReader in(s.dir, kWorkingFile);
+    TextReader in(s.files, kWorkingFile);
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
         read_row(in, s.cells, s.column_count);
@@ -217,7 +217,7 @@ void build_and_sort(Session& s) {
     const int data_rows = std::max(s.row_count - 1, 0);
 
     {
-        TextWriter parts(s.dir, "file_18.txt");
+        TextWriter parts(s.files, "file_18.txt");
         for (int e = 1; e <= n; ++e) {
             const int column = entry_column(s, e), first = entry_first(s, e),
                       last = entry_last(s, e);
@@ -225,7 +225,7 @@ void build_and_sort(Session& s) {
             const std::string indent = blanks(first + 4LL);
             con.print_text(kPartRule);
             print_entry(s, e);
-            TextReader in(s.dir, kWorkingFile);
+            TextReader in(s.files, kWorkingFile);
             if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
             for (int r = 2; r <= s.row_count; ++r) {
                 // A short working file gives empty cells rather than a short key file.
@@ -247,9 +247,9 @@ void build_and_sort(Session& s) {
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     {
-        TextReader parts(s.dir, "file_18.txt");
+        TextReader parts(s.files, "file_18.txt");
         for (int e = 1; e <= n; ++e) {
-            TextWriter field(s.dir, numbered("file_20_", e));
+            TextWriter field(s.files, numbered("file_20_", e));
             print_entry(s, e);
             for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
         }
@@ -258,9 +258,9 @@ void build_and_sort(Session& s) {
 
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
     for (int e = 2; e <= n; ++e) {
-        TextReader joined(s.dir, numbered("file_21_", e));
-        TextReader field(s.dir, numbered("file_20_", e));
-        TextWriter out(s.dir, numbered("file_21_", e + 1));
+        TextReader joined(s.files, numbered("file_21_", e));
+        TextReader field(s.files, numbered("file_20_", e));
+        TextWriter out(s.files, numbered("file_21_", e + 1));
         for (int r = 0; r < data_rows; ++r)
             out.write_value(joined.read_value() + field.read_value(), true);
     }
@@ -268,13 +268,13 @@ void build_and_sort(Session& s) {
 
     std::size_t widest = 0;
     {
-        TextReader keys(s.dir, key_file);
+        TextReader keys(s.files, key_file);
         for (int r = 0; r < data_rows; ++r)
             widest = std::max(widest, con.measure().count(keys.read_value()));
     }
     {
-        TextReader keys(s.dir, key_file);
-        TextWriter padded(s.dir, "file_24_1.txt");
+        TextReader keys(s.files, key_file);
+        TextWriter padded(s.files, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
             std::string key = keys.read_value();
             key.append(widest - con.measure().count(key), ' ');
@@ -283,9 +283,9 @@ void build_and_sort(Session& s) {
     }
 
     {
-        TextReader padded(s.dir, "file_24_1.txt");
-        TextReader in(s.dir, kWorkingFile);
-        TextWriter rows(s.dir, "file_26_1.txt");
+        TextReader padded(s.files, "file_24_1.txt");
+        TextReader in(s.files, kWorkingFile);
+        TextWriter rows(s.files, "file_26_1.txt");
         if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
         while (!padded.at_end()) {
             std::string line = padded.read_line();
@@ -308,9 +308,9 @@ void build_and_sort(Session& s) {
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
     {
-        TextWriter table(s.dir, "file_28.txt");
+        TextWriter table(s.files, "file_28.txt");
         table.print_text(heading);
-        TextReader sorted(s.dir, "file_26_2.txt");
+        TextReader sorted(s.files, "file_26_2.txt");
         while (!sorted.at_end()) table.print_text(sorted.read_line());
     }
 

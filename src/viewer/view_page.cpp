@@ -68,7 +68,7 @@ void build_index(Session& s, TextReader& in, RowIndex& index) {
 void open_working_file(Session& s, TextReader& in, RowIndex& index) {
     in.close();
     s.in_file_name = std::string(kWorkingFile);
-    in.open(s.dir, kWorkingFile);
+    in.open(s.files, kWorkingFile);
     build_index(s, in, index);
 }
 

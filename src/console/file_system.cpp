@@ -1,0 +1,353 @@
+#include "console/file_system.h"
+
+#include "console/replace_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace rowkeep {
+
+namespace {
+
+char lower_letter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower_letter(a[i]) != lower_letter(b[i])) return false;
+    return true;
+}
+
+// Opens without following a last link and without blocking on a FIFO; only a regular
+// file is kept. -1 with errno set otherwise (ELOOP for a link, EINVAL for another kind).
+int open_regular(const fs::path& path, int flags, Links links) {
+    flags |= O_CLOEXEC | O_NONBLOCK | (links == Links::refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool write_all(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t done = ::write(fd, data, n);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view file_op_name(FileOp op) {
+    switch (op) {
+        case FileOp::open:
+            return "open";
+        case FileOp::write:
+            return "write";
+        case FileOp::flush:
+            return "flush";
+        case FileOp::close:
+            return "close";
+        case FileOp::rename:
+            return "rename";
+        case FileOp::copy:
+            return "copy";
+        case FileOp::remove:
+            return "delete";
+        case FileOp::make_dir:
+            return "make folder";
+        case FileOp::list:
+            return "list";
+    }
+    return "?";
+}
+
+// ---------------------------------------------------------------- faults
+
+void FileFaults::fail_at(long n, int error, bool sticky) {
+    fail_at_ = n > 0 ? points_ + n : 0;
+    error_ = error;
+    sticky_ = sticky;
+    fired_ = false;
+}
+
+int FileFaults::at_point(FileOp /*op*/) {
+    ++points_;
+    if (fail_at_ > 0 && (points_ == fail_at_ || (sticky_ && points_ > fail_at_))) {
+        fired_ = true;
+        return error_;
+    }
+    return 0;
+}
+
+void FileFaults::record(int error, std::string cause) {
+    ++failures_;
+    last_error_ = error;
+    last_cause_ = std::move(cause);
+}
+
+// ---------------------------------------------------------------- file system
+
+fs::path FileSystem::resolve(std::string_view name) const {
+    fs::path result = dir_;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of("\\/", start);
+        if (end == std::string_view::npos) end = name.size();
+        std::string part(name.substr(start, end - start));
+        start = end + 1;
+        // "." and ".." never lead out of the program's folder: a typed name stays inside it.
+        if (part.empty() || part == "." || part == "..") {
+            if (end == name.size()) break;
+            continue;
+        }
+        fs::path exact = result / part;
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(exact, ec))) {
+            for (const auto& entry : fs::directory_iterator(result, ec)) {
+                std::string candidate = entry.path().filename().string();
+                if (same_ignoring_case(candidate, part)) {
+                    exact = entry.path();
+                    break;
+                }
+            }
+        }
+        result = exact;
+        if (end == name.size()) break;
+    }
+    return result;
+}
+
+bool FileSystem::failed(const fs::path& path, int error) const {
+    std::string cause = std::strerror(error);
+    {
+        // A scratch name taken by something else: say which name.
+        std::error_code ec;
+        fs::path relative = path.lexically_relative(dir_);
+        std::string name = relative.empty() ? path.string() : relative.string();
+        auto status = fs::symlink_status(path, ec);
+        if (fs::is_symlink(status))
+            cause = name + " is a link, not a file of the folder";
+        else if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+            cause = name + " is not a regular file";
+    }
+    fail(error, std::move(cause));
+    errno = error;
+    return false;
+}
+
+void FileSystem::fail(int error, std::string cause) const {
+    if (faults_) faults_->record(error, std::move(cause));
+}
+
+bool FileSystem::inside(const fs::path& path) const {
+    const fs::path relative = path.lexically_relative(dir_);
+    if (relative.empty() || *relative.begin() == "..") return true;  // not below the folder
+    fs::path at = dir_;
+    auto last = std::prev(relative.end());
+    for (auto it = relative.begin(); it != last; ++it) {
+        at /= *it;
+        struct stat st {};
+        if (lstat(at.c_str(), &st) != 0) return true;  // missing: the operation says so
+        if (!S_ISDIR(st.st_mode)) {
+            const std::string name = at.lexically_relative(dir_).string();
+            fail(ELOOP, S_ISLNK(st.st_mode) ? name + " is a link, not a folder of the folder"
+                                            : name + " is not a folder");
+            errno = ELOOP;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::FILE* FileSystem::open_read(const fs::path& path, Links links) const {
+    if (int e = injected(FileOp::open)) {
+        failed(path, e);
+        return nullptr;
+    }
+    if (!inside(path)) return nullptr;
+    const int fd = open_regular(path, O_RDONLY, links);
+    if (fd < 0) {
+        if (errno != ENOENT) failed(path, errno);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        const int e = errno;
+        ::close(fd);
+        failed(path, e);
+    }
+    return file;
+}
+
+std::FILE* FileSystem::open_write(const fs::path& path, Links links) const {
+    if (int e = injected(FileOp::open)) {
+        failed(path, e);
+        return nullptr;
+    }
+    if (!inside(path)) return nullptr;
+    const int fd = open_regular(path, O_WRONLY | O_CREAT, links);
+    if (fd < 0 || ftruncate(fd, 0) != 0) {
+        const int e = errno;
+        if (fd >= 0) ::close(fd);
+        failed(path, e);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int e = errno;
+        ::close(fd);
+        failed(path, e);
+    }
+    return file;
+}
+
+bool FileSystem::allow(FileOp op, const fs::path& path) const {
+    if (int e = injected(op)) return failed(path, e);
+    return true;
+}
+
+bool FileSystem::first_write(const fs::path& path) const {
+    if (int e = injected(FileOp::write)) return failed(path, e);
+    return true;
+}
+
+bool FileSystem::flush(std::FILE* file, const fs::path& path, bool sync) const {
+    if (int e = injected(FileOp::flush)) return failed(path, e);
+    if (std::fflush(file) != 0) return failed(path, errno);
+    if (sync && fsync(fileno(file)) != 0) return failed(path, errno);
+    return true;
+}
+
+bool FileSystem::close(std::FILE* file, const fs::path& path) const {
+    const int e = injected(FileOp::close);
+    const bool closed = std::fclose(file) == 0;
+    if (e) return failed(path, e);
+    if (!closed) return failed(path, errno);
+    return true;
+}
+
+bool FileSystem::rename(const fs::path& from, const fs::path& to) const {
+    if (int e = injected(FileOp::rename)) return failed(to, e);
+    if (!inside(from) || !inside(to)) return false;
+    if (::rename(from.c_str(), to.c_str()) != 0) return failed(to, errno);
+    return true;
+}
+
+bool FileSystem::copy(const fs::path& from, const fs::path& to) const {
+    if (int e = injected(FileOp::copy)) return failed(to, e);
+    if (!inside(from) || !inside(to)) return false;
+    const int in = open_regular(from, O_RDONLY, Links::refuse);
+    if (in < 0) return failed(from, errno);
+    // The temporary keeps the target's mode and owner; a read-only target is refused.
+    ReplacingFile replacing;
+    const int out = replacing.begin(to, ReplaceAt::name);
+    if (out < 0) {
+        ::close(in);
+        return failed(to, replacing.error());
+    }
+    std::vector<char> buffer(1 << 18);
+    int error = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        if (n == 0) break;
+        if (!write_all(out, buffer.data(), static_cast<std::size_t>(n))) {
+            error = errno;
+            break;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0 && error == 0) error = errno;
+    if (error == 0 && !replacing.commit()) error = replacing.error();
+    if (error != 0) {
+        replacing.abandon();
+        return failed(to, error);
+    }
+    return true;
+}
+
+bool FileSystem::link(const fs::path& from, const fs::path& to) const {
+    if (int e = injected(FileOp::copy)) return failed(to, e);
+    if (!inside(from) || !inside(to)) return false;
+    // A link the file system does not support is no failure: the caller copies instead.
+    return ::link(from.c_str(), to.c_str()) == 0;
+}
+
+bool FileSystem::remove(const fs::path& path) const {
+    if (int e = injected(FileOp::remove)) return failed(path, e);
+    if (!inside(path)) return false;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failed(path, errno);
+    return true;
+}
+
+bool FileSystem::make_dir(const fs::path& path) const {
+    if (int e = injected(FileOp::make_dir)) return failed(path, e);
+    if (!inside(path)) return false;
+    if (::mkdir(path.c_str(), 0777) != 0) return failed(path, errno);
+    return true;
+}
+
+bool FileSystem::list(const fs::path& folder, std::vector<fs::path>& files) const {
+    files.clear();
+    if (int e = injected(FileOp::list)) return failed(folder, e);
+    if (folder != dir_) {
+        // The folder itself must be a real folder of ours, not a link out of it.
+        if (!inside(folder / "x")) return false;
+        struct stat st {};
+        if (lstat(folder.c_str(), &st) != 0) return true;  // missing: nothing in it
+        if (!S_ISDIR(st.st_mode)) {
+            const std::string name = folder.lexically_relative(dir_).string();
+            fail(ELOOP, S_ISLNK(st.st_mode) ? name + " is a link, not a folder of the folder"
+                                            : name + " is not a folder");
+            errno = ELOOP;
+            return false;
+        }
+    }
+    DIR* d = opendir(folder.c_str());
+    if (!d) {
+        if (errno == ENOENT) return true;
+        return failed(folder, errno);
+    }
+    errno = 0;
+    while (dirent* entry = readdir(d)) {
+        const fs::path path = folder / entry->d_name;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st {};
+            regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular) files.push_back(path);
+        errno = 0;
+    }
+    const int e = errno;
+    closedir(d);
+    if (e != 0) return failed(folder, e);
+    return true;
+}
+
+}  // namespace rowkeep

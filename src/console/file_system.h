@@ -1,0 +1,121 @@
+// The one door to the file system. Every open, first write, flush, close, rename, copy,
+// delete, folder creation and listing of the program goes through a FileSystem, so that
+//  - a test can make the Nth of these calls fail with a chosen errno (FileFaults), and
+//  - a step can tell afterwards whether anything under it failed, and why.
+// Scratch files are the program's own: they are opened without following links, never
+// block on a FIFO, and must be regular files; the folders below the working folder must be
+// real folders, never links.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rowkeep {
+
+namespace fs = std::filesystem;
+
+// The kinds of failure point, in the order a file meets them.
+enum class FileOp { open, write, flush, close, rename, copy, remove, make_dir, list };
+
+std::string_view file_op_name(FileOp op);
+
+// Fault injection and the record of failures; one per session. Not copyable: every
+// FileSystem of a session points at the same one.
+class FileFaults {
+  public:
+    FileFaults() = default;
+    FileFaults(const FileFaults&) = delete;
+    FileFaults& operator=(const FileFaults&) = delete;
+
+    // Makes the nth failure point from now on (1 = the next one) fail with `error`, and
+    // every later one too when `sticky` (a disk that stays full). n = 0 disarms.
+    void fail_at(long n, int error, bool sticky = false);
+    // Failure points passed since the session began (tests loop N up to this count).
+    long points() const { return points_; }
+    // True once the armed failure has been handed out.
+    bool fired() const { return fired_; }
+
+    // Failures seen so far, injected or real. A step compares the count before and after
+    // itself to learn whether anything it did failed.
+    long failures() const { return failures_; }
+    // What the last failure was, for messages: "No space left on device", or for a
+    // refused scratch name "f_15_1.txt is not a regular file of the folder".
+    const std::string& last_cause() const { return last_cause_; }
+    int last_error() const { return last_error_; }
+
+    // Called by the file layer at each failure point: the errno to fail with, or 0.
+    int at_point(FileOp op);
+    // Called by the file layer when an operation failed (errno `error`).
+    void record(int error, std::string cause);
+
+  private:
+    long points_ = 0, fail_at_ = 0, failures_ = 0;
+    int error_ = 0, last_error_ = 0;
+    bool sticky_ = false, fired_ = false;
+    std::string last_cause_;
+};
+
+// Whether a name may be a link: scratch files never; a table the user named may.
+enum class Links { refuse, follow };
+
+// A cheap value: the working folder and the session's faults (none in plain tests, where
+// a path converts to a FileSystem that only ever fails for real). Functions returning
+// bool or a null FILE* leave errno set and the failure recorded.
+class FileSystem {
+  public:
+    FileSystem(fs::path dir, FileFaults* faults = nullptr)  // NOLINT: a folder is a FileSystem
+        : dir_(std::move(dir)), faults_(faults) {}
+    FileSystem(const char* dir) : FileSystem(fs::path(dir)) {}  // NOLINT
+
+    const fs::path& dir() const { return dir_; }
+    FileFaults* faults() const { return faults_; }
+
+    // A name of the folder (or below it, "\" separating folders) looked up ignoring case;
+    // a name that matches nothing is returned as given. Never leaves the folder.
+    fs::path resolve(std::string_view name) const;
+
+    // Opens for reading; a missing file gives nullptr with errno ENOENT, which is not
+    // counted as a failure (a missing file reads as empty).
+    std::FILE* open_read(const fs::path& path, Links links = Links::refuse) const;
+    // Creates or empties a file for writing.
+    std::FILE* open_write(const fs::path& path, Links links = Links::refuse) const;
+    // The first write to a file opened here: the point where a full disk shows first.
+    bool first_write(const fs::path& path) const;
+    // Flushes the stream's buffer, and with `sync` the file's data to the disk.
+    bool flush(std::FILE* file, const fs::path& path, bool sync) const;
+    bool close(std::FILE* file, const fs::path& path) const;
+    bool rename(const fs::path& from, const fs::path& to) const;
+    // The whole file or nothing: a temporary beside the target, then a rename.
+    bool copy(const fs::path& from, const fs::path& to) const;
+    // A second name for a file (a hard link); a failure point of the copy kind.
+    bool link(const fs::path& from, const fs::path& to) const;
+    // A missing file is no failure.
+    bool remove(const fs::path& path) const;
+    bool make_dir(const fs::path& path) const;
+    // The names of the regular files of a folder (links and other kinds left out). A
+    // missing folder lists as empty without a failure.
+    bool list(const fs::path& folder, std::vector<fs::path>& files) const;
+
+    // A failure point for a step made outside this class (the replace of a table file):
+    // false, with the injected failure recorded against `path`, when it is to fail.
+    bool allow(FileOp op, const fs::path& path) const;
+
+    // Records a failure found by a caller (a short working file, say) with its cause.
+    void fail(int error, std::string cause) const;
+
+  private:
+    // 0, or the errno an injected fault hands out at this point.
+    int injected(FileOp op) const { return faults_ ? faults_->at_point(op) : 0; }
+    // Records errno (or `error`) as a failure of an operation on `path`; false.
+    bool failed(const fs::path& path, int error) const;
+    // False (a refusal recorded) when a folder between dir and path is a link.
+    bool inside(const fs::path& path) const;
+
+    fs::path dir_;
+    FileFaults* faults_ = nullptr;
+};
+
+}  // namespace rowkeep

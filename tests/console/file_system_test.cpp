@@ -1,0 +1,123 @@
+#include "console/file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "console/records.h"
+#include "harness.h"
+
+namespace rowkeep::testing {
+namespace {
+
+// Counts the failure points of writing one small file, then fails each in turn.
+TEST(FileFaults, EachPointOfAWriteCanFailAndIsRecorded) {
+    TempDir dir;
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    auto write = [&] {
+        TextWriter out;
+        out.open_replacing(files, "t.csv");
+        out.print_text("a;b");
+        return out.close();
+    };
+    ASSERT_TRUE(write());
+    const long points = faults.points();
+    EXPECT_EQ(points, 5);  // open, first write, flush, close, rename
+    EXPECT_EQ(faults.failures(), 0);
+    for (long n = 1; n <= points; ++n) {
+        SCOPED_TRACE(n);
+        dir.write("t.csv", "old\r\n");
+        faults.fail_at(n, ENOSPC);
+        EXPECT_FALSE(write());
+        EXPECT_TRUE(faults.fired());
+        EXPECT_EQ(faults.last_error(), ENOSPC);
+        EXPECT_EQ(faults.last_cause(), "No space left on device");
+        EXPECT_EQ(dir.read("t.csv"), "old\r\n");
+        EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename(), "t.csv")
+            << "a temporary was left behind";
+    }
+    faults.fail_at(0, 0);
+    EXPECT_TRUE(write());
+    EXPECT_EQ(dir.read("t.csv"), "a;b\r\n");
+}
+
+TEST(FileFaults, StickyFailureKeepsFailing) {
+    TempDir dir;
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    faults.fail_at(2, EIO, true);
+    EXPECT_TRUE(files.make_dir(dir.path() / "a"));
+    EXPECT_FALSE(files.make_dir(dir.path() / "b"));
+    EXPECT_FALSE(files.make_dir(dir.path() / "c"));
+    EXPECT_EQ(faults.failures(), 2);
+    EXPECT_EQ(faults.last_error(), EIO);
+}
+
+TEST(FileSystem, MissingFilesAreNoFailure) {
+    TempDir dir;
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    EXPECT_EQ(files.open_read(dir.path() / "absent.txt"), nullptr);
+    EXPECT_TRUE(files.remove(dir.path() / "absent.txt"));
+    std::vector<fs::path> listed;
+    EXPECT_TRUE(files.list(dir.path() / "nofolder", listed));
+    EXPECT_TRUE(listed.empty());
+    EXPECT_EQ(faults.failures(), 0);
+}
+
+// Scratch names taken by a link, a FIFO or a folder are refused, naming the file; nothing
+// outside the folder is read or written.
+TEST(FileSystem, ScratchNamesMustBeRegularFilesOfTheFolder) {
+    TempDir dir, outside;
+    outside.write("target.txt", "keep");
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    fs::create_symlink(outside.path() / "target.txt", dir.path() / "f_15_1.txt");
+    ASSERT_EQ(mkfifo((dir.path() / "f_16_1.txt").c_str(), 0600), 0);
+    fs::create_directory(dir.path() / "f_11_1.txt");
+
+    for (const char* name : {"f_15_1.txt", "f_16_1.txt", "f_11_1.txt"}) {
+        SCOPED_TRACE(name);
+        const long before = faults.failures();
+        TextWriter out(files, name);
+        out.print_text("x");
+        EXPECT_FALSE(out.close());
+        TextReader in(files, name);
+        EXPECT_TRUE(in.at_end());
+        EXPECT_EQ(faults.failures(), before + 2);
+        EXPECT_NE(faults.last_cause().find(name), std::string::npos) << faults.last_cause();
+    }
+    EXPECT_EQ(outside.read("target.txt"), "keep");
+    EXPECT_FALSE(files.copy(dir.path() / "f_15_1.txt", dir.path() / "c.txt"));
+    EXPECT_FALSE(dir.exists("c.txt"));
+}
+
+TEST(FileSystem, FoldersOfTheFolderMustNotBeLinks) {
+    TempDir dir, outside;
+    outside.write("page.htm", "keep");
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    fs::create_directory_symlink(outside.path(), dir.path() / "htm_out");
+    std::vector<fs::path> listed;
+    EXPECT_FALSE(files.list(dir.path() / "htm_out", listed));
+    EXPECT_TRUE(listed.empty());
+    EXPECT_NE(faults.last_cause().find("htm_out"), std::string::npos);
+    EXPECT_FALSE(files.remove(dir.path() / "htm_out" / "page.htm"));
+    EXPECT_EQ(files.open_write(dir.path() / "htm_out" / "new.htm"), nullptr);
+    EXPECT_EQ(outside.read("page.htm"), "keep");
+    EXPECT_FALSE(outside.exists("new.htm"));
+}
+
+// A table the user named may be a link; it is read through it.
+TEST(FileSystem, ATableMayBeReadThroughALink) {
+    TempDir dir, outside;
+    outside.write("t.csv", "a;b\r\n");
+    fs::create_symlink(outside.path() / "t.csv", dir.path() / "t.csv");
+    TextReader in(dir.path(), "t.csv", Links::follow);
+    EXPECT_EQ(in.read_line(), "a;b");
+}
+
+}  // namespace
+}  // namespace rowkeep::testing
