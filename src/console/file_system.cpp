@@ -1,7 +1,5 @@
 #include "console/file_system.h"
 
-#include "console/replace_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "console/replace_file.h"
 
 namespace rowkeep {
 

@@ -42,7 +42,9 @@ TEST(StartProgram, TermsRefusedEndsAtOnce) {
 
 TEST(StartProgram, StepsPastTenEntriesAndChoosesLater) {
     TempDir dir;
-    RunResult r = run_program(dir.path(), "112xxxxxxxxxxx223" "8");
+    RunResult r = run_program(dir.path(),
+                              "112xxxxxxxxxxx223"
+                              "8");
     auto lines = screen_lines(r.screen);
     EXPECT_NE(r.screen.find("Windows code page = Windows-1251"), std::string::npos);
     EXPECT_EQ(r.commands.back(), "chcp 1251");
