@@ -63,7 +63,7 @@ class FuzzShell : public Shell {
     using Shell::Shell;
 
   protected:
-    void notepad(const std::vector<std::string>& args, std::string&) override {
+    void notepad(const Words& args, std::string&) override {
         if (args.empty()) return;
         std::ofstream(path_of(args[0]), std::ios::binary | std::ios::app) << " edited";
     }
