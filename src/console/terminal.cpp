@@ -132,7 +132,7 @@ RealTerminal::RealTerminal() {
         charset_ = codeset;
     utf8_locale_ = charset_ == "UTF-8";
     decoder_ = KeyDecoder(utf8_locale_);
-    set_code_page(1250);
+    RealTerminal::set_code_page(1250);
     signal(SIGPIPE, SIG_IGN);
     screen_ = isatty(STDOUT_FILENO);
     int wake[2];
@@ -157,7 +157,7 @@ RealTerminal::RealTerminal() {
 }
 
 RealTerminal::~RealTerminal() {
-    flush();
+    RealTerminal::flush();
     restore();
     g_restore_needed = false;
     if (wake_fd_ >= 0) {
