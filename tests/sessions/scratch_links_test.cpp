@@ -1,8 +1,8 @@
 // A scratch name or one of the program's folders taken by something that is not the
 // program's own: a symbolic link out of the folder (to a file or folder that exists, or to
-// a name that does not) or a FIFO. Each is put under the name, then the whole program runs
-// the operation that writes or reads it. Nothing outside the folder may change, no open
-// may block, the table file stays whole, and the screen names the refused file.
+// a name that does not), a FIFO, or (for a file's name) a folder. Each is put under the name, then
+// the whole program runs the operation that writes or reads it. Nothing outside the folder may
+// change, no open may block, the table file stays whole, and the screen names the refused file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -24,7 +24,7 @@ std::string start(std::string_view keys) {
 const std::string kTable = "k;v\r\na;1\r\nb;2\r\n";
 const std::string kEdited = "k;v\r\nX;1\r\nb;2\r\n";
 
-enum class Kind { link, dangling_link, fifo };
+enum class Kind { link, dangling_link, fifo, folder };
 
 const char* kind_name(Kind kind) {
     switch (kind) {
@@ -34,6 +34,8 @@ const char* kind_name(Kind kind) {
             return "link to a missing name outside";
         case Kind::fifo:
             return "FIFO";
+        case Kind::folder:
+            return "folder";
     }
     return "?";
 }
@@ -176,6 +178,9 @@ void run_case(const Case& c, Kind kind) {
         case Kind::fifo:
             ASSERT_EQ(mkfifo(at.c_str(), 0644), 0);
             break;
+        case Kind::folder:
+            fs::create_directory(at);
+            break;
     }
     const auto before = snapshot(outside.path());
 
@@ -187,8 +192,9 @@ void run_case(const Case& c, Kind kind) {
     bool allowed = false;
     for (const auto& t : c.operation->tables) allowed = allowed || table == t;
     EXPECT_TRUE(allowed) << table;
-    const bool cleared =
-        c.cleared == Cleared::always || (c.cleared == Cleared::links && kind == Kind::link);
+    // A folder is never deleted as a scratch file.
+    const bool cleared = (c.cleared == Cleared::always && kind != Kind::folder) ||
+                         (c.cleared == Cleared::links && kind == Kind::link);
     if (cleared) {
         // Removed as the program's own name, then made anew: the operation went through.
         EXPECT_NE(r.screen.find(c.operation->success), std::string::npos);
@@ -209,7 +215,8 @@ void run_case(const Case& c, Kind kind) {
 void run_operation(const Operation& op) {
     for (const Case& c : cases())
         if (c.operation == &op)
-            for (Kind kind : {Kind::link, Kind::dangling_link, Kind::fifo}) run_case(c, kind);
+            for (Kind kind : {Kind::link, Kind::dangling_link, Kind::fifo, Kind::folder})
+                if (!(c.folder && kind == Kind::folder)) run_case(c, kind);
 }
 
 TEST(ScratchLinks, Load) {
