@@ -44,8 +44,8 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
         const std::string name = path.filename().string();
         if (!matches_pattern(mask, name)) continue;
         matched = true;
-        const bool own =
-            is_program_file(name) || (!page.empty() && lower_az(name) == lower_az(page));
+        const bool own = is_program_file(name) ||
+                         (!page.empty() && lower_az(s.files.listed_name(path)) == lower_az(page));
         if (own) s.files.remove(path);
     }
     // What the interpreter's delete says when nothing matches.
@@ -58,7 +58,7 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
 
 bool exists_in_folder(const Session& s, std::string_view name) {
     std::error_code ec;
-    const auto type = fs::symlink_status(resolve_name(s.dir, name), ec).type();
+    const auto type = fs::symlink_status(s.files.resolve(name), ec).type();
     return type != fs::file_type::not_found && type != fs::file_type::directory;
 }
 
