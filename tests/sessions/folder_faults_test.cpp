@@ -87,36 +87,53 @@ TEST(FolderFaults, LockFileThatCannotBeOpenedIsReportedAndNothingIsTouched) {
     }
 }
 
-TEST(FolderFaults, StaleTemporaryThatCannotBeListedOrRemovedIsReported) {
-    // The lock's open is the first failure point of a start, the folder's listing the
-    // second, the removal of the one stale temporary the third.
-    struct Case {
-        const char* what;
-        long fail_at;
-    };
-    for (const Case& c : {Case{"nothing fails", 0}, Case{"listing", 2}, Case{"removal", 3}}) {
-        SCOPED_TRACE(c.what);
-        TempDir dir;
+TEST(FolderFaults, EveryPointOfAStartFailsAloudAndCostsNoFile) {
+    // Temporaries of an ended program in the folder and in htm_out.
+    const std::string stale = temporary_name(ended_pid(), "aaaaaa");
+    const std::string stale_page = "htm_out/" + temporary_name(ended_pid(), "bbbbbb");
+    auto prepare = [&](const TempDir& dir) {
         dir.write("t.csv", "k\r\na\r\n");
-        const std::string stale = temporary_name(ended_pid(), "aaaaaa");
         dir.write(stale, "half a table");
-        TestSession t(dir.path(), "x" + start("8"));
-        if (c.fail_at > 0) t.session.faults.fail_at(c.fail_at, EIO);
+        dir.write(stale_page, "half a page");
+    };
+    long points = 0;
+    {
+        TempDir dir;
+        prepare(dir);
+        TestSession t(dir.path(), start("8"));
         t.run(start_program);
-        EXPECT_EQ(t.session.faults.fired(), c.fail_at > 0);
+        points = t.session.faults.points();
+        EXPECT_FALSE(dir.exists(stale));
+        EXPECT_FALSE(dir.exists(stale_page));
+        EXPECT_FALSE(has(t.screen(), "can not"));
+    }
+    // The lock's open, then a listing and a removal in each of the two folders.
+    ASSERT_EQ(points, 5);
+    for (long n = 1; n <= points; ++n) {
+        SCOPED_TRACE("failure point " + std::to_string(n));
+        TempDir dir;
+        prepare(dir);
+        TestSession t(dir.path(), "x" + start("8"));
+        t.session.faults.fail_at(n, EIO);
+        t.run(start_program);
+        ASSERT_TRUE(t.session.faults.fired());
+        EXPECT_FALSE(t.input_ended);
+        EXPECT_EQ(dir.read("t.csv"), "k\r\na\r\n");
+        if (n == 1) {
+            EXPECT_EQ(t.screen(),
+                      "Rowkeep can not lock this folder: .rowkeep.lock: Input/output error\r\n"
+                      "<> any key to end\r\n");
+            continue;
+        }
         const std::string message =
             "temporary files can not be removed: Input/output error\r\n<> any key to continue\r\n";
-        if (c.fail_at == 0) {
-            EXPECT_FALSE(dir.exists(stale));
-            EXPECT_FALSE(has(t.screen(), "can not be removed"));
-        } else {
-            EXPECT_EQ(t.screen().substr(0, message.size()), message);
+        EXPECT_EQ(t.screen().substr(0, message.size()), message);
+        // The temporary the failure kept is still whole; the program goes on after the key.
+        EXPECT_TRUE(dir.exists(stale) || dir.exists(stale_page));
+        if (dir.exists(stale)) {
             EXPECT_EQ(dir.read(stale), "half a table");
-            // The program goes on as usual after the key.
-            EXPECT_EQ(screen_lines(t.screen()).back(), "End");
-            EXPECT_FALSE(t.input_ended);
         }
-        EXPECT_EQ(dir.read("t.csv"), "k\r\na\r\n");
+        EXPECT_EQ(screen_lines(t.screen()).back(), "End");
     }
 }
 
