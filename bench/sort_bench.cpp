@@ -48,10 +48,7 @@ int main(int argc, char** argv) {
         write_lines(dir.path(), lines);
         Measured ours = measure_child([&] {
             BenchSession b(dir.path(), "");
-            b.session.sort_in_name = "input.txt";
-            b.session.sort_out_name = "output.txt";
-            b.session.sort_label = "bench";
-            sort_file(b.session);
+            sort_file(b.session, {"input.txt", "output.txt", "bench"});
         });
         Measured theirs = measure_tool({"sort"}, dir.path() / "lower.txt", dir.path() / "std.txt");
         bool same = same_lines(dir.path() / "output.txt", dir.path() / "std.txt");

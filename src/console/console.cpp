@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include "console/escapes.h"
 #include "console/keys.h"
 #include "console/line_editor.h"
 #include "console/session.h"
@@ -127,10 +128,10 @@ std::string move_in_typed_text(std::size_t start, std::size_t from, std::size_t 
     const std::size_t from_row = (start + from) / width, to_row = (start + to) / width;
     const std::size_t column = (start + to) % width;
     std::string out;
-    if (from_row > to_row) out += "\x1b[" + std::to_string(from_row - to_row) + "A";
-    if (to_row > from_row) out += "\x1b[" + std::to_string(to_row - from_row) + "B";
+    if (from_row > to_row) out += cursor_up(from_row - to_row);
+    if (to_row > from_row) out += cursor_down(to_row - from_row);
     out += "\r";
-    if (column > 0) out += "\x1b[" + std::to_string(column) + "C";
+    if (column > 0) out += cursor_right(column);
     return out;
 }
 
@@ -169,7 +170,7 @@ std::string Console::read_typed_line() {
         } else {
             bool beep = false;
             if (editor.apply(key, beep)) break;
-            if (beep && live) terminal_.write("\a");
+            if (beep && live) terminal_.write(kBell);
             if (!live) continue;
             // Redraw the typed text in place: back to its start, the text, erase the rest.
             if (shown_cursor > 0) out += move_in_typed_text(start, shown_cursor, 0, line_width);
@@ -181,7 +182,7 @@ std::string Console::read_typed_line() {
         const auto columns = static_cast<std::size_t>(editor.text_columns());
         const auto cursor = static_cast<std::size_t>(editor.cursor_column());
         if (!text.empty() && (start + columns) % line_width == 0) out += "\r\n";
-        if (shown_length > columns) out += "\x1b[J";
+        if (shown_length > columns) out += kEraseBelow;
         if (cursor < columns) out += move_in_typed_text(start, columns, cursor, line_width);
         terminal_.write(out);
         shown_length = columns;

@@ -1,14 +1,13 @@
-// Key values and the escape sequences of the terminal, named in one place.
+// Key values: the characters and scan codes the program reads keys as.
 #pragma once
 
 #include <deque>
 #include <string>
 #include <string_view>
 
-namespace rowkeep {
+#include "console/escapes.h"
 
-// Screen control written by the console.
-inline constexpr std::string_view kClearScreen = "\x1b[H\x1b[2J";
+namespace rowkeep {
 
 // PC scan codes of the keys without a character; their key value is code 255 + scan code.
 enum ScanCode : unsigned char {

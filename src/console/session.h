@@ -60,7 +60,6 @@ struct Session {
     std::string table_name, selected_table, edit_mode, code_page;
     std::string program_file_name, sponsor_address;
     std::string in_file_name, out_file_name;
-    std::string sort_in_name, sort_out_name, sort_label;
 
     int row_count = 0, column_count = 0, top_row = 0, edit_row = 0, first_col = 0;
     int console_cols = 80, console_rows = 25;

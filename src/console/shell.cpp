@@ -207,52 +207,39 @@ void Shell::run_command(std::string_view line) {
         }
     }
     if (args.empty()) return;
-    std::string command = lower_name(args[0]);
+    const Word name = args[0];
     args.erase(args.begin());
-    std::string out;
+    Call call{std::move(args), has_input, {}};
     err_.clear();
     if (!output_file.empty()) {
         // The interpreter creates the redirection file before the command runs.
         TextWriter created(files_, output_file);
     }
-    if (command == "cls") {
-        console_.clear();
-    } else if (command == "dir") {
-        if (!args.empty() && is_flag(args[0], "/b")) {
-            args.erase(args.begin());
-            dir_bare(args, out);
-        } else {
-            dir_full(args, out);
-        }
-    } else if (command == "copy") {
-        copy(args, out);
-    } else if (command == "md" || command == "mkdir") {
-        make_dir(args, out);
-    } else if (command == "del") {
-        del(args, out);
-    } else if (command == "for") {
-        // for %i in (PATTERN) do del /q %i
-        Word pattern;
-        if (args.size() >= 3 && lower_name(args[1]) == "in") pattern = args[2];
-        if (pattern.size() >= 2 && pattern.front() == '(' && pattern.back() == ')')
-            pattern.assign(pattern.substr(1, pattern.size() - 2));
-        auto do_at = std::find_if(args.begin(), args.end(),
-                                  [](const std::string& w) { return lower_name(w) == "do"; });
-        if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
-            lower_name(*(do_at + 1)) == "del") {
-            for (const auto& file : matching_files(pattern)) files_.remove(file);
-        }
-    } else if (command == "rename" || command == "ren") {
-        rename(args, out);
-    } else if (command == "chcp") {
-        chcp(args, has_input, out);
-    } else if (command == "notepad.exe" || command == "notepad") {
-        notepad(args, out);
-    } else {
+    using Handler = void (*)(Shell&, Call&);
+    static constexpr std::pair<std::string_view, Handler> kCommands[] = {
+        {"cls", [](Shell& sh, Call&) { sh.console_.clear(); }},
+        {"dir", [](Shell& sh, Call& c) { sh.dir(c); }},
+        {"copy", [](Shell& sh, Call& c) { sh.copy(c); }},
+        {"md", [](Shell& sh, Call& c) { sh.make_dir(c); }},
+        {"mkdir", [](Shell& sh, Call& c) { sh.make_dir(c); }},
+        {"del", [](Shell& sh, Call& c) { sh.del(c); }},
+        {"for", [](Shell& sh, Call& c) { sh.for_del(c); }},
+        {"rename", [](Shell& sh, Call& c) { sh.rename(c); }},
+        {"ren", [](Shell& sh, Call& c) { sh.rename(c); }},
+        {"chcp", [](Shell& sh, Call& c) { sh.chcp(c); }},
+        {"notepad", [](Shell& sh, Call& c) { sh.notepad(c.args, c.out); }},
+        {"notepad.exe", [](Shell& sh, Call& c) { sh.notepad(c.args, c.out); }},
+    };
+    const std::string command = lower_name(name);
+    const auto found = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const auto& entry) { return entry.first == command; });
+    if (found != std::end(kCommands))
+        found->second(*this, call);
+    else
         err_ += "'" + std::string(words[0]) +
                 "' is not recognized as an internal or external command,\r\n"
                 "operable program or batch file.\r\n";
-    }
+    std::string& out = call.out;
     // Error messages reach the screen even when the output is redirected, so a listing
     // that matched nothing stays empty.
     std::string screen = std::move(err_);
@@ -276,6 +263,29 @@ void Shell::run_command(std::string_view line) {
         wait_after_message_ = false;
         console_.print_text("<> any key to continue");
         console_.wait_any_key();
+    }
+}
+
+void Shell::dir(Call& c) {
+    if (!c.args.empty() && is_flag(c.args[0], "/b")) {
+        c.args.erase(c.args.begin());
+        dir_bare(c.args, c.out);
+    } else {
+        dir_full(c.args, c.out);
+    }
+}
+
+void Shell::for_del(Call& c) {
+    const Words& args = c.args;
+    Word pattern;
+    if (args.size() >= 3 && lower_name(args[1]) == "in") pattern = args[2];
+    if (pattern.size() >= 2 && pattern.front() == '(' && pattern.back() == ')')
+        pattern.assign(pattern.substr(1, pattern.size() - 2));
+    auto do_at = std::find_if(args.begin(), args.end(),
+                              [](const std::string& w) { return lower_name(w) == "do"; });
+    if (!pattern.empty() && do_at != args.end() && do_at + 1 != args.end() &&
+        lower_name(*(do_at + 1)) == "del") {
+        for (const auto& file : matching_files(pattern)) files_.remove(file);
     }
 }
 
@@ -322,7 +332,9 @@ void Shell::dir_full(const Words& args, std::string& out) {
     out += "               0 Dir(s)  0 bytes free\r\n";
 }
 
-void Shell::copy(const Words& all_args, std::string& out) {
+void Shell::copy(Call& c) {
+    const Words& all_args = c.args;
+    std::string& out = c.out;
     Words args;
     for (const auto& a : all_args)
         if (!(a.size() == 2 && a[0] == '/')) args.push_back(a);  // /y and /b change nothing here
@@ -363,7 +375,8 @@ void Shell::copy(const Words& all_args, std::string& out) {
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
 }
 
-void Shell::make_dir(const Words& args, std::string& /*out*/) {
+void Shell::make_dir(Call& c) {
+    const Words& args = c.args;
     for (const auto& a : args) {
         fs::path p = path_of(a);
         std::error_code ec;
@@ -375,7 +388,8 @@ void Shell::make_dir(const Words& args, std::string& /*out*/) {
     }
 }
 
-void Shell::del(const Words& args, std::string& /*out*/) {
+void Shell::del(Call& c) {
+    const Words& args = c.args;
     for (const auto& a : args) {
         if (a.size() == 2 && a[0] == '/') continue;
         const std::size_t errors = err_.size();
@@ -389,7 +403,8 @@ void Shell::del(const Words& args, std::string& /*out*/) {
     }
 }
 
-void Shell::rename(const Words& args, std::string& /*out*/) {
+void Shell::rename(Call& c) {
+    const Words& args = c.args;
     if (args.size() < 2 || args[1].find_first_of("\\/") != std::string::npos) {
         err_ += "The syntax of the command is incorrect.\r\n";
         return;
@@ -408,7 +423,10 @@ void Shell::rename(const Words& args, std::string& /*out*/) {
     if (!files_.rename(from, to)) err_ += "Access is denied.\r\n";
 }
 
-void Shell::chcp(const Words& args, bool report_only, std::string& out) {
+void Shell::chcp(Call& c) {
+    const Words& args = c.args;
+    const bool report_only = c.has_input;
+    std::string& out = c.out;
     Terminal& terminal = console_.terminal();
     if (!args.empty() && !report_only) {
         int number = std::atoi(args[0].c_str());

@@ -42,13 +42,24 @@ class Shell {
     static Words split_words(std::string_view line);
 
   protected:
-    virtual void dir_bare(const Words& args, std::string& out);
-    virtual void dir_full(const Words& args, std::string& out);
-    virtual void copy(const Words& args, std::string& out);
-    virtual void make_dir(const Words& args, std::string& out);
-    virtual void del(const Words& args, std::string& out);
-    virtual void rename(const Words& args, std::string& out);
-    virtual void chcp(const Words& args, bool report_only, std::string& out);
+    // What a command is handed: its words after the name, whether its input is redirected
+    // ("< FILE"), and the text it writes to its output.
+    struct Call {
+        Words args;
+        bool has_input = false;
+        std::string out;
+    };
+    // The commands, one function each; run_command finds them in one table by name.
+    void dir(Call& c);
+    void dir_bare(const Words& args, std::string& out);
+    void dir_full(const Words& args, std::string& out);
+    void copy(Call& c);
+    void make_dir(Call& c);
+    void del(Call& c);
+    void for_del(Call& c);  // for %i in (PATTERN) do del /q %i
+    void rename(Call& c);
+    void chcp(Call& c);
+    // The text editor; a test or fuzz target replaces it with one that starts nothing.
     virtual void notepad(const Words& args, std::string& out);
 
     // Files of the folder named by a pattern such as "*.csv" or "htm_in\*.*", sorted by

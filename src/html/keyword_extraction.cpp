@@ -112,11 +112,8 @@ void write_record(TextWriter& out, const WordRecord& r) {
 }
 
 void run_sort(Session& s, const char* in, const char* out, const char* label) {
-    s.sort_in_name = in;
-    s.sort_out_name = out;
-    s.sort_label = label;
     s.console.print_text(label);
-    sort_file(s);
+    sort_file(s, {in, out, label});
 }
 
 }  // namespace

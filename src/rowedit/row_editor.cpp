@@ -99,8 +99,7 @@ void intermediate_view(Session& s) {
     // The merge and the viewer use cells; the row being edited comes back into them.
     const std::vector<std::string> row = s.cells;
     const bool written = write_back(s);
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
     if (written) {
         TextReader edited(s.files, kRowFile);
         read_row(edited, s.cells, s.column_count);

@@ -20,8 +20,7 @@ const std::string kRule(30, '-');
 
 void view_next_row(Session& s) {
     // No upper bound: the viewer turns a row beyond the table back into 1.
-    s.top_row = clamp_rows(s.top_row + 1LL);
-    view_table(s);
+    view_table(s, clamp_rows(s.top_row + 1LL));
     s.shell.run_command("cls");
 }
 
@@ -41,8 +40,7 @@ void edit_menu(Session& s) {
         delete_rows(s);
     } else if (key == "3") {
         s.edit_mode.clear();
-        s.top_row = s.edit_row;
-        view_table(s);
+        view_table(s, s.edit_row);
         s.shell.run_command("cls");
     } else if (key == "4") {
         table_structure(s);
@@ -86,8 +84,7 @@ void edit_loop(Session& s) {
         } else if (key == "9") {
             save_menu(s);
         } else if (key == "3") {
-            s.top_row = s.edit_row;
-            view_table(s);
+            view_table(s, s.edit_row);
             s.shell.run_command("cls");
         } else if (key == "5") {
             view_next_row(s);

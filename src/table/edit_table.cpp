@@ -22,7 +22,7 @@ bool load_selected_table(Session& s) {
     s.size_arrays();
     // A fresh key list for every table: keys of another table name other columns.
     s.sort_keys.assign(static_cast<std::size_t>(s.sort_keys_max + 1), SortKey{});
-    view_table(s);
+    view_table(s, s.top_row);
     s.shell.run_command("cls");
     s.edit_mode.clear();
     return true;

@@ -37,8 +37,7 @@ void insert_rows(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
     s.edit_mode = "insert rows";
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
     c.print_newline();
     s.edit_row = clamp_rows(c.prompt_integer("select row for insert (after slected row) = "));
     int count = 0;
@@ -76,16 +75,14 @@ void insert_rows(Session& s) {
     else
         s.edit_row = typed_row;
     s.first_col = 1;
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
 }
 
 void delete_rows(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
     s.edit_mode = "delete rows";
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
     int start = clamp_rows(c.prompt_integer("start row for delete (row > 1) = "));
     int end = clamp_rows(c.prompt_integer("end   row for delete           = "));
     if (end < start || start <= 1) return;
@@ -109,8 +106,7 @@ void delete_rows(Session& s) {
     });
     // Counted from the rows kept, so a table of the name row alone keeps its count.
     if (rewritten) s.row_count = written;
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
 }
 
 }  // namespace rowkeep

@@ -16,9 +16,7 @@ constexpr std::string_view kListFile = "f_05.txt";
 
 void build_list(Session& s) {
     s.shell.run_command("dir /b *.csv > f_03.txt");
-    s.sort_in_name = "f_03.txt";
-    s.sort_out_name = "f_04.txt";
-    sort_file(s);
+    sort_file(s, {"f_03.txt", "f_04.txt"});
     TextReader in(s.files, "f_04.txt");
     TextWriter out(s.files, kListFile);
     while (!in.at_end()) {

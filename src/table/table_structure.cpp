@@ -77,8 +77,7 @@ void insert_column(Session& s) {
     Console& c = s.console;
     s.edit_mode = "insert/append column";
     c.print_text(kRule);
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
     print_header_line(s);
     int position = c.prompt_integer("position column, insert (before) = ");
     if (position < 1) position = 1;
@@ -109,16 +108,14 @@ void insert_column(Session& s) {
         s.column_count = old_count + 1;
         s.size_arrays();
     }
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
 }
 
 void delete_column(Session& s) {
     Console& c = s.console;
     s.edit_mode = "delete column";
     c.print_text(kRule);
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
     print_header_line(s);
     int position = c.prompt_integer("position column for delete = ");
     if (position >= s.column_count) position = s.column_count;
@@ -139,8 +136,7 @@ void delete_column(Session& s) {
         s.column_count = old_count - 1;
         s.size_arrays();
     }
-    s.top_row = s.edit_row;
-    view_table(s);
+    view_table(s, s.edit_row);
 }
 
 }  // namespace

@@ -34,8 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kRunLines = 2000;
-constexpr std::size_t kMergeWidth = 200;
 constexpr std::size_t kReadBuffer = 1 << 15;
 constexpr std::size_t kWriteChunk = 1 << 18;
 constexpr std::string_view kOutputFile = "sort_output.txt";
@@ -135,11 +133,11 @@ class LineSink {
     std::string chunk_;
 };
 
-void write_run(Session& s, std::vector<std::string>& run, std::size_t r, bool full,
-               std::size_t lines_read, std::size_t total) {
+void write_run(Session& s, const SortJob& job, std::vector<std::string>& run, std::size_t r,
+               bool full, std::size_t lines_read, std::size_t total) {
     const std::string name = run_name(r);
     if (full) {
-        s.console.print_text(s.sort_label + " " + name + " " +
+        s.console.print_text(job.sort_label + " " + name + " " +
                              number_text(static_cast<long long>(lines_read)) + "/" +
                              number_text(static_cast<long long>(total)));
     }
@@ -240,12 +238,12 @@ void renumber(Session& s, std::size_t m, std::size_t r) {
 
 }  // namespace
 
-void sort_file(Session& s) {
-    if (s.sort_in_name.empty()) throw ProgramEnd{};
+void sort_file(Session& s, const SortJob& job) {
+    if (job.sort_in_name.empty()) throw ProgramEnd{};
     s.shell.run_command("del /q file_03_*.txt > null.txt");
 
-    s.in_file_name = s.sort_in_name;
-    LineSource input(s.files, s.files.resolve(s.sort_in_name));
+    s.in_file_name = job.sort_in_name;
+    LineSource input(s.files, s.files.resolve(job.sort_in_name));
     std::string line;
     std::size_t total = 0;
     while (input.next(line)) ++total;
@@ -253,21 +251,21 @@ void sort_file(Session& s) {
 
     const TextMeasure& measure = s.console.measure();
     std::vector<std::string> run;
-    run.reserve(kRunLines);
+    run.reserve(job.run_lines);
     std::size_t read = 0, runs = 0;
     while (input.next(line)) {
         ++read;
         lower_in_place(line, measure);
         run.push_back(line);
-        if (run.size() == kRunLines) {
-            write_run(s, run, ++runs, true, read, total);
+        if (run.size() == job.run_lines) {
+            write_run(s, job, run, ++runs, true, read, total);
             run.clear();
         }
     }
-    if (!run.empty()) write_run(s, run, ++runs, false, read, total);
+    if (!run.empty()) write_run(s, job, run, ++runs, false, read, total);
     run = {};
 
-    std::size_t m = std::min(kMergeWidth, runs);
+    std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
         if (!merge_pass(s, m)) {
             s.console.print_text("sort error");
@@ -276,11 +274,11 @@ void sort_file(Session& s) {
         if (runs <= m) break;
         renumber(s, m, runs);
         runs = runs - m + 1;
-        m = std::min(kMergeWidth, runs);
+        m = std::min(job.merge_width, runs);
     }
 
     const fs::path output = s.files.resolve(kOutputFile);
-    const fs::path target = s.files.resolve(s.sort_out_name);
+    const fs::path target = s.files.resolve(job.sort_out_name);
     std::error_code ec;
     if (!(fs::exists(target, ec) && fs::equivalent(output, target, ec)))
         s.files.copy(output, target);

@@ -1,12 +1,29 @@
-// The sort engine: sorts the lines of sort_in_name, lower-cased, into sort_out_name.
+// The sort engine: sorts the lines of a file, lower-cased, into another.
 #pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
 
 #include "console/session.h"
 
 namespace rowkeep {
 
+// What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
+// progress line (empty when the caller gives none). Runs of run_lines lines are merged
+// merge_width at a time; tests make them small to reach several passes quickly.
+struct SortJob {
+    SortJob(std::string in, std::string out, std::string label = "")
+        : sort_in_name(std::move(in)),
+          sort_out_name(std::move(out)),
+          sort_label(std::move(label)) {}
+    std::string sort_in_name, sort_out_name, sort_label;
+    std::size_t run_lines = 2000;
+    std::size_t merge_width = 200;
+};
+
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files
 // file_03_<n>.txt. Ends the program on an empty sort_in_name or an order error.
-void sort_file(Session& s);
+void sort_file(Session& s, const SortJob& job);
 
 }  // namespace rowkeep

@@ -311,9 +311,7 @@ void build_and_sort(Session& s) {
         }
     }
 
-    s.sort_in_name = "file_26_1.txt";
-    s.sort_out_name = "file_26_2.txt";
-    sort_file(s);
+    sort_file(s, {"file_26_1.txt", "file_26_2.txt"});
 
     std::string heading = "s_" + entry(s, 1)[kName];
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];

@@ -69,7 +69,8 @@ void read_console_size(Session& s) {
 
 }  // namespace
 
-void view_table(Session& s) {
+void view_table(Session& s, int from_row) {
+    s.top_row = from_row;
     read_console_size(s);
     s.size_arrays();
     s.shell.run_command("cls");

@@ -6,8 +6,9 @@
 
 namespace rowkeep {
 
-// Needs column_count, table_name, top_row and edit_mode set and f_15_1.txt complete.
-// Leaves top_row at the row last shown at the top, row_count counted, first_col as saved.
-void view_table(Session& s);
+// Shows the working file from row from_row. Needs column_count, table_name and edit_mode set
+// and f_15_1.txt complete. Leaves top_row at the row last shown at the top, row_count
+// counted, first_col as saved.
+void view_table(Session& s, int from_row);
 
 }  // namespace rowkeep

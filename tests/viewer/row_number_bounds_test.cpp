@@ -79,7 +79,7 @@ TEST(RowNumberBounds, ViewerKeysAtTheEndsOfTheRange) {
     s.top_row = 1;
     s.first_col = 1;
     s.size_arrays();
-    ASSERT_FALSE(t.run(view_table));
+    ASSERT_FALSE(t.run([](Session& s) { view_table(s, s.top_row); }));
     auto screens = split_screens(t.screen());
     auto page = [&](std::size_t n) { return screen_lines(screens.at(n + 1)); };
     ASSERT_EQ(screens.size(), 17u);

@@ -60,10 +60,7 @@ struct Sorted {
 Sorted sort_lines(const TempDir& dir, const std::string& input, std::string label = "") {
     dir.write("in.txt", input);
     TestSession t(dir.path(), "");
-    t.session.sort_in_name = "in.txt";
-    t.session.sort_out_name = "out.txt";
-    t.session.sort_label = label;
-    bool ended = t.run(sort_file);
+    bool ended = t.run([&](Session& s) { sort_file(s, {"in.txt", "out.txt", label}); });
     EXPECT_EQ(t.session.in_file_name, "sort_output.txt");
     // The delete of old run files reports on the error stream when there are none.
     std::string screen;
@@ -105,17 +102,14 @@ TEST(SortEngine, EmptyLinesAndMissingInput) {
 
     TempDir other;
     TestSession t(other.path(), "");
-    t.session.sort_in_name = "nothing.txt";
-    t.session.sort_out_name = "out.txt";
-    EXPECT_FALSE(t.run(sort_file));
+    EXPECT_FALSE(t.run([](Session& s) { sort_file(s, {"nothing.txt", "out.txt"}); }));
     EXPECT_EQ(other.read("out.txt"), "");
 }
 
 TEST(SortEngine, EmptyInputNameEndsTheProgram) {
     TempDir dir;
     TestSession t(dir.path(), "");
-    t.session.sort_out_name = "out.txt";
-    EXPECT_TRUE(t.run(sort_file));
+    EXPECT_TRUE(t.run([](Session& s) { sort_file(s, {"", "out.txt"}); }));
     EXPECT_FALSE(dir.exists("out.txt"));
     EXPECT_TRUE(t.shell_owner->history().empty());
 }
@@ -155,9 +149,7 @@ TEST(SortEngine, DelCommandIsIssued) {
     TempDir dir;
     dir.write("in.txt", "b\r\na\r\n");
     TestSession t(dir.path(), "");
-    t.session.sort_in_name = "in.txt";
-    t.session.sort_out_name = "out.txt";
-    t.run(sort_file);
+    t.run([](Session& s) { sort_file(s, {"in.txt", "out.txt"}); });
     ASSERT_EQ(t.shell_owner->history().size(), 1u);
     EXPECT_EQ(t.shell_owner->history()[0], "del /q file_03_*.txt > null.txt");
     EXPECT_TRUE(dir.exists("null.txt"));

@@ -333,7 +333,7 @@ TEST(SortSetup, NoColumnChosenLeavesTheViewerWithoutSorting) {
         v.t.session.top_row = 2;
         v.t.session.first_col = 1;
         v.t.session.row_label_width = 7;
-        bool ended = v.t.run(view_table);
+        bool ended = v.t.run([](Session& s) { view_table(s, s.top_row); });
         EXPECT_EQ(ended, keys != "1S8");
         EXPECT_EQ(v.t.session.first_col, ended ? 1 : 2);
         EXPECT_EQ(v.t.session.top_row, 2);

@@ -69,7 +69,7 @@ TEST(PageLayout, HeadingAndTopRowStayOnScreenAtCommonSizes) {
         const int table_rows = 40;
         std::string keys(static_cast<std::size_t>(table_rows / (c.page_rows - 1) + 1), '+');
         WrappingViewer v(table_rows, 5, keys + "9", {.cols = c.cols, .rows = c.rows});
-        ASSERT_FALSE(v.t.run(view_table));
+        ASSERT_FALSE(v.t.run([](Session& s) { view_table(s, s.top_row); }));
         int top = 1;
         for (std::size_t n = 1; n <= v.pages(); ++n) {
             ScreenModel screen = v.shown(n, c.cols, c.rows);
@@ -91,7 +91,7 @@ TEST(PageLayout, HeadingAndTopRowStayOnScreenAtCommonSizes) {
 
 TEST(PageLayout, NarrowConsoleCutsTheBlockInsteadOfWrapping) {
     WrappingViewer v(10, 3, "9", {.cols = 40, .rows = 12});
-    ASSERT_FALSE(v.t.run(view_table));
+    ASSERT_FALSE(v.t.run([](Session& s) { view_table(s, s.top_row); }));
     auto lines = screen_lines(split_screens(v.t.screen()).at(2));
     ASSERT_EQ(lines.size(), 11u);  // heading, 3 rows, 7 block lines; the cursor's line
     EXPECT_EQ(lines[4], std::string(39, '-'));
@@ -105,7 +105,7 @@ TEST(PageLayout, NarrowConsoleCutsTheBlockInsteadOfWrapping) {
 TEST(PageLayout, LongTableNameShortensThePage) {
     const std::string name(75, 'n');
     WrappingViewer v(40, 2, "+9", {.cols = 80, .rows = 24}, name + ".csv");
-    ASSERT_FALSE(v.t.run(view_table));
+    ASSERT_FALSE(v.t.run([](Session& s) { view_table(s, s.top_row); }));
     // "table = " and the name take two lines, the second key line two: 14 rows.
     ScreenModel first = v.shown(1, 80, 24);
     EXPECT_TRUE(first.row(0).starts_with("       |C1(A) h1"));
@@ -130,7 +130,7 @@ TEST(PageLayout, WithoutWrappingThePageIsAsAlways) {
 TEST(PageLayout, GoToStepFollowsThePageShown) {
     WrappingViewer v(60, 2, "7\r9", {.cols = 80, .rows = 24});
     v.t.session.top_row = 10;
-    ASSERT_FALSE(v.t.run(view_table));
+    ASSERT_FALSE(v.t.run([](Session& s) { view_table(s, s.top_row); }));
     EXPECT_EQ(v.t.session.top_row, 24);  // 15 rows a page, one of overlap
 }
 

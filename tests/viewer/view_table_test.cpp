@@ -24,7 +24,9 @@ struct Viewer {
         t.session.first_col = 1;
         t.session.size_arrays();
     }
-    bool run() { return t.run(view_table); }
+    bool run() {
+        return t.run([](Session& s) { view_table(s, s.top_row); });
+    }
     // The screen of page n (1 = the first page shown).
     std::vector<std::string> page(std::size_t n) const {
         auto screens = split_screens(t.screen());
