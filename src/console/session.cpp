@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "console/console.h"
 #include "console/shell.h"
 
 namespace rowkeep {
@@ -31,7 +32,8 @@ Session::Session(Console& console_, Shell& shell_, std::filesystem::path dir_, C
       dir(std::move(dir_)),
       clock(clock_),
       random(random_),
-      files(dir, &faults) {
+      names(console_.terminal()),
+      files(dir, &faults, &names) {
     shell.use_files(files);
 }
 
@@ -41,8 +43,8 @@ void Session::size_arrays() {
 
 void Session::size_arrays(int n) {
     const std::size_t size = n < 0 ? 1 : static_cast<std::size_t>(n) + 1;
-    for (auto* array : {&cells, &column_names, &saved_cells, &cell_text, &col_labels, &col_headings,
-                        &column_list, &print_columns}) {
+    for (auto* array :
+         {&cells, &column_names, &saved_cells, &col_headings, &column_list, &print_columns}) {
         array->resize(size);
     }
     col_widths.resize(size, col_width);
