@@ -171,12 +171,18 @@ void preview(Session& s, int e) {
         const std::string& cell = s.cells[static_cast<std::size_t>(column)];
         std::string cut = cut_text(con.measure(), cell, first, last);
         if (trim_blanks(cut).empty()) continue;
-        for (const std::string& text :
-             {ruler, indent + cut, indent + key_part(con.measure(), cell, first, last)}) {
-            con.print_number(r, Ending::zone);
-            con.print_text(name, Ending::zone);
-            con.print_text(text);
-        }
+        const std::string number = number_text(r);
+        cut.insert(0, indent);
+        const std::string part = indent + key_part(con.measure(), cell, first, last);
+        con.print_pieces({{number, Ending::zone},
+                          {name, Ending::zone},
+                          {ruler, Ending::newline},
+                          {number, Ending::zone},
+                          {name, Ending::zone},
+                          {cut, Ending::newline},
+                          {number, Ending::zone},
+                          {name, Ending::zone},
+                          {part, Ending::newline}});
     }
 }
 
@@ -235,10 +241,13 @@ void build_and_sort(Session& s) {
                     std::fill(s.cells.begin(), s.cells.end(), std::string());
                 std::string part =
                     key_part(con.measure(), s.cells[static_cast<std::size_t>(column)], first, last);
-                con.print_text("row = ", Ending::stay);
-                con.print_number(r, Ending::zone);
-                con.print_text(name, Ending::zone);
-                con.print_text(indent + part);
+                const std::string number = number_text(r);
+                part.insert(0, indent);
+                con.print_pieces({{"row = ", Ending::stay},
+                                  {number, Ending::zone},
+                                  {name, Ending::zone},
+                                  {part, Ending::newline}});
+                part.erase(0, indent.size());
                 parts.write_value(part, true);
             }
         }
