@@ -32,6 +32,7 @@ int count_report_lines(Session& s) {
 
 IndexSettings check_code_page(Session& s) {
     s.console.print_text("checking chcp.com");
+    const long before = s.faults.failures();
     {
         TextWriter answer(s.files, "return.txt");
         answer.write_raw("\r\r\n");
@@ -40,6 +41,9 @@ IndexSettings check_code_page(Session& s) {
     s.shell.run_command("chcp < return.txt > check_01.txt");
 
     s.row_count = count_report_lines(s);
+    // A report that could not be written or read says nothing of the interpreter: the
+    // export reports the failure itself.
+    if (s.faults.failures() != before) return {};
     if (s.row_count == 0) {
         s.console.print_text("Check availability chcp.com");
         s.console.print_text("Most likely it is necessary to updated the system path variable.");

@@ -96,8 +96,10 @@ void copy(Session& s) {
 
 bool safe_copy_name(std::string_view name) {
     if (name == "." || name == "..") return false;
-    for (unsigned char ch : name)
+    for (char c : name) {
+        const auto ch = static_cast<unsigned char>(c);
         if (ch == '/' || ch == '\\' || ch < 32 || ch == 127) return false;
+    }
     return true;
 }
 

@@ -217,8 +217,19 @@ std::string numbered(std::string_view stem, int n) {
     return std::string(stem) + plain_number(n) + ".txt";
 }
 
+// Says that the sort's output table was not written, and why; the sort ends the program.
+[[noreturn]] void sort_failed(Session& s, const std::string& out_name) {
+    Console& con = s.console;
+    con.print_text("sort table can not be written: " + out_name + ": " + s.faults.last_cause());
+    con.print_text("<> any key to continue");
+    con.wait_any_key();
+    con.print_text("End");
+    throw ProgramEnd{};
+}
+
 void build_and_sort(Session& s) {
     Console& con = s.console;
+    const long before = s.faults.failures();
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
 
@@ -326,6 +337,8 @@ void build_and_sort(Session& s) {
     std::string out_name = s.table_name;
     if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
     out_name += "_sort.csv";
+    // A key file or sorted file that failed would make an output table of the wrong rows.
+    if (s.faults.failures() != before) sort_failed(s, out_name);
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
     // is replaced only when the user says so.
     bool replace = true;
@@ -335,10 +348,9 @@ void build_and_sort(Session& s) {
         replace =
             !answer.empty() && std::string_view("yYaA").find(answer[0]) != std::string_view::npos;
     }
-    if (replace)
-        s.shell.run_command("copy file_28.txt " + command_name(out_name));
-    else
-        con.print_text("        0 file(s) copied.");
+    if (replace) s.shell.run_command("copy file_28.txt " + command_name(out_name));
+    if (replace && s.faults.failures() != before) sort_failed(s, out_name);
+    if (!replace) con.print_text("        0 file(s) copied.");
     con.print_text("output sort table = " + out_name);
     con.print_text("End");
     throw ProgramEnd{};
