@@ -31,6 +31,7 @@ int count_report_lines(Session& s) {
 }  // namespace
 
 IndexSettings check_code_page(Session& s) {
+    const long before = s.faults.failures();
     s.console.print_text("checking chcp.com");
     {
         TextWriter answer(s.files, "return.txt");
@@ -40,6 +41,9 @@ IndexSettings check_code_page(Session& s) {
     s.shell.run_command("chcp < return.txt > check_01.txt");
 
     s.row_count = count_report_lines(s);
+    // A check file that could not be written or read says nothing about chcp.com: the
+    // caller reports the failure.
+    if (s.faults.failures() != before) return {};
     if (s.row_count == 0) {
         s.console.print_text("Check availability chcp.com");
         s.console.print_text("Most likely it is necessary to updated the system path variable.");

@@ -164,7 +164,11 @@ void preview(Session& s, int e) {
         plain_number(first) + ">" + blanks(length) + "<" + plain_number(last);
     const std::string indent = blanks(first + 4LL);
 
+    const long before = s.faults.failures();
     TextReader in(s.files, kWorkingFile);
+    // The preview's own wait follows: the message is read there.
+    if (s.faults.failures() != before)
+        con.print_text("working file can not be read: " + s.faults.last_cause());
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
         read_row(in, s.cells, s.column_count);
@@ -211,8 +215,24 @@ std::string numbered(std::string_view stem, int n) {
     return std::string(stem) + plain_number(n) + ".txt";
 }
 
+// Says that the sorted table could not be made and why; none was written.
+void report_sort_failure(Session& s) {
+    s.console.print_text("sort table can not be written: " + s.faults.last_cause());
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+}
+
+// Builds the keys, sorts and writes the sorted table, then ends the program. Returns only
+// when a step failed: the screen has said so and no sorted table was written.
 void build_and_sort(Session& s) {
     Console& con = s.console;
+    const long before = s.faults.failures();
+    // Each step reads what the one before wrote: after a failure none goes on.
+    auto failed = [&] {
+        if (s.faults.failures() == before) return false;
+        report_sort_failure(s);
+        return true;
+    };
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
 
@@ -244,6 +264,7 @@ void build_and_sort(Session& s) {
         }
     }
 
+    if (failed()) return;
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     {
@@ -254,6 +275,7 @@ void build_and_sort(Session& s) {
             for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
         }
     }
+    if (failed()) return;
     con.print_newline();
 
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
@@ -264,6 +286,7 @@ void build_and_sort(Session& s) {
         for (int r = 0; r < data_rows; ++r)
             out.write_value(joined.read_value() + field.read_value(), true);
     }
+    if (failed()) return;
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
     std::size_t widest = 0;
@@ -277,7 +300,8 @@ void build_and_sort(Session& s) {
         TextWriter padded(s.files, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
             std::string key = keys.read_value();
-            key.append(widest - con.measure().count(key), ' ');
+            const std::size_t length = con.measure().count(key);
+            if (length < widest) key.append(widest - length, ' ');
             padded.print_text(key + "|");
         }
     }
@@ -300,10 +324,12 @@ void build_and_sort(Session& s) {
         }
     }
 
+    if (failed()) return;
     s.sort_in_name = "file_26_1.txt";
     s.sort_out_name = "file_26_2.txt";
     sort_file(s);
 
+    if (failed()) return;
     std::string heading = "s_" + entry(s, 1)[kName];
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
@@ -319,6 +345,8 @@ void build_and_sort(Session& s) {
     out_name += "_sort.csv";
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
     // is replaced only when the user says so.
+    // Keys or rows that could not be written or read make a wrong table: none is written.
+    if (failed()) return;
     bool replace = true;
     if (exists_in_folder(s, out_name)) {
         con.print_text("Overwrite " + out_name + "? (Yes/No/All): ", Ending::stay);
@@ -326,9 +354,10 @@ void build_and_sort(Session& s) {
         replace =
             !answer.empty() && std::string_view("yYaA").find(answer[0]) != std::string_view::npos;
     }
-    if (replace)
+    if (replace) {
         s.shell.run_command("copy file_28.txt " + command_name(out_name));
-    else
+        if (failed()) return;
+    } else
         con.print_text("        0 file(s) copied.");
     con.print_text("output sort table = " + out_name);
     con.print_text("End");
