@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -114,6 +116,41 @@ fs::path realdata_dir() {
 
 std::string realdata_absent(const fs::path& missing) {
     return missing.string() + " is absent (ROWKEEP_REALDATA names the real tables' folder)";
+}
+
+std::vector<std::vector<std::string>> numbered_rows(int rows, int cols) {
+    std::vector<std::vector<std::string>> t;
+    for (int r = 1; r <= rows; ++r) {
+        std::vector<std::string> row;
+        for (int c = 1; c <= cols; ++c)
+            row.push_back(r == 1 ? "h" + std::to_string(c)
+                                 : "r" + std::to_string(r) + "c" + std::to_string(c));
+        t.push_back(row);
+    }
+    return t;
+}
+
+std::string browser_dom(const fs::path& profile, const std::string& url, const fs::path& output) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int null = open("/dev/null", O_WRONLY);
+        if (out < 0 || null < 0) _exit(127);
+        dup2(out, 1);
+        dup2(null, 2);
+        const std::string user_data = "--user-data-dir=" + profile.string();
+        execl("/usr/bin/timeout", "timeout", "60", kChromium, "--headless", "--no-sandbox",
+              "--disable-gpu", "--no-first-run", "--disable-background-networking",
+              "--disable-component-update", "--disable-sync", user_data.c_str(), "--dump-dom",
+              url.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return "";
+    std::ifstream in(output, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace rowkeep::testing

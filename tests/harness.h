@@ -89,6 +89,9 @@ std::vector<std::string> split_screens(const std::string& screen);
 // The working file of a table given row by row: one quoted cell a line.
 std::string working_file(const std::vector<std::vector<std::string>>& rows);
 
+// A header row h1..hn and data rows "r<row>c<col>", rows in all.
+std::vector<std::vector<std::string>> numbered_rows(int rows, int cols);
+
 // The screen's lines (split at CR LF).
 std::vector<std::string> screen_lines(const std::string& screen);
 
@@ -97,6 +100,12 @@ std::vector<std::string> screen_lines(const std::string& screen);
 fs::path realdata_dir();
 // The skip reason for a missing real table or folder.
 std::string realdata_absent(const fs::path& missing);
+
+// Headless Chromium, where the browser tests find it.
+inline constexpr const char* kChromium = "/usr/bin/chromium";
+// The DOM headless Chromium dumps for the address (through output, a file of the test),
+// with profile as its empty user-data folder; "" when it did not run.
+std::string browser_dom(const fs::path& profile, const std::string& url, const fs::path& output);
 
 // The keys that pass the start screen, the notice and choose Windows-1250.
 inline constexpr std::string_view kStartKeys = "1123";

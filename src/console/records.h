@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/console.h"
 #include "console/file_system.h"
+#include "console/print_zones.h"
 #include "console/replace_file.h"
 
 namespace rowkeep {

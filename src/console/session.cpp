@@ -41,8 +41,8 @@ void Session::size_arrays() {
 
 void Session::size_arrays(int n) {
     const std::size_t size = n < 0 ? 1 : static_cast<std::size_t>(n) + 1;
-    for (auto* array : {&cells, &column_names, &saved_cells, &cell_text, &col_labels, &col_headings,
-                        &column_list, &print_columns}) {
+    for (auto* array :
+         {&cells, &column_names, &saved_cells, &col_headings, &column_list, &print_columns}) {
         array->resize(size);
     }
     col_widths.resize(size, col_width);

@@ -68,8 +68,8 @@ struct Session {
     int sort_keys_max = 30;
 
     // 1-based arrays: index 0 exists and is unused.
-    std::vector<std::string> cells, column_names, saved_cells, cell_text, col_labels, col_headings,
-        column_list, print_columns;
+    std::vector<std::string> cells, column_names, saved_cells, col_headings, column_list,
+        print_columns;
     std::vector<int> col_widths;
     std::vector<SortKey> sort_keys;
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console.h"
 #include "console/shell.h"
 #include "console/tokens.h"
 

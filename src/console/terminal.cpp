@@ -128,7 +128,7 @@ RealTerminal::RealTerminal() {
     const char* codeset = nl_langinfo(CODESET);
     utf8_locale_ = codeset && std::strcmp(codeset, "UTF-8") == 0;
     decoder_ = KeyDecoder(utf8_locale_);
-    set_code_page(1250);
+    RealTerminal::set_code_page(1250);
     signal(SIGPIPE, SIG_IGN);
     screen_ = isatty(STDOUT_FILENO);
     int wake[2];
@@ -153,7 +153,7 @@ RealTerminal::RealTerminal() {
 }
 
 RealTerminal::~RealTerminal() {
-    flush();
+    RealTerminal::flush();
     restore();
     g_restore_needed = false;
     if (wake_fd_ >= 0) {

@@ -1,6 +1,6 @@
 #include "html/html_names.h"
 
-#include "startup/program_names.h"
+#include "console/program_names.h"
 
 namespace rowkeep {
 

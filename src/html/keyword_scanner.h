@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/console.h"
+#include "console/print_zones.h"
 
 namespace rowkeep {
 

@@ -54,8 +54,8 @@ void print_row_line(Session& s, int c, bool show_saved) {
     for (int i = c; i <= s.column_count; ++i) {
         const std::string& cell =
             show_saved && s.cells[at(i)].empty() ? s.saved_cells[at(i)] : s.cells[at(i)];
-        s.cell_text[at(i)] = fit_cell(s.console.measure(), cell, s.col_widths[at(i)], Align::left);
-        line += s.cell_text[at(i)] + "|";
+        line += fit_cell(s.console.measure(), cell, s.col_widths[at(i)], Align::left);
+        line += "|";
     }
     s.console.print_text(cut_line(s.console.measure(), line, s.console_cols - 1));
 }
@@ -175,7 +175,6 @@ void row_editor(Session& s) {
     s.col_width = s.default_col_width;
     std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);
     for (int k = 1; k <= s.column_count; ++k) {
-        s.col_labels[at(k)] = "C" + std::to_string(k);
         s.col_headings[at(k)] = column_heading(k, s.column_names[at(k)]);
     }
 

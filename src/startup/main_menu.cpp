@@ -1,5 +1,6 @@
+#include "startup/main_menu.h"
+
 #include "console/console.h"
-#include "startup/start_program.h"
 #include "table/create_table.h"
 #include "table/edit_table.h"
 

@@ -4,10 +4,11 @@
 
 #include "console/console.h"
 #include "console/folder_lock.h"
+#include "console/program_names.h"
 #include "console/replace_file.h"
 #include "console/shell.h"
 #include "startup/code_page_choice.h"
-#include "startup/program_names.h"
+#include "startup/main_menu.h"
 
 namespace rowkeep {
 

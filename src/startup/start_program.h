@@ -8,7 +8,4 @@ namespace rowkeep {
 // Runs until the program ends, which it does by throwing ProgramEnd.
 void start_program(Session& s);
 
-// The main menu loop: edit table, create table, end.
-void main_menu(Session& s);
-
 }  // namespace rowkeep

@@ -6,6 +6,7 @@
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "rowedit/row_editor.h"
+#include "table/header_line.h"
 #include "table/insert_delete_rows.h"
 #include "table/save_copy.h"
 #include "table/table_structure.h"
@@ -55,16 +56,6 @@ void edit_menu(Session& s) {
 }
 
 }  // namespace
-
-void print_header_line(Session& s) {
-    Console& c = s.console;
-    c.print_text(s.table_name, Ending::zone);
-    c.print_text(s.in_file_name, Ending::stay);
-    c.print_text("  rows = ", Ending::stay);
-    c.print_number(s.row_count, Ending::stay);
-    c.print_text("  columns = ", Ending::stay);
-    c.print_number(s.column_count);
-}
 
 void edit_loop(Session& s) {
     Console& c = s.console;

@@ -6,7 +6,7 @@
 #include "console/console.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
-#include "table/edit_loop.h"
+#include "table/header_line.h"
 #include "viewer/view_table.h"
 
 namespace rowkeep {

@@ -180,8 +180,7 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
         read_row(in, s.cells, s.column_count);
         for (int k = s.first_col; k <= s.column_count; ++k) {
             const auto i = static_cast<std::size_t>(k);
-            s.cell_text[i] = fit_cell(m, s.cells[i], s.col_widths[i]);
-            line += s.cell_text[i];
+            line += fit_cell(m, s.cells[i], s.col_widths[i]);
             line += "|";
         }
         con.print_text(cut_line(m, line, line_width));

@@ -1,10 +1,7 @@
 // The exported pages in a real browser: headless Chromium opens the search page and an
 // anchored page at a word's anchor, and a small probe appended to a copy of each page
 // writes the computed style of the named elements into the DOM it dumps.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,8 +14,6 @@
 
 namespace rowkeep::testing {
 namespace {
-
-constexpr const char* kChromium = "/usr/bin/chromium";
 
 // For every element whose id is the address's anchor: hidden attribute, colour, weight,
 // font size, the parent's font size, display; then how many hidden spans are displayed.
@@ -42,30 +37,6 @@ constexpr std::string_view kProbe = R"(<script>
 })();
 </script>
 )";
-
-// The DOM Chromium dumps for the page at the address, or "" when it did not run.
-std::string dump_dom(const fs::path& profile, const std::string& url, const fs::path& output) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_WRONLY);
-        if (out < 0 || null < 0) _exit(127);
-        dup2(out, 1);
-        dup2(null, 2);
-        const std::string user_data = "--user-data-dir=" + profile.string();
-        execl("/usr/bin/timeout", "timeout", "60", kChromium, "--headless", "--no-sandbox",
-              "--disable-gpu", "--no-first-run", "--disable-background-networking",
-              "--disable-component-update", "--disable-sync", user_data.c_str(), "--dump-dom",
-              url.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return "";
-    std::ifstream in(output, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct Probed {
     std::string color, weight, display;
@@ -142,18 +113,19 @@ TEST(HtmlBrowser, NamedWordIsHighlightedAndItsNavigationShown) {
     int shown = -1;
 
     // The search page at the word's first line.
-    std::string dom = dump_dom(profile.path() / "search",
-                               "file://" + (out / "probe_search.htm").string() + "#" + bread + "_1",
-                               profile.path() / "search.dom");
+    std::string dom =
+        browser_dom(profile.path() / "search",
+                    "file://" + (out / "probe_search.htm").string() + "#" + bread + "_1",
+                    profile.path() / "search.dom");
     std::vector<Probed> found = parse_probe(dom, shown);
     ASSERT_EQ(found.size(), 1u) << dom.substr(0, 2000);
     expect_highlighted(found[0], "search.htm#" + bread + "_1");
 
     // The anchored page at a word found twice: both occurrences and both of their
     // navigation blocks are shown, and no other word's block.
-    dom = dump_dom(profile.path() / "page",
-                   "file://" + (out / "probe_page.htm").string() + "#" + fresh,
-                   profile.path() / "page.dom");
+    dom = browser_dom(profile.path() / "page",
+                      "file://" + (out / "probe_page.htm").string() + "#" + fresh,
+                      profile.path() / "page.dom");
     found = parse_probe(dom, shown);
     ASSERT_EQ(found.size(), 4u) << dom.substr(0, 2000);
     for (std::size_t i = 0; i < found.size(); ++i) {

@@ -8,17 +8,10 @@
 
 #include "harness.h"
 #include "pty_driver.h"
+#include "pty_steps.h"
 
 namespace rowkeep::testing {
 namespace {
-
-::testing::AssertionResult shows(PtyProgram& p, std::string_view text) {
-    if (p.wait_for(text)) return ::testing::AssertionSuccess();
-    std::string tail = p.plain().substr(p.plain().size() > 1500 ? p.plain().size() - 1500 : 0);
-    return ::testing::AssertionFailure()
-           << "no " << ::testing::PrintToString(std::string(text)) << "; the screen ended with:\n"
-           << tail;
-}
 
 std::string numbered_table(int rows) {
     std::string t = "name;city;n;note\r\n";
@@ -34,15 +27,7 @@ std::string label(int row) {
 
 // Start screens, Windows-1250, then the first table of the list in the viewer.
 void open_viewer(PtyProgram& p) {
-    ASSERT_TRUE(shows(p, "<2> no,  end"));
-    p.type("1");
-    ASSERT_TRUE(shows(p, "<2> end"));
-    p.type("1");
-    ASSERT_TRUE(shows(p, "<8> exit, end"));
-    p.type("2");
-    ASSERT_TRUE(shows(p, "<3> select, <8> exit"));
-    p.type("3");
-    ASSERT_TRUE(shows(p, "<8> exit,  end"));
+    reach_main_menu(p);
     p.type("1");
     ASSERT_TRUE(shows(p, "<3> select  table"));
     p.type("3");

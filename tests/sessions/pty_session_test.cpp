@@ -10,55 +10,13 @@
 
 #include "harness.h"
 #include "pty_driver.h"
+#include "pty_steps.h"
 
 namespace rowkeep::testing {
 namespace {
 
-constexpr const char* kUp = "\x1b[A";
-constexpr const char* kDown = "\x1b[B";
-constexpr const char* kRight = "\x1b[C";
-constexpr const char* kLeft = "\x1b[D";
-constexpr const char* kHome = "\x1b[H";
-constexpr const char* kEnd = "\x1b[F";
-constexpr const char* kDelete = "\x1b[3~";
-constexpr const char* kPgUp = "\x1b[5~";
-constexpr const char* kPgDn = "\x1b[6~";
-
-// Waits for the text; on failure says what the screen showed last.
-::testing::AssertionResult shows(PtyProgram& p, std::string_view text) {
-    if (p.wait_for(text)) return ::testing::AssertionSuccess();
-    std::string tail = p.plain().substr(p.plain().size() > 1500 ? p.plain().size() - 1500 : 0);
-    return ::testing::AssertionFailure()
-           << "no " << ::testing::PrintToString(std::string(text)) << "; the screen ended with:\n"
-           << tail;
-}
-
 bool raw_mode(const termios& t) {
     return (t.c_lflag & (ICANON | ECHO)) == 0;
-}
-
-// The start screens up to the main menu, with Windows-1250 chosen.
-void reach_main_menu(PtyProgram& p) {
-    ASSERT_TRUE(shows(p, "<2> no,  end"));
-    p.type("1");
-    ASSERT_TRUE(shows(p, "<2> end"));
-    p.type("1");
-    ASSERT_TRUE(shows(p, "<8> exit, end"));
-    p.type("2");
-    ASSERT_TRUE(shows(p, "<3> select, <8> exit"));
-    p.type("3");
-    ASSERT_TRUE(shows(p, "Windows code page = Windows-1250"));
-    ASSERT_TRUE(shows(p, "<8> exit,  end"));
-}
-
-// Main menu to the viewer of the first table of the list.
-void open_first_table(PtyProgram& p) {
-    p.type("1");
-    ASSERT_TRUE(shows(p, "<3> select  table"));
-    p.type("3");
-    ASSERT_TRUE(shows(p, "select table (row) = ? "));
-    p.type("1\r");
-    ASSERT_TRUE(shows(p, "<Enter>/<9>exit"));
 }
 
 // Types keys into the line entry and waits until the echoed line reads as expected.

@@ -19,63 +19,6 @@ bool has(const RunResult& r, std::string_view text) {
     return r.screen.find(text) != std::string::npos;
 }
 
-TEST(TableSession, ListChoicesOutOfRangeAndExit) {
-    TempDir dir;
-    dir.write("B.csv", "x\r\n");
-    dir.write("a.CSV", "x\r\n");
-    dir.write("notes.txt", "x\r\n");
-    RunResult r = run_program(dir.path(), start("1"
-                                                "1"
-                                                "30\r"
-                                                "3-1\r"
-                                                "33\r"
-                                                "8"
-                                                "8"));
-    EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "        1  a.csv\r\n        2  b.csv\r\n-------"));
-    EXPECT_EQ(screen_lines(dir.read("f_05.txt")), (std::vector<std::string>{"a.csv", "b.csv"}));
-    EXPECT_FALSE(has(r, "rows ="));  // nothing was loaded
-    EXPECT_EQ(screen_lines(r.screen).back(), "End");
-}
-
-TEST(TableSession, PagedListing) {
-    TempDir dir;
-    for (char c = 'a'; c <= 'l'; ++c) dir.write(std::string(1, c) + ".csv", "x\r\n");
-    RunResult r = run_program(dir.path(), start("1"
-                                                "2"
-                                                "9\r"
-                                                "x3"
-                                                "2"
-                                                "2\rx8"
-                                                "2"
-                                                "13\r"
-                                                "2"
-                                                "x\r3"
-                                                "8"
-                                                "8"));
-    EXPECT_TRUE(
-        has(r, "\r\n        9  i.csv\r\n<> any key to continue,  <3> list all rest,  <8> exit"));
-    EXPECT_TRUE(has(r,
-                    "       10  j.csv\r\n<> any key to continue,  <3> list all rest,  <8> "
-                    "exit\r\n       11  k.csv\r\n       12  l.csv\r\n---"));
-    EXPECT_FALSE(has(r, "        4  d.csv\r\n<>"));
-    // Asked to start beyond the last line: nothing is listed and the menu comes back.
-    EXPECT_TRUE(has(r, "selct table (row) = ? 13\r\n-------------------------------\r\n<1> list"));
-    // An answer that is no number reads as 0: the listing starts at the first line.
-    EXPECT_TRUE(has(r,
-                    "selct table (row) = ? x\r\n\r\n        1  a.csv\r\n<> any key to continue,  "
-                    "<3> list all rest,  <8> exit\r\n        2  b.csv\r\n"));
-}
-
-TEST(TableSession, NoTableNoSelect) {
-    TempDir dir;
-    RunResult r = run_program(dir.path(), start("18"));
-    // Back in the main menu without a clear screen in between.
-    EXPECT_TRUE(has(r, std::string(31, '-') + "\r\nno select\r\n" + std::string(31, '-') +
-                           "\r\n<1> edit   table\r\n"));
-    EXPECT_EQ(screen_lines(r.screen).back(), "End");
-}
-
 // The first data line a viewer screen shows, or "" when it shows none.
 std::string first_viewer_row(const std::string& screen) {
     auto lines = screen_lines(screen);

@@ -1,9 +1,6 @@
 // The pages of a UTF-8 table (Windows-65001) in a real browser: headless Chromium reads
 // them as UTF-8 and shows the letters as they were typed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -14,36 +11,15 @@
 namespace rowkeep::testing {
 namespace {
 
-constexpr const char* kChromium = "/usr/bin/chromium";
-
 // Appended to a copy of a page: the character set the browser decoded it with.
 constexpr std::string_view kProbe =
     "<script>var p = document.createElement('pre');"
     "p.textContent = 'charset:' + document.characterSet + ':end';"
     "document.body.appendChild(p);</script>\r\n";
 
+// The DOM of a page file as the browser reads it.
 std::string dump_dom(const fs::path& profile, const fs::path& page, const fs::path& output) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int null = open("/dev/null", O_WRONLY);
-        if (out < 0 || null < 0) _exit(127);
-        dup2(out, 1);
-        dup2(null, 2);
-        const std::string user_data = "--user-data-dir=" + profile.string();
-        const std::string url = "file://" + page.string();
-        execl("/usr/bin/timeout", "timeout", "60", kChromium, "--headless", "--no-sandbox",
-              "--disable-gpu", "--no-first-run", "--disable-background-networking",
-              "--disable-component-update", "--disable-sync", user_data.c_str(), "--dump-dom",
-              url.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return "";
-    std::ifstream in(output, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return browser_dom(profile, "file://" + page.string(), output);
 }
 
 TEST(Utf8Browser, TablePageAndIndexPagesReadAsUtf8) {

@@ -9,17 +9,10 @@
 
 #include "harness.h"
 #include "pty_driver.h"
+#include "pty_steps.h"
 
 namespace rowkeep::testing {
 namespace {
-
-::testing::AssertionResult shows(PtyProgram& p, std::string_view text) {
-    if (p.wait_for(text)) return ::testing::AssertionSuccess();
-    std::string tail = p.plain().substr(p.plain().size() > 1500 ? p.plain().size() - 1500 : 0);
-    return ::testing::AssertionFailure()
-           << "no " << ::testing::PrintToString(std::string(text)) << "; the screen ended with:\n"
-           << tail;
-}
 
 TEST(Utf8Pty, RealItalianTableShowsItsLettersAndStoresTypedOnesInUtf8) {
     const fs::path source = realdata_dir() / "csv" / "it_istat_Elenco-comuni-italiani.csv";

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "console/program_names.h"
 #include "harness.h"
-#include "startup/program_names.h"
 
 namespace rowkeep::testing {
 namespace {

@@ -14,24 +14,12 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-Rows numbered_table(int rows, int cols) {
-    Rows t;
-    for (int r = 1; r <= rows; ++r) {
-        std::vector<std::string> row;
-        for (int c = 1; c <= cols; ++c)
-            row.push_back(r == 1 ? "h" + std::to_string(c)
-                                 : "r" + std::to_string(r) + "c" + std::to_string(c));
-        t.push_back(row);
-    }
-    return t;
-}
-
 // The viewer on a console whose long lines wrap, as a terminal's screen does.
 struct WrappingViewer {
     WrappingViewer(int rows, int cols, std::string_view keys, Options options,
                    std::string table_name = "prices.csv")
         : t(dir.path(), keys, options) {
-        dir.write("f_15_1.txt", working_file(numbered_table(rows, cols)));
+        dir.write("f_15_1.txt", working_file(numbered_rows(rows, cols)));
         t.terminal.set_wrapping(true);
         t.session.column_count = cols;
         t.session.table_name = std::move(table_name);

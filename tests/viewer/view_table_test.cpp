@@ -13,19 +13,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// A header row h1..hn and data rows "r<row>c<col>".
-Rows numbered_table(int rows, int cols) {
-    Rows t;
-    for (int r = 1; r <= rows; ++r) {
-        std::vector<std::string> row;
-        for (int c = 1; c <= cols; ++c)
-            row.push_back(r == 1 ? "h" + std::to_string(c)
-                                 : "r" + std::to_string(r) + "c" + std::to_string(c));
-        t.push_back(row);
-    }
-    return t;
-}
-
 struct Viewer {
     Viewer(const Rows& rows, int columns, std::string_view keys, Options options = {})
         : t(dir.path(), keys, options) {
@@ -49,7 +36,7 @@ struct Viewer {
 };
 
 TEST(ViewTable, HeadingsCarryTheColumnLetters) {
-    Viewer v(numbered_table(2, 53), 53, "9", Options{800, 25});
+    Viewer v(numbered_rows(2, 53), 53, "9", Options{800, 25});
     ASSERT_FALSE(v.run());
     const std::string heading = v.page(1)[0];
     EXPECT_EQ(heading.rfind("       |C1(A) h1    |C2(B) h2    |", 0), 0u) << heading;
@@ -97,7 +84,7 @@ TEST(ViewTable, ColumnKeysScrollAndWiden) {
 }
 
 TEST(ViewTable, PagesHoldConsoleRowsLessEightAndStepLessNine) {
-    Viewer v(numbered_table(40, 2), 2, "+++-3449");
+    Viewer v(numbered_rows(40, 2), 2, "+++-3449");
     ASSERT_FALSE(v.run());
     auto first = v.page(1);
     EXPECT_EQ(first[1].rfind("      1|", 0), 0u);
@@ -117,7 +104,7 @@ TEST(ViewTable, PagesHoldConsoleRowsLessEightAndStepLessNine) {
 }
 
 TEST(ViewTable, MovesSwapTheTopRowWithItsNeighbour) {
-    Rows rows = numbered_table(6, 2);
+    Rows rows = numbered_rows(6, 2);
     Viewer v(rows, 2, "AY9");
     v.t.session.top_row = 5;
     ASSERT_FALSE(v.run());
@@ -138,7 +125,7 @@ TEST(ViewTable, MovesSwapTheTopRowWithItsNeighbour) {
 }
 
 TEST(ViewTable, MoveUpChangesTheFile) {
-    Viewer v(numbered_table(4, 1), 1, "a9");
+    Viewer v(numbered_rows(4, 1), 1, "a9");
     v.t.session.top_row = 3;
     ASSERT_FALSE(v.run());
     EXPECT_EQ(v.dir.read("f_15_1.txt"), "\"h1\"\r\n\"r3c1\"\r\n\"r2c1\"\r\n\"r4c1\"\r\n");
@@ -153,7 +140,7 @@ TEST(ViewTable, MovesAtTheEdgesChangeNothing) {
     };
     for (const Case& c :
          {Case{2, "A", 2, "     *2|"}, Case{1, "y", 1, "     *1|"}, Case{4, "Y", 4, "     *4|"}}) {
-        Rows rows = numbered_table(4, 2);
+        Rows rows = numbered_rows(4, 2);
         Viewer v(rows, 2, c.key + "9");
         v.t.session.top_row = c.top_row;
         ASSERT_FALSE(v.run());
@@ -165,7 +152,7 @@ TEST(ViewTable, MovesAtTheEdgesChangeNothing) {
 }
 
 TEST(ViewTable, EditModeHidesTheMoveLineAndFind) {
-    Rows rows = numbered_table(4, 2);
+    Rows rows = numbered_rows(4, 2);
     Viewer v(rows, 2, "AYFf9");
     v.t.session.edit_mode = "edit menu";
     v.t.session.top_row = 3;
@@ -181,7 +168,7 @@ TEST(ViewTable, EditModeHidesTheMoveLineAndFind) {
 }
 
 TEST(ViewTable, ExtendedAndUnknownKeysOnlyRedraw) {
-    Viewer v(numbered_table(30, 1), 1, "\x1b[Hx\r");
+    Viewer v(numbered_rows(30, 1), 1, "\x1b[Hx\r");
     v.t.session.top_row = 12;
     ASSERT_FALSE(v.run());
     EXPECT_EQ(v.pages(), 3u);
@@ -192,7 +179,7 @@ TEST(ViewTable, ExtendedAndUnknownKeysOnlyRedraw) {
 TEST(ViewTable, ArrowsAndPageKeysActAsTheDigitKeys) {
     const std::string down = "\x1b[B", up = "\x1b[A", right = "\x1b[C", left = "\x1b[D";
     const std::string pg_down = "\x1b[6~", pg_up = "\x1b[5~";
-    Viewer v(numbered_table(40, 3), 3,
+    Viewer v(numbered_rows(40, 3), 3,
              down + down + up + right + right + right + left + pg_down + pg_down + pg_up + "9");
     ASSERT_FALSE(v.run());
     EXPECT_EQ(v.page(2)[1].rfind("      2|", 0), 0u);
@@ -212,7 +199,7 @@ TEST(ViewTable, ArrowsAndPageKeysActAsTheDigitKeys) {
 }
 
 TEST(ViewTable, ResizeWhileWaitingRedrawsAtTheNewSize) {
-    Viewer v(numbered_table(40, 8), 8, "", {.cols = 100, .rows = 30});
+    Viewer v(numbered_rows(40, 8), 8, "", {.cols = 100, .rows = 30});
     v.t.terminal.set_wrapping(true);
     v.t.terminal.add_resize(70, 20);
     v.t.terminal.add_keys("+");
@@ -236,7 +223,7 @@ TEST(ViewTable, ResizeWhileWaitingRedrawsAtTheNewSize) {
 
 TEST(ViewTable, EntryResetsATopRowOutOfRange) {
     for (int top : {0, -3, 5}) {
-        Viewer v(numbered_table(4, 1), 1, "9");
+        Viewer v(numbered_rows(4, 1), 1, "9");
         v.t.session.top_row = top;
         ASSERT_FALSE(v.run());
         EXPECT_EQ(v.t.session.top_row, 1);
@@ -256,7 +243,7 @@ TEST(ViewTable, NoColumnsShowsAnEmptyGridAndKeysWork) {
 }
 
 TEST(ViewTable, InputEndEndsTheProgram) {
-    Viewer v(numbered_table(3, 1), 1, "3");
+    Viewer v(numbered_rows(3, 1), 1, "3");
     EXPECT_TRUE(v.run());
 }
 
@@ -264,7 +251,7 @@ TEST(ViewTable, InputEndEndsTheProgram) {
 // row_count; a row past the end shows no rows, one below 1 a shortened page from row 1,
 // until the paging keys bring the page back.
 TEST(ViewTable, GoToLeavesTheRowAsTypedAndThePageFollows) {
-    Rows rows = numbered_table(40, 1);
+    Rows rows = numbered_rows(40, 1);
     Viewer v(rows, 1,
              "7\r"
              "750\r"
@@ -304,7 +291,7 @@ TEST(ViewTable, GoToLeavesTheRowAsTypedAndThePageFollows) {
 // page from row 1 below 1.
 TEST(ViewPage, TopRowOutsideTheTable) {
     TempDir dir;
-    dir.write("f_15_1.txt", working_file(numbered_table(30, 1)));
+    dir.write("f_15_1.txt", working_file(numbered_rows(30, 1)));
     TestSession t(dir.path(), "");
     Session& s = t.session;
     s.column_count = 1;

@@ -1,4 +1,4 @@
-#include "startup/program_names.h"
+#include "console/program_names.h"
 
 namespace rowkeep {
 
