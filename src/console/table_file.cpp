@@ -30,10 +30,18 @@ bool row_available(TextReader& in, int column_count) {
     return column_count > 0 && !in.at_end();
 }
 
-void report_working_file_failure(Session& s) {
-    s.console.print_text("working file can not be written: " + s.faults.last_cause());
+namespace {
+
+void say_working_file_failure(Session& s, const std::string& cause) {
+    s.console.print_text("working file can not be written: " + cause);
     s.console.print_text("<> any key to continue");
     s.console.wait_any_key();
+}
+
+}  // namespace
+
+void report_working_file_failure(Session& s) {
+    say_working_file_failure(s, s.faults.last_cause());
 }
 
 void working_file_missing(Session& s) {
@@ -60,9 +68,12 @@ bool rewrite_working_file(Session& s, const std::function<void(TextReader&, Text
         if (s.faults.failures() == before) body(in, out);
         out.close();
     }
-    // A part-written f_16_1.txt never goes over the working file.
+    // A part-written f_16_1.txt never goes over the working file; it goes, so that a disk
+    // it filled has room again.
     if (s.faults.failures() == before && copy_over_working_file(s, kRewriteCopy)) return true;
-    report_working_file_failure(s);
+    const std::string cause = s.faults.last_cause();
+    s.files.remove(s.files.resolve(kRewriteFile));
+    say_working_file_failure(s, cause);
     return false;
 }
 
