@@ -64,6 +64,7 @@ TestSession::TestSession(const fs::path& dir, std::string_view keys, const Shell
       session(console, *shell_owner, dir, clock, random) {
     session.console_cols = options.cols;
     session.console_rows = options.rows;
+    terminal.set_locale_charset(options.locale_charset);
 }
 
 RunResult run_program(const fs::path& dir, std::string_view keys, Options options) {

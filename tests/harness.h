@@ -42,6 +42,9 @@ struct Options {
     std::string time = "14:03:59";
     std::string date = "05-22-2017";
     unsigned seed = 1;
+    // The character set of the locale the scripted terminal claims ("UTF-8"): file names
+    // follow it; the screen and keys stay in the code page.
+    std::string locale_charset = "";
 };
 
 // A session over a scripted terminal: for calling one procedure directly.

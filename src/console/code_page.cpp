@@ -78,6 +78,12 @@ std::string Converter::convert_whole(std::string_view bytes) {
     return out;
 }
 
+std::string convert_text(const std::string& from, const std::string& to, std::string_view bytes) {
+    if (from.empty() || to.empty() || from == to) return std::string(bytes);
+    Converter c(from, to);
+    return c.convert_whole(bytes);
+}
+
 std::string code_page_to_utf8(int code_page, std::string_view bytes) {
     std::string name = iconv_name(code_page);
     if (name.empty() || name == "UTF-8") return std::string(bytes);

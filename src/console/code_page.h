@@ -33,6 +33,7 @@ class Converter {
 };
 
 // Whole-text conversions for files handed to the text editor.
+std::string convert_text(const std::string& from, const std::string& to, std::string_view bytes);
 std::string code_page_to_utf8(int code_page, std::string_view bytes);
 std::string utf8_to_code_page(int code_page, std::string_view bytes);
 

@@ -9,7 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "console/code_page.h"
 #include "console/replace_file.h"
+#include "console/terminal.h"
 
 namespace rowkeep {
 
@@ -17,6 +19,12 @@ namespace {
 
 char lower_letter(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool ascii_only(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
 }
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
@@ -108,34 +116,85 @@ void FileFaults::record(int error, std::string cause) {
 
 // ---------------------------------------------------------------- file system
 
+// ---------------------------------------------------------------- names
+
+NameCodec::NameCodec(const Terminal& terminal) : terminal_(terminal) {}
+
+NameCodec::~NameCodec() = default;
+
+bool NameCodec::active() {
+    const int page = terminal_.code_page();
+    if (page == 65001 || terminal_.locale_charset() != "UTF-8") return false;
+    if (page != built_for_) {
+        const std::string name = iconv_name(page);
+        if (name.empty()) return false;
+        to_disk_ = std::make_unique<Converter>(name, "UTF-8");
+        to_code_page_ = std::make_unique<Converter>("UTF-8", name);
+        built_for_ = page;
+    }
+    return true;
+}
+
+std::string NameCodec::to_disk(std::string_view name) {
+    if (ascii_only(name) || !active()) return std::string(name);
+    return to_disk_->convert_whole(name);
+}
+
+std::string NameCodec::to_code_page(std::string_view name) {
+    if (ascii_only(name) || !active()) return std::string(name);
+    return to_code_page_->convert_whole(name);
+}
+
+// ---------------------------------------------------------------- file system
+
+std::string FileSystem::in_code_page(std::string_view disk_name) const {
+    return names_ ? names_->to_code_page(disk_name) : std::string(disk_name);
+}
+
+std::string FileSystem::disk_name(std::string_view name) const {
+    return names_ ? names_->to_disk(name) : std::string(name);
+}
+
+fs::path FileSystem::lookup(const fs::path& folder, const std::string& disk,
+                            std::string_view shown) const {
+    fs::path exact = folder / disk;
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(exact, ec))) return exact;
+    // Beside the spelling ignoring case, a name the code page cannot show all of is
+    // compared as it was listed, so a name with "?" chosen from a listing finds its file.
+    const bool by_listing = names_ && names_->active();
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string candidate = entry.path().filename().string();
+        if (same_ignoring_case(candidate, disk)) return entry.path();
+        if (by_listing && !ascii_only(candidate) &&
+            same_ignoring_case(names_->to_code_page(candidate), shown))
+            return entry.path();
+    }
+    return exact;
+}
+
 fs::path FileSystem::resolve(std::string_view name) const {
     fs::path result = dir_;
     std::size_t start = 0;
     while (start <= name.size()) {
         std::size_t end = name.find_first_of("\\/", start);
         if (end == std::string_view::npos) end = name.size();
-        std::string part(name.substr(start, end - start));
+        std::string_view part = name.substr(start, end - start);
         start = end + 1;
         // "." and ".." never lead out of the program's folder: a typed name stays inside it.
         if (part.empty() || part == "." || part == "..") {
             if (end == name.size()) break;
             continue;
         }
-        fs::path exact = result / part;
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(exact, ec))) {
-            for (const auto& entry : fs::directory_iterator(result, ec)) {
-                std::string candidate = entry.path().filename().string();
-                if (same_ignoring_case(candidate, part)) {
-                    exact = entry.path();
-                    break;
-                }
-            }
-        }
-        result = exact;
+        result = lookup(result, disk_name(part), part);
         if (end == name.size()) break;
     }
     return result;
+}
+
+fs::path FileSystem::resolve_in(const fs::path& folder, std::string_view disk_name) const {
+    const std::string disk(disk_name);
+    return lookup(folder, disk, in_code_page(disk));
 }
 
 bool FileSystem::failed(const fs::path& path, int error) const {
@@ -144,7 +203,7 @@ bool FileSystem::failed(const fs::path& path, int error) const {
         // A scratch name taken by something else: say which name.
         std::error_code ec;
         fs::path relative = path.lexically_relative(dir_);
-        std::string name = relative.empty() ? path.string() : relative.string();
+        std::string name = in_code_page(relative.empty() ? path.string() : relative.string());
         auto status = fs::symlink_status(path, ec);
         if (fs::is_symlink(status))
             cause = name + " is a link, not a file of the folder";
@@ -170,7 +229,7 @@ bool FileSystem::inside(const fs::path& path) const {
         struct stat st {};
         if (lstat(at.c_str(), &st) != 0) return true;  // missing: the operation says so
         if (!S_ISDIR(st.st_mode)) {
-            const std::string name = at.lexically_relative(dir_).string();
+            const std::string name = in_code_page(at.lexically_relative(dir_).string());
             fail(ELOOP, S_ISLNK(st.st_mode) ? name + " is a link, not a folder of the folder"
                                             : name + " is not a folder");
             errno = ELOOP;
@@ -321,7 +380,7 @@ bool FileSystem::list(const fs::path& folder, std::vector<fs::path>& files) cons
         struct stat st {};
         if (lstat(folder.c_str(), &st) != 0) return true;  // missing: nothing in it
         if (!S_ISDIR(st.st_mode)) {
-            const std::string name = folder.lexically_relative(dir_).string();
+            const std::string name = in_code_page(folder.lexically_relative(dir_).string());
             fail(ELOOP, S_ISLNK(st.st_mode) ? name + " is a link, not a folder of the folder"
                                             : name + " is not a folder");
             errno = ELOOP;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,34 @@ class FileFaults {
     std::string last_cause_;
 };
 
+class Terminal;
+class Converter;
+
+// File names between the console's code page and the character set of the locale the
+// terminal runs in. In a UTF-8 locale a name the program types goes to the disk in
+// UTF-8 and a name read from a folder comes back in the active code page ("?" for a
+// character the page lacks); in any other locale, and under Windows-65001, names pass as
+// bytes. The converters follow the terminal's code page, rebuilt when it changes.
+class NameCodec {
+  public:
+    explicit NameCodec(const Terminal& terminal);
+    ~NameCodec();
+    NameCodec(const NameCodec&) = delete;
+    NameCodec& operator=(const NameCodec&) = delete;
+
+    // A name in the code page as the disk holds it.
+    std::string to_disk(std::string_view name);
+    // A name from the disk in the code page.
+    std::string to_code_page(std::string_view name);
+    // False while names pass as bytes.
+    bool active();
+
+  private:
+    const Terminal& terminal_;
+    int built_for_ = 0;  // the code page the converters were made for; 0: none
+    std::unique_ptr<Converter> to_disk_, to_code_page_;
+};
+
 // Whether a name may be a link: scratch files never; a table the user named may.
 enum class Links { refuse, follow };
 
@@ -66,16 +95,30 @@ enum class Links { refuse, follow };
 // bool or a null FILE* leave errno set and the failure recorded.
 class FileSystem {
   public:
-    FileSystem(fs::path dir, FileFaults* faults = nullptr)  // NOLINT: a folder is a FileSystem
-        : dir_(std::move(dir)), faults_(faults) {}
+    FileSystem(fs::path dir, FileFaults* faults = nullptr,  // NOLINT: a folder is a FileSystem
+               NameCodec* names = nullptr)
+        : dir_(std::move(dir)), faults_(faults), names_(names) {}
     FileSystem(const char* dir) : FileSystem(fs::path(dir)) {}  // NOLINT
 
     const fs::path& dir() const { return dir_; }
     FileFaults* faults() const { return faults_; }
 
-    // A name of the folder (or below it, "\" separating folders) looked up ignoring case;
-    // a name that matches nothing is returned as given. Never leaves the folder.
+    // A name of the folder (or below it, "\" separating folders), typed in the code page,
+    // looked up ignoring case; a name that matches nothing is returned as the disk would
+    // hold it. A name listed with "?" for a character the code page lacks finds its file.
+    // Never leaves the folder.
     fs::path resolve(std::string_view name) const;
+    // A file of a folder named as the disk holds the name (taken from a listing of another
+    // folder), looked up ignoring case; as given when nothing matches.
+    fs::path resolve_in(const fs::path& folder, std::string_view disk_name) const;
+
+    // A file name (or a path) as the disk holds it, in the code page: what listings show.
+    std::string in_code_page(std::string_view disk_name) const;
+    std::string listed_name(const fs::path& path) const {
+        return in_code_page(path.filename().string());
+    }
+    // A name typed in the code page as the disk holds it (not looked up).
+    std::string disk_name(std::string_view name) const;
 
     // Opens for reading; a missing file gives nullptr with errno ENOENT, which is not
     // counted as a failure (a missing file reads as empty).
@@ -113,9 +156,13 @@ class FileSystem {
     bool failed(const fs::path& path, int error) const;
     // False (a refusal recorded) when a folder between dir and path is a link.
     bool inside(const fs::path& path) const;
+    // One name of a folder: the exact disk name, else an entry equal ignoring case, else
+    // an entry that reads as `shown` in the code page.
+    fs::path lookup(const fs::path& folder, const std::string& disk, std::string_view shown) const;
 
     fs::path dir_;
     FileFaults* faults_ = nullptr;
+    NameCodec* names_ = nullptr;
 };
 
 }  // namespace rowkeep

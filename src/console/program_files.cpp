@@ -34,7 +34,7 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
         folder = std::string(pattern.substr(0, slash));
         mask = std::string(pattern.substr(slash + 1));
     }
-    const fs::path base = folder.empty() ? s.dir : resolve_name(s.dir, folder);
+    const fs::path base = folder.empty() ? s.dir : s.files.resolve(folder);
     std::error_code ec;
     // A folder that is a link leads out of the program's folder: nothing there is its own.
     const bool real_folder = fs::symlink_status(base, ec).type() == fs::file_type::directory;
@@ -46,7 +46,8 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
             continue;
         matched = true;
         const bool own =
-            is_program_file(name) || (!page.empty() && lower_az(name) == lower_az(page));
+            is_program_file(name) ||
+            (!page.empty() && lower_az(s.files.listed_name(entry.path())) == lower_az(page));
         if (own) unlink(entry.path().c_str());
     }
     // What the interpreter's delete says when nothing matches.
@@ -59,7 +60,7 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
 
 bool exists_in_folder(const Session& s, std::string_view name) {
     std::error_code ec;
-    const auto type = fs::symlink_status(resolve_name(s.dir, name), ec).type();
+    const auto type = fs::symlink_status(s.files.resolve(name), ec).type();
     return type != fs::file_type::not_found && type != fs::file_type::directory;
 }
 

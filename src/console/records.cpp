@@ -41,10 +41,6 @@ char lower_letter(char c) {
 
 }  // namespace
 
-fs::path resolve_name(const fs::path& dir, std::string_view name) {
-    return FileSystem(dir).resolve(name);
-}
-
 bool matches_pattern(std::string_view pattern, std::string_view name) {
     // Iterative glob with backtracking on the last "*".
     std::size_t p = 0, n = 0, star = std::string_view::npos, mark = 0;
@@ -276,7 +272,7 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
         const int error = fd < 0 ? replacing_.error() : errno;
         if (fd >= 0) ::close(fd);
         replacing_.abandon();
-        files_.fail(error, path_.filename().string() + ": " + std::strerror(error));
+        files_.fail(error, files_.listed_name(path_) + ": " + std::strerror(error));
         failed_ = true;
         return false;
     }
@@ -381,7 +377,7 @@ bool TextWriter::close() {
         if (!failed_ && !replacing_.commit()) {
             failed_ = true;
             files_.fail(replacing_.error(),
-                        path_.filename().string() + ": " + std::strerror(replacing_.error()));
+                        files_.listed_name(path_) + ": " + std::strerror(replacing_.error()));
         }
         if (failed_) replacing_.abandon();
     }

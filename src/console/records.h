@@ -17,11 +17,6 @@ namespace rowkeep {
 
 namespace fs = std::filesystem;
 
-// A name of the program's folder (or below it, "\" separating folders), looked up
-// ignoring case as the program's platform does: an existing file is found under its own
-// spelling; a name that matches nothing is returned as given.
-fs::path resolve_name(const fs::path& dir, std::string_view name);
-
 // True when the file-name pattern ("*.csv", "page_*.htm", "f_??.txt") matches the name;
 // letters compare ignoring case.
 bool matches_pattern(std::string_view pattern, std::string_view name);

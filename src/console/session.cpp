@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "console/console.h"
 #include "console/shell.h"
 
 namespace rowkeep {
@@ -31,7 +32,8 @@ Session::Session(Console& console_, Shell& shell_, std::filesystem::path dir_, C
       dir(std::move(dir_)),
       clock(clock_),
       random(random_),
-      files(dir, &faults) {
+      names(console_.terminal()),
+      files(dir, &faults, &names) {
     shell.use_files(files);
 }
 

@@ -81,6 +81,8 @@ struct Session {
     // Fault injection and the record of file failures, and the door every file operation
     // goes through: pass `files` wherever a folder is wanted.
     FileFaults faults;
+    // File names between the code page and the terminal's locale, for every `files`.
+    NameCodec names;
     FileSystem files;
 
     // Called, when set, as each named step of a long procedure ends: benchmarks time the

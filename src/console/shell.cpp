@@ -161,7 +161,7 @@ std::vector<fs::path> Shell::matching_files(const Word& pattern) {
     std::error_code ec;
     const bool wildcards = !pattern.quoted && mask.find_first_of("*?") != std::string::npos;
     if (!wildcards) {
-        fs::path named = FileSystem(base).resolve(mask);
+        fs::path named = path_of(pattern);
         if (fs::is_directory(named, ec)) {
             base = named;
             mask = "*";
@@ -171,18 +171,23 @@ std::vector<fs::path> Shell::matching_files(const Word& pattern) {
             return {named};
         }
     }
-    std::vector<fs::path> all, found;
+    std::vector<fs::path> all;
     if (!files_.list(base, all)) err_ += "Access is denied.\r\n";
+    // Patterns match, and listings sort, by the names as the code page shows them.
+    std::vector<std::pair<std::string, fs::path>> found;
     for (const auto& path : all) {
-        std::string name = path.filename().string();
-        if (is_temporary_name(name)) continue;  // a replace under way
-        if (matches_pattern(mask, name)) found.push_back(path);
+        if (is_temporary_name(path.filename().string())) continue;  // a replace under way
+        std::string name = files_.listed_name(path);
+        if (matches_pattern(mask, name)) found.emplace_back(std::move(name), path);
     }
-    std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) {
-        std::string la = lower_name(a.filename().string()), lb = lower_name(b.filename().string());
-        return la != lb ? la < lb : a.filename() < b.filename();
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        std::string la = lower_name(a.first), lb = lower_name(b.first);
+        return la != lb ? la < lb : a.second.filename() < b.second.filename();
     });
-    return found;
+    std::vector<fs::path> paths;
+    paths.reserve(found.size());
+    for (auto& f : found) paths.push_back(std::move(f.second));
+    return paths;
 }
 
 namespace {
@@ -301,7 +306,7 @@ void Shell::dir_bare(const Words& args, std::string& out) {
         if (err_.size() == errors) err_ += "File Not Found\r\n";
         return;
     }
-    for (const auto& f : files) out += f.filename().string() + "\r\n";
+    for (const auto& f : files) out += files_.listed_name(f) + "\r\n";
 }
 
 void Shell::dir_full(const Words& args, std::string& out) {
@@ -313,7 +318,7 @@ void Shell::dir_full(const Words& args, std::string& out) {
     out += " Volume in drive C has no label.\r\n";
     out += " Volume Serial Number is 0000-0000\r\n";
     out += "\r\n";
-    out += " Directory of " + dir_.string() + "\r\n";
+    out += " Directory of " + files_.in_code_page(dir_.string()) + "\r\n";
     out += "\r\n";
     const std::size_t errors = err_.size();
     auto files = matching_files(pattern);
@@ -329,7 +334,7 @@ void Shell::dir_full(const Words& args, std::string& out) {
         std::string number = std::to_string(size);
         std::string line = "01/01/2026  12:00 AM";
         line += std::string(number.size() < 18 ? 18 - number.size() : 1, ' ') + number;
-        out += line + " " + f.filename().string() + "\r\n";
+        out += line + " " + files_.listed_name(f) + "\r\n";
     }
     out += "               " + std::to_string(files.size()) + " File(s)  " + std::to_string(total) +
            " bytes\r\n";
@@ -357,12 +362,12 @@ void Shell::copy(const Words& all_args, std::string& out) {
         }
         fs::path to;
         if (target.empty()) {
-            to = resolve_name(dir_, source.filename().string());
+            to = files_.resolve_in(dir_, source.filename().string());
         } else {
             fs::path named = path_of(target);
             bool folder =
                 target.back() == '\\' || target.back() == '/' || fs::is_directory(named, ec);
-            to = folder ? resolve_name(named, source.filename().string()) : named;
+            to = folder ? files_.resolve_in(named, source.filename().string()) : named;
         }
         if (fs::exists(to, ec) && fs::equivalent(source, to, ec)) {
             err_ += "The file cannot be copied onto itself.\r\n";
@@ -414,7 +419,7 @@ void Shell::rename(const Words& args, std::string& /*out*/) {
         err_ += "The system cannot find the file specified.\r\n";
         return;
     }
-    fs::path to = from.parent_path() / std::string(args[1]);
+    fs::path to = from.parent_path() / files_.disk_name(args[1]);
     if (fs::exists(to, ec) && !fs::equivalent(from, to, ec)) {
         err_ += "A duplicate file name exists, or the file\r\ncannot be found.\r\n";
         return;
@@ -447,10 +452,11 @@ void Shell::notepad(const Words& args, std::string& /*out*/) {
         if (on_path(program)) candidates.push_back({program});
     // The editor sees the text as the terminal shows it; it comes back in the code page.
     const bool convert = terminal.converts();
+    const std::string page = iconv_name(terminal.code_page()), shown = terminal.locale_charset();
     std::string original;
     if (convert) {
         original = read_whole(file);
-        std::ofstream(file, std::ios::binary) << code_page_to_utf8(terminal.code_page(), original);
+        std::ofstream(file, std::ios::binary) << convert_text(page, shown, original);
     }
     terminal.suspend();
     bool started = false;
@@ -460,7 +466,7 @@ void Shell::notepad(const Words& args, std::string& /*out*/) {
     if (convert) {
         std::string edited = started ? read_whole(file) : std::string();
         std::ofstream(file, std::ios::binary)
-            << (started ? utf8_to_code_page(terminal.code_page(), edited) : original);
+            << (started ? convert_text(shown, page, edited) : original);
     }
     if (!started) {
         err_ += "no text editor could be started (set VISUAL or EDITOR)\r\n";

@@ -125,8 +125,12 @@ bool ScriptedTerminal::set_code_page(int code_page) {
 }
 
 RealTerminal::RealTerminal() {
+    // The C locale names plain ASCII: no character set to convert to, bytes pass.
     const char* codeset = nl_langinfo(CODESET);
-    utf8_locale_ = codeset && std::strcmp(codeset, "UTF-8") == 0;
+    if (codeset && *codeset && std::strcmp(codeset, "ANSI_X3.4-1968") != 0 &&
+        std::strcmp(codeset, "ASCII") != 0)
+        charset_ = codeset;
+    utf8_locale_ = charset_ == "UTF-8";
     decoder_ = KeyDecoder(utf8_locale_);
     RealTerminal::set_code_page(1250);
     signal(SIGPIPE, SIG_IGN);
@@ -295,9 +299,12 @@ bool RealTerminal::set_code_page(int code_page) {
     if (name.empty()) return false;
     flush();
     code_page_ = code_page;
-    if (utf8_locale_ && name != "UTF-8") {
-        to_screen_ = std::make_unique<Converter>(name, "UTF-8");
-        from_keyboard_ = std::make_unique<Converter>("UTF-8", name);
+    // A UTF-8 terminal shows every page converted; any other shows the single-byte pages
+    // as they are, and UTF-8 converted into its own character set.
+    const bool convert = utf8_locale_ ? name != "UTF-8" : !charset_.empty() && name == "UTF-8";
+    if (convert) {
+        to_screen_ = std::make_unique<Converter>(name, charset_);
+        from_keyboard_ = std::make_unique<Converter>(charset_, name);
     } else {
         to_screen_.reset();
         from_keyboard_.reset();

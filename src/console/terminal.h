@@ -43,8 +43,12 @@ class Terminal {
     virtual int code_page() const = 0;
     // True when the typed line is echoed as it is edited (a real terminal).
     virtual bool interactive() const = 0;
-    // True when text is converted between the code page and UTF-8 on its way.
+    // True when text is converted between the code page and the locale's character set
+    // on its way.
     virtual bool converts() const = 0;
+    // The character set of the locale the terminal shows text in ("UTF-8", "ISO-8859-2");
+    // "" where bytes pass as they are. File names follow it too.
+    virtual std::string locale_charset() const { return ""; }
     // Hands the terminal to another program (the text editor) and takes it back.
     virtual void suspend() {}
     virtual void resume() {}
@@ -64,6 +68,7 @@ class ScriptedTerminal : public Terminal {
     int code_page() const override { return code_page_; }
     bool interactive() const override { return false; }
     bool converts() const override { return false; }
+    std::string locale_charset() const override { return locale_charset_; }
 
     const std::string& output() const { return output_; }
     std::string& output() { return output_; }
@@ -73,6 +78,9 @@ class ScriptedTerminal : public Terminal {
     void add_resize(int cols, int rows);
     // Long lines wrap as on a terminal's screen (the output string stays as written).
     void set_wrapping(bool wraps) { wraps_ = wraps; }
+    // The locale's character set as a real terminal would report it. Only file names
+    // follow it: the output string stays in the code page.
+    void set_locale_charset(std::string charset) { locale_charset_ = std::move(charset); }
 
   private:
     KeyDecoder decoder_;
@@ -83,6 +91,7 @@ class ScriptedTerminal : public Terminal {
     unsigned size_changes_ = 0;
     bool wraps_ = false;
     int code_page_ = 1250;
+    std::string locale_charset_;
 };
 
 // Standard input and output of the process. On a terminal: raw mode, restored on every
@@ -104,7 +113,8 @@ class RealTerminal : public Terminal {
     bool set_code_page(int code_page) override;
     int code_page() const override { return code_page_; }
     bool interactive() const override { return tty_; }
-    bool converts() const override { return utf8_locale_; }
+    bool converts() const override { return to_screen_ != nullptr; }
+    std::string locale_charset() const override { return charset_; }
     void suspend() override;
     void resume() override;
 
@@ -120,6 +130,7 @@ class RealTerminal : public Terminal {
     bool raw_ = false;
     bool ended_ = false;
     bool utf8_locale_ = false;
+    std::string charset_;  // the locale's; "" in the C locale, where bytes pass
     int code_page_ = 1250;
     termios saved_{};
     KeyDecoder decoder_;

@@ -14,6 +14,7 @@
 
 #include "html/keyword_scanner.h"
 
+#include "console/index.h"
 #include "console/tokens.h"
 #include "html/html_names.h"
 
@@ -119,28 +120,28 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
 
     std::vector<unsigned char> mark(static_cast<std::size_t>(length) + 2, kNone);
     for (auto [start, end] : elements) {
-        mark[start] |= kStart;
-        mark[end] |= kEnd;
-        for (int i = start + 1; i < end; ++i) mark[i] |= kInside;
+        mark[idx(start)] |= kStart;
+        mark[idx(end)] |= kEnd;
+        for (int i = start + 1; i < end; ++i) mark[idx(i)] |= kInside;
     }
-    auto in_element = [&](int i) { return mark[i] != kNone; };
+    auto in_element = [&](int i) { return mark[idx(i)] != kNone; };
 
     put(trace, "---------- imamo HTML elemente ----------");
     std::vector<bool> gap(static_cast<std::size_t>(length) + 2, false);
     int gaps = 0;
     for (int i = 1; i <= length; ++i) {
-        if (lower[i - 1] != ' ') continue;
+        if (lower[idx(i - 1)] != ' ') continue;
         if (in_element(i)) {
             put(trace, "space.pos je v HTML elementu, continue do");
             continue;
         }
-        gap[i] = true;
+        gap[idx(i)] = true;
         put_value(trace, "space count = ", ++gaps);
     }
 
     bool shifted_copies = false;
     if (trace && length <= kLongestShiftedLine) {
-        const auto cost = static_cast<unsigned long long>(length) * (length + 2ULL);
+        const auto cost = static_cast<unsigned long long>(length) * (idx(length) + 2ULL);
         shifted_copies = shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * scanned_bytes_;
         if (shifted_copies) shifted_bytes_ += cost;
     }
@@ -171,12 +172,14 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
             shifted.append(line.substr(static_cast<std::size_t>(i - 1)));
             trace(shifted, Ending::newline);
         }
-        if (mark[i] & kInside) continue;
-        if (mark[i] & kStart) last_open = i;
-        if (mark[i] & kEnd) last_close = i;
-        if (gap[i]) current_space = i;
+        const unsigned char here = mark[idx(i)];
+        const bool space = gap[idx(i)];
+        if (here & kInside) continue;
+        if (here & kStart) last_open = i;
+        if (here & kEnd) last_close = i;
+        if (space) current_space = i;
 
-        if (gap[i]) {
+        if (space) {
             if (last_open == 0 && last_close == 0) {
                 put(trace, "=====space2-----");
                 take(previous_space + 1, i - 1);
@@ -190,7 +193,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
                 take(previous_space + 1, i - 1);
             }
         }
-        if (mark[i] & kStart) {
+        if (here & kStart) {
             if (previous_space < last_close && current_space < last_close && last_close < i) {
                 put(trace, "-----space2-----<   >=====<   >");
                 put_value(trace, "elemen.pos.01 = ", 0);
@@ -220,7 +223,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
             if (last_open == 0 && last_close == 0 && previous_space == 0 && current_space == 0)
                 take(1, length);
         }
-        if (gap[i]) previous_space = current_space;
+        if (space) previous_space = current_space;
     }
     return words;
 }

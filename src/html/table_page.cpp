@@ -1,6 +1,7 @@
 #include "html/table_page.h"
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -57,7 +58,7 @@ void write_table_page(Session& s) {
 
     s.in_file_name = std::string(kWorkingFile);
     TextReader in(s.files, kWorkingFile);
-    for (int i = 1; i <= columns; ++i) s.column_names[i] = trim_blanks(in.read_value());
+    for (int i = 1; i <= columns; ++i) s.column_names[idx(i)] = trim_blanks(in.read_value());
     in.rewind();
 
     const std::string page_name = table_page_name(s.table_name);
@@ -73,7 +74,8 @@ void write_table_page(Session& s) {
             std::string cell = trim_blanks(in.read_value());
             if (cell.empty()) cell = " ";
             page.print_text(right_aligned_cell(cell) ? right : "<td>");
-            if (s.column_names[i] == "link_location" && r > 1 && contains(lower_az(cell), "http"))
+            if (s.column_names[idx(i)] == "link_location" && r > 1 &&
+                contains(lower_az(cell), "http"))
                 page.print_text("<a href=\"" + cell + "\"> link_location_" + plain_number(r) +
                                 "</a>");
             else

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
@@ -76,7 +77,7 @@ bool write_new_table(Session& s) {
             heading += ';';
             blanks += ';';
         }
-        heading += s.column_names[i];
+        heading += s.column_names[idx(i)];
         blanks += ' ';
     }
     s.out_file_name = s.table_name;

@@ -34,9 +34,9 @@ void print_summary(Session& s, const std::string& destination, bool written, int
 // deletes every *.txt of the folder, run.
 bool working_copy_kept(const Session& s) {
     std::error_code ec;
-    auto original = fs::file_size(resolve_name(s.dir, kWorkingFile), ec);
+    auto original = fs::file_size(s.files.resolve(kWorkingFile), ec);
     if (ec) return false;
-    auto kept = fs::file_size(resolve_name(s.dir, "txt_in\\f_15_1.txt"), ec);
+    auto kept = fs::file_size(s.files.resolve("txt_in\\f_15_1.txt"), ec);
     return !ec && kept == original;
 }
 
@@ -116,8 +116,10 @@ void copy(Session& s) {
 
 bool safe_copy_name(std::string_view name) {
     if (name == "." || name == "..") return false;
-    for (unsigned char ch : name)
+    for (char c : name) {
+        const auto ch = static_cast<unsigned char>(c);
         if (ch == '/' || ch == '\\' || ch < 32 || ch == 127) return false;
+    }
     return true;
 }
 

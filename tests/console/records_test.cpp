@@ -111,10 +111,10 @@ TEST(Names, LookupIgnoresCaseAndStaysInTheFolder) {
     TempDir d;
     d.write("MyTab.csv", "x");
     d.write("Htm_In/Page.HTM", "p");
-    EXPECT_EQ(resolve_name(d.path(), "mytab.csv"), d.path() / "MyTab.csv");
-    EXPECT_EQ(resolve_name(d.path(), "htm_in\\page.htm"), d.path() / "Htm_In" / "Page.HTM");
-    EXPECT_EQ(resolve_name(d.path(), "new.csv"), d.path() / "new.csv");
-    EXPECT_EQ(resolve_name(d.path(), "..\\..\\etc\\passwd"), d.path() / "etc" / "passwd");
+    EXPECT_EQ(FileSystem(d.path()).resolve("mytab.csv"), d.path() / "MyTab.csv");
+    EXPECT_EQ(FileSystem(d.path()).resolve("htm_in\\page.htm"), d.path() / "Htm_In" / "Page.HTM");
+    EXPECT_EQ(FileSystem(d.path()).resolve("new.csv"), d.path() / "new.csv");
+    EXPECT_EQ(FileSystem(d.path()).resolve("..\\..\\etc\\passwd"), d.path() / "etc" / "passwd");
     EXPECT_TRUE(matches_pattern("*.csv", "A.CSV"));
     EXPECT_TRUE(matches_pattern("f_??.txt", "F_03.txt"));
     EXPECT_FALSE(matches_pattern("f_??.txt", "f_3.txt"));
