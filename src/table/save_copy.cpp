@@ -46,7 +46,7 @@ bool bring_back_working_file(Session& s) {
     const long before = s.faults.failures();
     s.shell.run_command("copy txt_in\\f_15_1.txt");
     if (s.faults.failures() == before && working_copy_kept(s)) return true;
-    const fs::path kept = resolve_name(s.dir, "txt_in\\f_15_1.txt");
+    const fs::path kept = s.files.resolve("txt_in\\f_15_1.txt");
     const fs::path working = s.dir / kWorkingFile;
     std::error_code ec;
     if (fs::exists(working, ec)) s.files.remove(working);
