@@ -18,6 +18,10 @@ const TextMeasure& Console::measure() {
 
 void Console::write_out(std::string_view bytes) {
     terminal_.write(bytes);
+    if (auto end = bytes.find_last_of('\n'); end != std::string_view::npos)
+        line_.assign(bytes.substr(end + 1));
+    else if (line_.size() < kLineKept)
+        line_ += bytes.substr(0, kLineKept - line_.size());
     int width = terminal_.size().first;
     // The column counts screen columns: a character of several bytes, or a wide one, is
     // not counted by its bytes.
@@ -53,6 +57,7 @@ void Console::print_number(long long n, Ending ending) {
 void Console::clear() {
     terminal_.write(kClearScreen);
     column_ = 0;
+    line_.clear();
 }
 
 void Console::take_arrived(int timeout_ms) {
@@ -135,19 +140,41 @@ std::string Console::read_typed_line() {
     int width = terminal_.size().first;
     LineEditor editor(width, terminal_.code_page());
     const bool live = terminal_.interactive();
-    const std::size_t line_width = static_cast<std::size_t>(width > 0 ? width : 80);
-    const std::size_t start = static_cast<std::size_t>(column_) % line_width;
+    std::size_t line_width = static_cast<std::size_t>(width > 0 ? width : 80);
+    std::size_t start = static_cast<std::size_t>(column_) % line_width;
+    // The prompt before the typed text, shown again when a resize redraws the line.
+    const std::string prompt = line_;
+    const auto prompt_columns = static_cast<std::size_t>(measure().width(prompt));
+    unsigned drawn_at = terminal_.size_changes();
     std::size_t shown_length = 0, shown_cursor = 0;
     for (;;) {
-        std::string key = wait_key();
-        bool beep = false;
-        if (editor.apply(key, beep)) break;
-        if (beep && live) terminal_.write("\a");
-        if (!live) continue;
-        // Redraw the typed text in place: back to its start, the text, erase the rest.
-        const std::string& text = editor.text();
+        std::string key = live ? wait_key_or_resize(drawn_at) : wait_key();
         std::string out;
-        if (shown_cursor > 0) out += move_in_typed_text(start, shown_cursor, 0, line_width);
+        if (key.empty()) {
+            // A new size: a line that stayed on one row of the screen and still fits is
+            // written again where it is; any other starts afresh on the next row, since
+            // the terminal may have moved its wrapped rows.
+            drawn_at = terminal_.size_changes();
+            const bool one_row = start == prompt_columns && start + shown_length < line_width;
+            width = terminal_.size().first;
+            line_width = static_cast<std::size_t>(width > 0 ? width : 80);
+            editor.set_width(width);
+            const auto columns = static_cast<std::size_t>(editor.text_columns());
+            const bool fits = prompt_columns + columns < line_width;
+            out += one_row && fits ? "\r" : "\r\n";
+            out += prompt;
+            start = prompt_columns % line_width;
+            shown_cursor = 0;
+            shown_length = columns + 1;  // erase what is left after the text
+        } else {
+            bool beep = false;
+            if (editor.apply(key, beep)) break;
+            if (beep && live) terminal_.write("\a");
+            if (!live) continue;
+            // Redraw the typed text in place: back to its start, the text, erase the rest.
+            if (shown_cursor > 0) out += move_in_typed_text(start, shown_cursor, 0, line_width);
+        }
+        const std::string& text = editor.text();
         out += text;
         // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that
         // the cursor stands where the moves count it.
@@ -164,7 +191,7 @@ std::string Console::read_typed_line() {
         const auto length = static_cast<std::size_t>(editor.text_columns());
         const auto cursor = static_cast<std::size_t>(editor.cursor_column());
         if (cursor < length) terminal_.write(move_in_typed_text(start, cursor, length, line_width));
-        column_ += editor.text_columns();
+        column_ = static_cast<int>(start + length);
         if (width > 0) column_ %= width;
     } else {
         // Without live echo the line is shown once, as it was entered.

@@ -58,6 +58,10 @@ class Console {
     static constexpr std::size_t kTypeAhead = 512;
     Terminal& terminal_;
     int column_ = 0;
+    // What the screen line shows before the cursor (a prompt): a line entry redrawn after
+    // a resize starts with it again. Cut at kLineKept bytes; empty after a line end.
+    std::string line_;
+    static constexpr std::size_t kLineKept = 1024;
     std::deque<std::string> ring_;   // keys as the terminal gave them, not yet converted
     std::deque<std::string> taken_;  // the further bytes of a character taken into bytes
     bool input_ended_ = false;

@@ -200,14 +200,17 @@ fs::path FileSystem::resolve_in(const fs::path& folder, std::string_view disk_na
 bool FileSystem::failed(const fs::path& path, int error) const {
     std::string cause = std::strerror(error);
     {
-        // A scratch name taken by something else: say which name.
+        // A scratch name taken by something else: say which name. Only for the errors a
+        // refused open gives; a failure of another kind (a full disk under a table that is
+        // a link, a folder that could not be listed) keeps its own cause.
         std::error_code ec;
         fs::path relative = path.lexically_relative(dir_);
         std::string name = in_code_page(relative.empty() ? path.string() : relative.string());
         auto status = fs::symlink_status(path, ec);
-        if (fs::is_symlink(status))
+        if (error == ELOOP && fs::is_symlink(status))
             cause = name + " is a link, not a file of the folder";
-        else if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        else if ((error == EISDIR || error == EINVAL || error == ENXIO) && !ec &&
+                 fs::exists(status) && !fs::is_regular_file(status))
             cause = name + " is not a regular file";
     }
     fail(error, std::move(cause));

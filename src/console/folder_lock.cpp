@@ -10,17 +10,26 @@
 
 namespace rowkeep {
 
-FolderLock::FolderLock(const std::filesystem::path& folder) {
-    const std::filesystem::path path = folder / std::string(kLockFile);
+FolderLock::FolderLock(const FileSystem& files) {
+    const std::filesystem::path path = files.dir() / std::string(kLockFile);
+    auto fail = [&](int error, const std::string& why) {
+        reason_ = std::string(kLockFile) + ": " + why;
+        files.fail(error, reason_);
+    };
+    if (!files.allow(FileOp::open, path)) {
+        reason_ = std::string(kLockFile) + ": " + std::strerror(errno);
+        return;
+    }
     // Never through a link, never blocking on a FIFO planted under the name.
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd_ < 0) {
-        reason_ = std::string(kLockFile) + ": " + std::strerror(errno);
+        const int error = errno;
+        fail(error, std::strerror(error));
         return;
     }
     struct stat st {};
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason_ = std::string(kLockFile) + ": not a regular file";
+        fail(EINVAL, "not a regular file");
         return;
     }
     int result;
@@ -31,7 +40,8 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
     } else if (errno == EWOULDBLOCK) {
         state_ = State::busy;
     } else {
-        reason_ = std::string(kLockFile) + ": " + std::strerror(errno);
+        const int error = errno;
+        fail(error, std::strerror(error));
     }
 }
 

@@ -3,9 +3,10 @@
 // program never leaves the folder locked.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "console/file_system.h"
 
 namespace rowkeep {
 
@@ -15,8 +16,10 @@ class FolderLock {
   public:
     enum class State { held, busy, failed };
 
-    // Tries the lock at once, without waiting for it.
-    explicit FolderLock(const std::filesystem::path& folder);
+    // Tries the lock on the lock file of the file system's folder at once, without waiting
+    // for it. The open is a failure point of the file system, and a failure is recorded
+    // there.
+    explicit FolderLock(const FileSystem& files);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;

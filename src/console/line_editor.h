@@ -14,6 +14,8 @@ class LineEditor {
         : width_(width < 1 ? 1 : width), measure_(code_page) {}
 
     const std::string& text() const { return text_; }
+    // The console's width changed: Up and Down step by the new one.
+    void set_width(int width) { width_ = width < 1 ? 1 : width; }
     std::size_t cursor() const { return cursor_; }
 
     // Codes 32 to 255; the bytes of a character of several bytes are held back until the

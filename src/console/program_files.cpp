@@ -1,10 +1,9 @@
 #include "console/program_files.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "console/console.h"
 #include "console/records.h"
@@ -35,20 +34,19 @@ void delete_program_files(Session& s, std::string_view pattern, std::string_view
         mask = std::string(pattern.substr(slash + 1));
     }
     const fs::path base = folder.empty() ? s.dir : s.files.resolve(folder);
-    std::error_code ec;
-    // A folder that is a link leads out of the program's folder: nothing there is its own.
-    const bool real_folder = fs::symlink_status(base, ec).type() == fs::file_type::directory;
+    // A folder that is a link leads out of the program's folder: the listing refuses it,
+    // and nothing there is the program's own. A failed listing deletes nothing and is
+    // recorded, so the step that asked for the clean-up does not report success.
+    std::vector<fs::path> files;
+    if (!s.files.list(base, files)) return;
     bool matched = false;
-    for (const auto& entry : fs::directory_iterator(real_folder ? base : fs::path(), ec)) {
-        const std::string name = entry.path().filename().string();
-        if (!matches_pattern(mask, name) ||
-            entry.symlink_status(ec).type() == fs::file_type::directory)
-            continue;
+    for (const fs::path& path : files) {
+        const std::string name = path.filename().string();
+        if (!matches_pattern(mask, name)) continue;
         matched = true;
-        const bool own =
-            is_program_file(name) ||
-            (!page.empty() && lower_az(s.files.listed_name(entry.path())) == lower_az(page));
-        if (own) unlink(entry.path().c_str());
+        const bool own = is_program_file(name) ||
+                         (!page.empty() && lower_az(s.files.listed_name(path)) == lower_az(page));
+        if (own) s.files.remove(path);
     }
     // What the interpreter's delete says when nothing matches.
     if (!matched) {

@@ -16,6 +16,8 @@ bool is_program_file(std::string_view name);
 
 // Deletes, of the files that match the pattern ("*.txt", "*.htm", "htm_out\*.*"), those
 // the program made: its own names, and the page it wrote when that is named.
+// The listing and each delete go through the session's file system: a failure is recorded
+// there (the caller's step then fails) and costs no file.
 void delete_program_files(Session& s, std::string_view pattern, std::string_view page = {});
 
 // True when the folder holds a file of this name (ignoring case), a link or any other

@@ -153,17 +153,19 @@ void ReplacingFile::abandon() {
     temp_.clear();
 }
 
-void remove_stale_temporaries(const fs::path& folder) {
-    std::error_code ec;
+bool remove_stale_temporaries(const FileSystem& files, const fs::path& folder) {
     const long self = static_cast<long>(getpid());
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    std::vector<fs::path> entries;
+    if (!files.list(folder, entries)) return false;
+    bool removed = true;
+    for (const fs::path& path : entries) {
         long pid = 0;
-        if (!is_temporary_name(entry.path().filename().string(), &pid) || pid == self) continue;
+        if (!is_temporary_name(path.filename().string(), &pid) || pid == self) continue;
         if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == 0) continue;
         if (pid > 0 && errno == EPERM) continue;  // running, under another user
-        if (entry.symlink_status(ec).type() == fs::file_type::directory) continue;
-        unlink(entry.path().c_str());
+        removed = files.remove(path) && removed;
     }
+    return removed;
 }
 
 }  // namespace rowkeep

@@ -31,8 +31,8 @@ int count_report_lines(Session& s) {
 }  // namespace
 
 IndexSettings check_code_page(Session& s) {
-    const long before = s.faults.failures();
     s.console.print_text("checking chcp.com");
+    const long before = s.faults.failures();
     {
         TextWriter answer(s.files, "return.txt");
         answer.write_raw("\r\r\n");
@@ -41,8 +41,8 @@ IndexSettings check_code_page(Session& s) {
     s.shell.run_command("chcp < return.txt > check_01.txt");
 
     s.row_count = count_report_lines(s);
-    // A check file that could not be written or read says nothing about chcp.com: the
-    // caller reports the failure.
+    // A report that could not be written or read says nothing of the interpreter: the
+    // export reports the failure itself.
     if (s.faults.failures() != before) return {};
     if (s.row_count == 0) {
         s.console.print_text("Check availability chcp.com");

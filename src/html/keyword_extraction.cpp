@@ -1,6 +1,9 @@
 #include "html/keyword_extraction.h"
 
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "console/console.h"
@@ -134,7 +137,13 @@ void number_and_scan_pages(Session& s) {
         const std::string copy = name.substr(0, at) + "_01.htm";
         write_clean_copy(s, name, copy);
         ++n;
-        s.shell.run_command("copy " + command_name(copy) + "  page_" + plain_number(n) + ".htm");
+        const std::string page = "page_" + plain_number(n) + ".htm";
+        s.shell.run_command("copy " + command_name(copy) + "  " + page);
+        // A folder under the page's name takes the copy into itself, and the page would be
+        // left out of the index unnoticed.
+        std::error_code ec;
+        if (fs::symlink_status(s.files.resolve(page), ec).type() == fs::file_type::directory)
+            s.files.fail(EISDIR, page + " is not a regular file");
     }
     s.shell.run_command("dir /b page_*.htm > dir_02.txt");
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console/console.h"
@@ -189,6 +190,8 @@ void row_editor(Session& s) {
                        Ending::stay);
         s.cells[at(c)] = clean_cell(con.line_input());
 
+        // A resize while the menu waits draws the row and the menu again at the new size.
+        unsigned drawn_at = con.size_changes();
         s.shell.run_command("cls");
         print_heading_line(s, c);
         print_row_line(s, c, true);
@@ -204,7 +207,19 @@ void row_editor(Session& s) {
         if (c > 1) block.push_back("<8> cancel last edit cell");
         block.insert(block.end(), {"<9> exit", "", "<N/n> edit with Notepad.exe"});
         for (const auto& line : block) con.print_text(line);
-        const std::string key = con.wait_key();
+        std::string key = con.wait_key_or_resize(drawn_at);
+        while (key.empty()) {
+            drawn_at = con.size_changes();
+            std::tie(s.console_cols, s.console_rows) = con.console_size();
+            s.shell.run_command("cls");
+            print_heading_line(s, c);
+            s.cells[at(c)].clear();  // shown as it was typed: empty
+            print_row_line(s, c, true);
+            s.cells[at(c)] = s.saved_cells[at(c)];
+            con.print_newline();
+            for (const auto& line : block) con.print_text(line);
+            key = con.wait_key_or_resize(drawn_at);
+        }
 
         if (key == "n" || key == "N") {
             edit_with_notepad(s, c);

@@ -57,16 +57,21 @@ void show_notice(Console& c) {
 }
 
 // The temporaries a killed program left in the folder and in its own sub-folders (real
-// folders only: a link may lead anywhere).
-void remove_left_temporaries(const Session& s) {
-    remove_stale_temporaries(s.dir);
+// folders only: a link may lead anywhere). One that can not be removed costs only space,
+// but the user is told.
+void remove_left_temporaries(Session& s) {
+    bool removed = remove_stale_temporaries(s.files, s.dir);
     for (const char* sub : {"txt_in", "htm_in", "htm_out"}) {
         std::error_code ec;
         const std::filesystem::path folder = s.dir / sub;
         if (std::filesystem::symlink_status(folder, ec).type() ==
             std::filesystem::file_type::directory)
-            remove_stale_temporaries(folder);
+            removed = remove_stale_temporaries(s.files, folder) && removed;
     }
+    if (removed) return;
+    s.console.print_text("temporary files can not be removed: " + s.faults.last_cause());
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
 }
 
 }  // namespace
@@ -74,7 +79,7 @@ void remove_left_temporaries(const Session& s) {
 void start_program(Session& s) {
     // Before any file is touched: a second program in the folder would mix its working
     // files with this one's.
-    FolderLock lock(s.dir);
+    FolderLock lock(s.files);
     if (lock.state() == FolderLock::State::busy) {
         s.console.print_text("Rowkeep is already running in this folder");
         throw ProgramEnd{};

@@ -110,6 +110,7 @@ void write_listing(Session& s, int saved_first_col) {
         if (chosen(s, k)) ++chosen_count;
     const bool with_sum = chosen_count == 1;
 
+    const long before = s.faults.failures();
     const std::string time = s.clock.time_of_day();
     TextWriter list(s.files, list_name);
     list.print_text("table name (file name)= " + s.table_name);
@@ -175,6 +176,14 @@ void write_listing(Session& s, int saved_first_col) {
     if (with_sum) sum.close();
 
     s.first_col = saved_first_col;
+    // A listing that could not be written (a full disk, a name taken by a link) is not
+    // announced as written.
+    if (s.faults.failures() != before) {
+        con.print_text("print file can not be written: " + s.faults.last_cause());
+        con.print_text("<> any key to continue");
+        con.wait_any_key();
+        return;
+    }
     con.print_text("ouput (print) file = " + list_name + "    rows = ", Ending::stay);
     con.print_number(s.row_count);
     con.print_text("<> any key to continue");

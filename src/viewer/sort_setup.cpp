@@ -215,23 +215,26 @@ std::string numbered(std::string_view stem, int n) {
     return std::string(stem) + plain_number(n) + ".txt";
 }
 
-// Says that the sorted table could not be made and why; none was written.
-void report_sort_failure(Session& s) {
-    s.console.print_text("sort table can not be written: " + s.faults.last_cause());
-    s.console.print_text("<> any key to continue");
-    s.console.wait_any_key();
+// Says that the sort's output table was not written, and why; the sort ends the program.
+[[noreturn]] void sort_failed(Session& s, const std::string& out_name) {
+    Console& con = s.console;
+    con.print_text("sort table can not be written: " + out_name + ": " + s.faults.last_cause());
+    con.print_text("<> any key to continue");
+    con.wait_any_key();
+    con.print_text("End");
+    throw ProgramEnd{};
 }
 
-// Builds the keys, sorts and writes the sorted table, then ends the program. Returns only
-// when a step failed: the screen has said so and no sorted table was written.
 void build_and_sort(Session& s) {
     Console& con = s.console;
     const long before = s.faults.failures();
-    // Each step reads what the one before wrote: after a failure none goes on.
-    auto failed = [&] {
-        if (s.faults.failures() == before) return false;
-        report_sort_failure(s);
-        return true;
+    std::string out_name = s.table_name;
+    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
+    out_name += "_sort.csv";
+    // Each step reads what the one before wrote: after a failure none goes on, as a key
+    // file or sorted file that failed would make an output table of the wrong rows.
+    auto stop_if_failed = [&] {
+        if (s.faults.failures() != before) sort_failed(s, out_name);
     };
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
@@ -264,7 +267,7 @@ void build_and_sort(Session& s) {
         }
     }
 
-    if (failed()) return;
+    stop_if_failed();
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     {
@@ -275,7 +278,7 @@ void build_and_sort(Session& s) {
             for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
         }
     }
-    if (failed()) return;
+    stop_if_failed();
     con.print_newline();
 
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
@@ -286,7 +289,7 @@ void build_and_sort(Session& s) {
         for (int r = 0; r < data_rows; ++r)
             out.write_value(joined.read_value() + field.read_value(), true);
     }
-    if (failed()) return;
+    stop_if_failed();
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
     std::size_t widest = 0;
@@ -324,12 +327,12 @@ void build_and_sort(Session& s) {
         }
     }
 
-    if (failed()) return;
+    stop_if_failed();
     s.sort_in_name = "file_26_1.txt";
     s.sort_out_name = "file_26_2.txt";
     sort_file(s);
 
-    if (failed()) return;
+    stop_if_failed();
     std::string heading = "s_" + entry(s, 1)[kName];
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
@@ -340,13 +343,9 @@ void build_and_sort(Session& s) {
         while (!sorted.at_end()) table.print_text(sorted.read_line());
     }
 
-    std::string out_name = s.table_name;
-    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
-    out_name += "_sort.csv";
+    stop_if_failed();
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
     // is replaced only when the user says so.
-    // Keys or rows that could not be written or read make a wrong table: none is written.
-    if (failed()) return;
     bool replace = true;
     if (exists_in_folder(s, out_name)) {
         con.print_text("Overwrite " + out_name + "? (Yes/No/All): ", Ending::stay);
@@ -354,11 +353,9 @@ void build_and_sort(Session& s) {
         replace =
             !answer.empty() && std::string_view("yYaA").find(answer[0]) != std::string_view::npos;
     }
-    if (replace) {
-        s.shell.run_command("copy file_28.txt " + command_name(out_name));
-        if (failed()) return;
-    } else
-        con.print_text("        0 file(s) copied.");
+    if (replace) s.shell.run_command("copy file_28.txt " + command_name(out_name));
+    if (replace) stop_if_failed();
+    if (!replace) con.print_text("        0 file(s) copied.");
     con.print_text("output sort table = " + out_name);
     con.print_text("End");
     throw ProgramEnd{};

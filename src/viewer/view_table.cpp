@@ -134,7 +134,7 @@ void view_table(Session& s) {
             print_listing(s, saved_first_col);
         } else if (key == "S" || key == "s") {
             sort_setup(s, saved_first_col);
-            break;  // no sort column chosen, or the sort failed: leave as on "9"
+            break;  // no sort column chosen: leave as on "9"
         } else if ((key == "A" || key == "a") && s.edit_mode.empty()) {
             row_moved = true;
             s.edit_row = clamp_rows(top - 1);

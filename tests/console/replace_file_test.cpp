@@ -48,7 +48,7 @@ TEST(ReplaceFile, StartRemovesOnlyTemporariesOfEndedPrograms) {
     const std::string running = temporary_name(1, "cccccc");  // init runs as long as we do
     for (const std::string& n : {stale, mine, running, std::string(".rowkeep-x.csv")})
         dir.write(n, "x");
-    remove_stale_temporaries(dir.path());
+    remove_stale_temporaries(dir.path(), dir.path());
     EXPECT_FALSE(dir.exists(stale));
     EXPECT_TRUE(dir.exists(mine));
     EXPECT_TRUE(dir.exists(running));

@@ -62,6 +62,21 @@ TEST(RowEditor, EmptyAnswerKeepsTheValueAndShowsTheMenu) {
     EXPECT_EQ(e.t.shell_owner->history().front(), "copy /y f_15_1.txt f_16_1.txt > out_null.txt");
 }
 
+TEST(RowEditor, AResizeWhileTheMenuWaitsDrawsItAgainAtTheNewSize) {
+    Editor e("\r");
+    e.t.terminal.add_resize(30, 12);
+    e.t.terminal.add_keys("1B\rC\r");
+    ASSERT_FALSE(e.run());
+    EXPECT_EQ(e.dir.read("f_15_1.txt"), with_row2("x", "B", "C"));
+    EXPECT_EQ(e.count("<Enter>      continue"), 2u);
+    auto screens = split_screens(e.t.screen());
+    auto again = screen_lines(screens[4]);
+    EXPECT_EQ(again[0], "       |C1(A) a     |C2(B) b ");
+    EXPECT_EQ(again[1], "      2|x           |y       ");
+    EXPECT_EQ(again[3], std::string(30, '-'));
+    EXPECT_EQ(e.t.session.console_cols, 30);
+}
+
 TEST(RowEditor, OneBlankIsAValueAndMovesOn) {
     Editor e(" \rq\rw\r");
     ASSERT_FALSE(e.run());

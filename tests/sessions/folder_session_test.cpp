@@ -143,6 +143,7 @@ TEST(FolderSession, SavedTableKeepsModeOwnerAndLinks) {
             EXPECT_EQ(dir.read("data/real.csv"), "k\r\na\r\n");
         }
     }
+    if (!root) GTEST_SKIP() << "the table and folder of another owner need root to be made";
 }
 
 TEST(FolderSession, ReadOnlyTableIsNotReplacedAndACopyKeepsItsTargetsMode) {
@@ -201,8 +202,10 @@ std::string create_keys(const std::string& name) {
 
 TEST(FolderSession, NamesWithSyntaxCharactersAreCreatedListedSavedAndSorted) {
     const std::string long_name(246, 'n');  // 250 characters with ".csv"
-    for (const std::string& name : {std::string("a\"b"), std::string(">x"), std::string("p|q"),
-                                    std::string("50%"), long_name}) {
+    // ".rowkeep-x" looks like the program's temporaries, yet is a table like any other.
+    for (const std::string& name :
+         {std::string("a\"b"), std::string(">x"), std::string("p|q"), std::string("50%"),
+          std::string("a b&c<d"), std::string(".rowkeep-x"), long_name}) {
         SCOPED_TRACE(name.substr(0, 20));
         TempDir dir;
         const std::string table = name + ".csv";
