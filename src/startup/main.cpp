@@ -28,8 +28,8 @@ constexpr std::string_view kUsage =
     "\n"
     "Environment:\n"
     "  COLUMNS, LINES          the console size when the terminal reports none\n"
-    "  LC_ALL, LC_CTYPE, LANG  a UTF-8 locale converts the screen and the keys between the\n"
-    "                          chosen code page and UTF-8\n"
+    "  LC_ALL, LC_CTYPE, LANG  a UTF-8 locale converts the screen, the keys and the file\n"
+    "                          names between the chosen code page and UTF-8\n"
     "  VISUAL, EDITOR          the text editor of the row editor (else nano or vi)\n"
     "\n"
     "Other arguments are ignored. The manual: man rowkeep\n";

@@ -36,12 +36,13 @@ TEST(FileNamesSession, TableCreatedListedOpenedAndCopiedUnderWindows1250) {
     Options utf8;
     utf8.locale_charset = "UTF-8";
     // "Wydatki Łódź" typed in Windows-1250, one column k; then opened from the list, left,
-    // copied as "ceník kopie", and the program ended.
+    // copied as "ceník kopie", saved, and the program ended.
     RunResult r = run_program(dir.path(),
                               start("21Wydatki \xA3\xF3"
                                     "d\x9F\r1\rk\r8"
                                     "1131\r9"
                                     "92cen\xEDk kopie\r "
+                                    "1  "
                                     "89"),
                               utf8);
     EXPECT_FALSE(r.input_ended);
@@ -56,6 +57,14 @@ TEST(FileNamesSession, TableCreatedListedOpenedAndCopiedUnderWindows1250) {
                     "        1  wydatki \xA3\xF3"
                     "d\x9F.csv\r\n"));
     EXPECT_TRUE(has(r, "copy/save ========== cen\xEDk kopie.csv   rows = 2 / 2"));
+    // Saved with its pages: the table's own page is named in UTF-8 too, and no name
+    // anywhere holds the code page's bytes.
+    EXPECT_TRUE(fs::exists(dir.path() / "htm_in" /
+                           "file_wydatki \xC5\x81\xC3\xB3"
+                           "d\xC5\xBA.htm"));
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find_first_of("\xA3\xED\x9F"), std::string::npos)
+            << entry.path();
 }
 
 TEST(FileNamesSession, ANameTheCodePageLacksListsWithAQuestionMarkAndStillOpens) {
