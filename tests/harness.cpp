@@ -15,10 +15,12 @@
 
 namespace rowkeep::testing {
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "rowkeep-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& base) {
+    std::string pattern = (base / "rowkeep-test-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
-    path_ = made ? fs::path(made) : fs::temp_directory_path() / "rowkeep-test";
+    path_ = made ? fs::path(made) : base / "rowkeep-test";
 }
 
 TempDir::~TempDir() {

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 class TempDir {
   public:
     TempDir();
+    // Below the given folder rather than the system's temporary folder.
+    explicit TempDir(const fs::path& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -19,11 +19,14 @@ const TextMeasure& Console::measure() {
 
 void Console::write_out(std::string_view bytes) {
     terminal_.write(bytes);
+    advance(bytes, terminal_.size().first);
+}
+
+void Console::advance(std::string_view bytes, int width) {
     if (auto end = bytes.find_last_of('\n'); end != std::string_view::npos)
         line_.assign(bytes.substr(end + 1));
     else if (line_.size() < kLineKept)
         line_ += bytes.substr(0, kLineKept - line_.size());
-    int width = terminal_.size().first;
     // The column counts screen columns: a character of several bytes, or a wide one, is
     // not counted by its bytes.
     const TextMeasure& m = measure();
@@ -35,6 +38,24 @@ void Console::write_out(std::string_view bytes) {
                                                  : m.width(bytes.substr(last + 1));
     }
     if (width > 0) column_ %= width;
+}
+
+void Console::print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
+    const int width = terminal_.size().first;
+    pieces_.clear();
+    for (const auto& [text, ending] : pieces) {
+        pieces_ += text;
+        advance(text, width);
+        if (ending == Ending::newline) {
+            pieces_ += "\r\n";
+            advance("\r\n", width);
+        } else if (ending == Ending::zone) {
+            const std::string pad = zone_ending(column_, width);
+            pieces_ += pad;
+            advance(pad, width);
+        }
+    }
+    terminal_.write(pieces_);
 }
 
 void Console::print_text(std::string_view text, Ending ending) {

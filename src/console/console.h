@@ -23,6 +23,9 @@ class Console {
     void print_text(std::string_view text, Ending ending = Ending::newline);
     void print_number(long long n, Ending ending = Ending::newline);
     void print_newline() { print_text("", Ending::newline); }
+    // The pieces printed one after another, each with its ending, as print_text prints
+    // them, handed to the terminal at once: a long listing makes many short lines.
+    void print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces);
 
     // The next key of the type-ahead, or "" when none is waiting; never waits.
     std::string poll_key();
@@ -52,6 +55,7 @@ class Console {
   private:
     std::string read_typed_line();
     void write_out(std::string_view bytes);
+    void advance(std::string_view bytes, int width);
     void take_arrived(int timeout_ms);
     std::string take_from_ring();
 
@@ -67,6 +71,7 @@ class Console {
     bool input_ended_ = false;
     int measured_page_ = 0;
     std::unique_ptr<TextMeasure> measure_;
+    std::string pieces_;  // print_pieces' bytes, kept for its next call
 };
 
 // The key menu: prints the block, each line with the newline ending, then waits for one

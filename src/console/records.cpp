@@ -86,6 +86,7 @@ bool TextReader::open_path(const fs::path& path, Links links) {
 }
 
 void TextReader::close() {
+    forget_plain_run();
     if (file_) std::fclose(file_);
     file_ = nullptr;
     pos_ = len_ = 0;
@@ -94,6 +95,7 @@ void TextReader::close() {
 
 bool TextReader::fill() {
     if (!file_) return false;
+    forget_plain_run();
     base_ += len_;
     pos_ = 0;
     len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
@@ -122,6 +124,7 @@ void TextReader::rewind() {
 
 void TextReader::seek(std::uint64_t offset) {
     if (!file_) return;
+    forget_plain_run();
     if (offset >= base_ && offset <= base_ + len_) {
         pos_ = static_cast<std::size_t>(offset - base_);
         return;
@@ -229,6 +232,95 @@ void TextReader::skip_value() {
     take_value<false>(none);
 }
 
+namespace {
+
+constexpr int count_bits(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ULL);
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+    return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
+}  // namespace
+
+// A working file the program wrote is a run of lines '"' text '"' CR LF, the text free of
+// double quotes and line ends: each such line is one value and ends it. Such lines are
+// taken 64 bytes a step, each byte's kind one bit of a mask, and their line ends counted;
+// where the bytes stop being such lines, the token rules read on value by value.
+void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
+    if (columns <= 0) return;
+    std::string none;
+    int left = 0;  // values still to skip in the current row
+    for (;;) {
+        if (left == 0) {
+            if (at_end()) return;
+            offsets.push_back(tell());
+            left = columns;
+        }
+#ifdef __SSE2__
+        if (pos_ >= plain_retry_) {
+            std::uint64_t starts_carry = 1, prev_crs = 0, prev_quotes = 0, prev_starts = 0;
+            std::size_t at = pos_;
+            for (bool first = true; len_ - at >= 64; at += 64, first = false) {
+                const char* p = buffer_.data() + at;
+                std::uint64_t quotes = 0, crs = 0, lfs = 0;
+                for (int i = 0; i < 4; ++i) {
+                    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+                    auto bits = [&](char c) {
+                        return static_cast<std::uint64_t>(static_cast<unsigned>(
+                                   _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))))
+                               << (16 * i);
+                    };
+                    quotes |= bits('"');
+                    crs |= bits('\r');
+                    lfs |= bits('\n');
+                }
+                const std::uint64_t starts = (lfs << 1) | starts_carry;
+                constexpr std::uint64_t kLow63 = ~0ULL >> 1;
+                // A CR right before each LF and nowhere else; a quote at each line start
+                // and before each CR and nowhere else. Bit 63 is settled with the next 64
+                // bytes; the lines that end before it do not depend on it.
+                const bool plain =
+                    ((crs ^ (lfs >> 1)) & kLow63) == 0 &&
+                    ((quotes ^ (starts | (crs >> 1))) & kLow63) == 0 &&
+                    (first || ((prev_crs >> 63) == (lfs & 1) &&
+                               (prev_quotes >> 63) == ((prev_starts >> 63) | (crs & 1))));
+                if (!plain) break;
+                std::uint64_t ends = lfs;
+                const int count = count_bits(ends);
+                if (count < left) {
+                    left -= count;
+                } else {
+                    for (; ends; ends &= ends - 1) {
+                        if (--left > 0) continue;
+                        const std::size_t next =
+                            at + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1;
+                        if (next >= len_) {
+                            pos_ = next;
+                            break;
+                        }
+                        offsets.push_back(base_ + next);
+                        left = columns;
+                    }
+                    if (left == 0) break;
+                }
+                if (lfs) pos_ = at + static_cast<std::size_t>(63 - __builtin_clzll(lfs)) + 1;
+                starts_carry = lfs >> 63;
+                prev_crs = crs;
+                prev_quotes = quotes;
+                prev_starts = starts;
+            }
+            if (left == 0) continue;
+            plain_retry_ = len_ - at >= 64 ? at + 64 : len_;
+        }
+#endif
+        // One value by the token rules.
+        if (pos_ >= len_ && !fill()) return;
+        take_value<false>(none);
+        --left;
+    }
+}
+
 // ---------------------------------------------------------------- writer
 
 bool TextWriter::open(const FileSystem& files, std::string_view name) {
@@ -241,16 +333,18 @@ bool TextWriter::open_path(const fs::path& path) {
     close();
     failed_ = false;
     written_ = false;
+    ready_ = false;
+    used_ = 0;
+    flushed_ = 0;
     column_ = 0;
+    column_at_ = 0;
     path_ = path;
     file_ = files_.open_write(path);
     if (!file_) {
         failed_ = true;
         return false;
     }
-    pending_.clear();
-    pending_.reserve(kBufferSize);
-    // pending_ is the buffer; the library's own would only copy the bytes once more.
+    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
@@ -260,7 +354,11 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
     files_ = files;
     failed_ = false;
     written_ = false;
+    ready_ = false;
+    used_ = 0;
+    flushed_ = 0;
     column_ = 0;
+    column_at_ = 0;
     path_ = files_.resolve(name);
     // The open is a failure point of its own before the temporary is made.
     if (!files_.allow(FileOp::open, path_)) {
@@ -277,24 +375,46 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
         return false;
     }
     replacing_open_ = true;
-    pending_.clear();
-    pending_.reserve(kBufferSize);
+    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
 
-void TextWriter::flush_pending() {
-    if (pending_.empty()) return;
-    if (!failed_ && std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
-        failed_ = true;
-        files_.fail(errno, std::strerror(errno));
-    }
-    pending_.clear();
+void TextWriter::settle_column() {
+    if (column_at_ >= total()) return;
+    // The bytes not yet counted are all still in the buffer: it is settled before it goes.
+    const std::size_t from = static_cast<std::size_t>(column_at_ - flushed_);
+    column_ = advance_column(column_, std::string_view(buffer_.get() + from, used_ - from));
+    column_at_ = total();
 }
 
-// Pieces gather in pending_ and reach the file in large writes: a record file is written
-// a few bytes at a time, and one library call per piece cost more than the bytes.
-void TextWriter::write_raw(std::string_view bytes) {
+void TextWriter::pad_to_zone() {
+    static constexpr std::string_view kBlanks = "              ";
+    static_assert(kBlanks.size() >= kZoneWidth);
+    settle_column();
+    const int pad = zone_padding(column_);
+    write_raw(kBlanks.substr(0, static_cast<std::size_t>(pad)));
+    column_ += pad;
+    column_at_ = total();
+}
+
+void TextWriter::flush_pending() {
+    if (used_ == 0) return;
+    settle_column();
+    if (!failed_ && std::fwrite(buffer_.get(), 1, used_, file_) != used_) {
+        failed_ = true;
+        ready_ = false;
+        files_.fail(errno, std::strerror(errno));
+    }
+    flushed_ += used_;
+    column_at_ = flushed_;
+    used_ = 0;
+}
+
+// Pieces gather in the buffer and reach the file in large writes: a record file is written
+// a few bytes at a time, and one library call per piece cost more than the bytes. Here
+// come the first write (a failure point), a full buffer and a failed file.
+void TextWriter::write_slow(std::string_view bytes) {
     if (!file_) {
         failed_ = true;
         return;
@@ -302,40 +422,26 @@ void TextWriter::write_raw(std::string_view bytes) {
     if (!written_) {
         written_ = true;
         if (!files_.first_write(path_)) failed_ = true;
+        ready_ = !failed_;
     }
     if (failed_) return;
-    if (pending_.size() + bytes.size() > kBufferSize) {
+    if (used_ + bytes.size() > kBufferSize) {
         flush_pending();
+        if (failed_) return;
         if (bytes.size() >= kBufferSize) {
+            column_ = advance_column(column_, bytes);
+            flushed_ += bytes.size();
+            column_at_ = flushed_;
             if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
                 failed_ = true;
+                ready_ = false;
                 files_.fail(errno, std::strerror(errno));
             }
             return;
         }
     }
-    pending_.append(bytes);
-}
-
-void TextWriter::print_text(std::string_view text, Ending ending) {
-    write_raw(text);
-    column_ = advance_column(column_, text);
-    switch (ending) {
-        case Ending::newline:
-            write_raw("\r\n");
-            column_ = 0;
-            break;
-        case Ending::stay:
-            break;
-        case Ending::zone: {
-            static constexpr std::string_view kBlanks = "              ";
-            static_assert(kBlanks.size() >= kZoneWidth);
-            int pad = zone_padding(column_);
-            write_raw(kBlanks.substr(0, static_cast<std::size_t>(pad)));
-            column_ += pad;
-            break;
-        }
-    }
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
 }
 
 void TextWriter::print_number(long long n, Ending ending) {
@@ -343,21 +449,33 @@ void TextWriter::print_number(long long n, Ending ending) {
 }
 
 void TextWriter::write_value(std::string_view value, bool last) {
+    // The column counts the value's bytes, whatever they hold.
+    if (!last) settle_column();
+    const int column = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
     const std::size_t size = value.size() + (last ? 4 : 3);
-    if (file_ && written_ && !failed_ && pending_.size() + size <= kBufferSize) {
-        pending_ += '"';
-        pending_.append(value);
-        pending_.append(last ? "\"\r\n" : "\",");
+    if (ready_ && used_ + size <= kBufferSize) {
+        char* p = buffer_.get() + used_;
+        *p++ = '"';
+        std::memcpy(p, value.data(), value.size());
+        p += value.size();
+        if (last) {
+            std::memcpy(p, "\"\r\n", 3);
+        } else {
+            std::memcpy(p, "\",", 2);
+        }
+        used_ += size;
     } else {
         write_raw("\"");
         write_raw(value);
         write_raw(last ? "\"\r\n" : "\",");
     }
-    column_ = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
+    column_ = column;
+    column_at_ = total();
 }
 
 void TextWriter::abandon() {
-    pending_.clear();
+    used_ = 0;
+    ready_ = false;
     if (file_) std::fclose(file_);
     file_ = nullptr;
     replacing_.abandon();
@@ -365,6 +483,7 @@ void TextWriter::abandon() {
 }
 
 bool TextWriter::close() {
+    ready_ = false;
     if (!file_) return !failed_;
     flush_pending();
     // A write that failed was recorded when it happened; these record their own.

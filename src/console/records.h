@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +49,11 @@ class TextReader {
     std::string read_value();
     void read_value(std::string& value);  // the same, into a string kept for reuse
     void skip_value();                    // the same, the value not kept
-    std::string read_line();              // the whole line, without its line end
+    // From here to the end of the file, the offset of each row of `columns` values, as
+    //   while (!at_end()) { offsets.push_back(tell()); skip_value() `columns` times; }
+    // finds them (the viewer's row index).
+    void index_rows(int columns, std::vector<std::uint64_t>& offsets);
+    std::string read_line();  // the whole line, without its line end
     void read_line(std::string& line);
     void rewind();
 
@@ -66,12 +72,15 @@ class TextReader {
     int take_until(std::string& value);
     template <bool keep>
     void take_value(std::string& value);
+    void forget_plain_run() { plain_retry_ = 0; }
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;
     std::size_t pos_ = 0, len_ = 0;
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
+    // Where the row index looks for plain working-file lines again after they stopped.
+    std::size_t plain_retry_ = 0;
 };
 
 class TextWriter {
@@ -95,25 +104,58 @@ class TextWriter {
     bool failed() const { return failed_; }
     void abandon();  // closes and removes a replacing writer's temporary
 
-    void print_text(std::string_view text, Ending ending = Ending::newline);
+    void print_text(std::string_view text, Ending ending = Ending::newline) {
+        write_raw(text);
+        if (ending == Ending::newline) {
+            write_raw("\r\n");
+            line_start();
+        } else if (ending == Ending::zone) {
+            pad_to_zone();
+        }
+    }
     void print_number(long long n, Ending ending = Ending::newline);
     void print_newline() { print_text("", Ending::newline); }
     // The value between double quotes, then "," or (last) CR LF.
     void write_value(std::string_view value, bool last);
     // Bytes exactly as given.
-    void write_raw(std::string_view bytes);
+    void write_raw(std::string_view bytes) {
+        if (ready_ && used_ + bytes.size() <= kBufferSize) {
+            if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+            used_ += bytes.size();
+        } else {
+            write_slow(bytes);
+        }
+    }
 
   private:
+    static constexpr std::size_t kBufferSize = 1 << 16;
+
+    void write_slow(std::string_view bytes);
     void flush_pending();
+    // The output column is needed only for zone endings, so it is worked out from the
+    // bytes when one comes (or before the buffer goes), not for every piece written.
+    std::uint64_t total() const { return flushed_ + used_; }
+    void line_start() {
+        column_ = 0;
+        column_at_ = total();
+    }
+    void settle_column();
+    void pad_to_zone();
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
     fs::path path_;
     ReplacingFile replacing_;
     bool replacing_open_ = false;
-    int column_ = 0;
     bool failed_ = false, written_ = false;
-    std::string pending_;  // bytes not yet handed to the file
+    bool ready_ = false;  // open, first write passed, nothing failed: pieces go to the buffer
+    // Bytes not yet handed to the file; a large buffer of its own, as the library's would
+    // only copy the bytes once more.
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t flushed_ = 0;    // bytes handed to the file
+    int column_ = 0;               // the output column after the first column_at_ bytes
+    std::uint64_t column_at_ = 0;  // bytes after it are not counted into column_ yet
 };
 
 }  // namespace rowkeep

@@ -190,6 +190,16 @@ std::vector<fs::path> Shell::matching_files(const Word& pattern) {
     return paths;
 }
 
+namespace {
+
+// The message for a redirection file that could not be written.
+std::string redirection_failure(const FileSystem& files) {
+    const int error = files.faults() ? files.faults()->last_error() : errno;
+    return error == ENOSPC ? "There is not enough space on the disk.\r\n" : "Access is denied.\r\n";
+}
+
+}  // namespace
+
 void Shell::run_command(std::string_view line) {
     history_.emplace_back(line);
     Words words = split_words(line);
@@ -211,9 +221,15 @@ void Shell::run_command(std::string_view line) {
     args.erase(args.begin());
     Call call{std::move(args), has_input, {}};
     err_.clear();
+    bool runs = true;
     if (!output_file.empty()) {
-        // The interpreter creates the redirection file before the command runs.
+        // The interpreter creates the redirection file before the command runs; a command
+        // whose output has nowhere to go does not run.
         TextWriter created(files_, output_file);
+        if (!created.close()) {
+            err_ += redirection_failure(files_);
+            runs = false;
+        }
     }
     using Handler = void (*)(Shell&, Call&);
     static constexpr std::pair<std::string_view, Handler> kCommands[] = {
@@ -233,25 +249,29 @@ void Shell::run_command(std::string_view line) {
     const std::string command = lower_name(name);
     const auto found = std::find_if(std::begin(kCommands), std::end(kCommands),
                                     [&](const auto& entry) { return entry.first == command; });
-    if (found != std::end(kCommands))
+    if (!runs) {
+        // nothing more: the message says why
+    } else if (found != std::end(kCommands)) {
         found->second(*this, call);
-    else
+    } else {
         err_ += "'" + std::string(words[0]) +
                 "' is not recognized as an internal or external command,\r\n"
                 "operable program or batch file.\r\n";
+    }
     std::string& out = call.out;
     // Error messages reach the screen even when the output is redirected, so a listing
     // that matched nothing stays empty.
-    std::string screen = std::move(err_);
-    err_.clear();
     if (!output_file.empty()) {
         if (!out.empty()) {
             TextWriter w(files_, output_file);
             w.write_raw(out);
+            if (!w.close()) err_ += redirection_failure(files_);
         }
     } else {
-        screen = out + screen;
+        err_ = out + err_;
     }
+    std::string screen = std::move(err_);
+    err_.clear();
     std::size_t start = 0;
     while (start < screen.size()) {
         std::size_t end = screen.find("\r\n", start);

@@ -1,5 +1,7 @@
 #include "console/table_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -28,8 +30,26 @@ bool row_available(TextReader& in, int column_count) {
     return column_count > 0 && !in.at_end();
 }
 
+namespace {
+
+void say_working_file_failure(Session& s, const std::string& cause) {
+    s.console.print_text("working file can not be written: " + cause);
+    s.console.print_text("<> any key to continue");
+    s.console.wait_any_key();
+}
+
+}  // namespace
+
 void report_working_file_failure(Session& s) {
-    s.console.print_text("working file can not be written: " + s.faults.last_cause());
+    say_working_file_failure(s, s.faults.last_cause());
+}
+
+void working_file_missing(Session& s) {
+    s.files.fail(ENOENT, std::string(kWorkingFile) + " is missing");
+}
+
+void report_working_file_unread(Session& s) {
+    s.console.print_text("working file can not be read: " + s.faults.last_cause());
     s.console.print_text("<> any key to continue");
     s.console.wait_any_key();
 }
@@ -40,14 +60,49 @@ bool rewrite_working_file(Session& s, const std::function<void(TextReader&, Text
         s.in_file_name = std::string(kWorkingFile);
         s.out_file_name = std::string(kRewriteFile);
         TextReader in(s.files, kWorkingFile);
+        // A table always has its working file, empty or not: a missing one is no table.
+        if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
         TextWriter out(s.files, kRewriteFile);
-        body(in, out);
+        // A working file that could not be read is no empty table: an insert would write
+        // every new row for nothing.
+        if (s.faults.failures() == before) body(in, out);
         out.close();
     }
-    // A part-written f_16_1.txt never goes over the working file.
-    if (s.faults.failures() == before) s.shell.run_command(kRewriteCopy);
-    if (s.faults.failures() == before) return true;
-    report_working_file_failure(s);
+    // A part-written f_16_1.txt never goes over the working file; it goes, so that a disk
+    // it filled has room again.
+    if (s.faults.failures() == before && copy_over_working_file(s, kRewriteCopy)) return true;
+    const std::string cause = s.faults.last_cause();
+    s.files.remove(s.files.resolve(kRewriteFile));
+    say_working_file_failure(s, cause);
+    return false;
+}
+
+namespace {
+
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+FileId file_id(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino};
+}
+
+}  // namespace
+
+bool copy_over_working_file(Session& s, std::string_view command) {
+    const std::filesystem::path working = s.files.resolve(kWorkingFile);
+    const FileId old_id = file_id(working);
+    const long before = s.faults.failures();
+    s.shell.run_command(command);
+    // A copy puts a new file in place, whole, or leaves the old one: a failure after it
+    // (the command's message that could not be written) does not undo it.
+    if (!(file_id(working) == old_id) && !(file_id(working) == FileId{})) return true;
+    if (s.faults.failures() == before)
+        s.files.fail(EIO, std::string(kWorkingFile) + " was not replaced");
     return false;
 }
 
@@ -166,6 +221,13 @@ int write_working_file(Session& s) {
     auto finish_row = [&] {
         for (; filled < width; ++filled) out.write_value("", true);
     };
+    // The names row is known from the load itself, not only once the viewer has read it.
+    s.size_arrays();
+    std::fill(s.column_names.begin(), s.column_names.end(), std::string());
+    auto keep_name = [&](const std::string& name) {
+        if (rows == 1 && filled < width)
+            s.column_names[static_cast<std::size_t>(filled + 1)] = name;
+    };
     while (width > 0 && !in.at_end()) {
         in.read_line(line);
         long long row = 0;
@@ -176,6 +238,7 @@ int write_working_file(Session& s) {
             filled = 0;
             ++rows;
         }
+        keep_name(cell);
         out.write_value(cell, true);
         ++filled;
     }
@@ -237,6 +300,7 @@ bool save_table(Session& s, std::string_view name, int& rows_written) {
     TextWriter out;
     if (!out.open_replacing(s.files, name)) return false;
     TextReader in(s.files, kWorkingFile);
+    if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
     const int width = s.column_count;
     std::vector<std::string> row(static_cast<std::size_t>(std::max(width, 0) + 1));
     std::string line;

@@ -33,8 +33,15 @@ bool row_available(TextReader& in, int column_count);
 // row_count, column_count and the names as they were.
 bool rewrite_working_file(Session& s, const std::function<void(TextReader&, TextWriter&)>& body);
 
+// Runs the command that copies a finished file over f_15_1.txt; true when the working file
+// was replaced (whatever else failed). False, with the failure recorded, when it was not.
+bool copy_over_working_file(Session& s, std::string_view command);
 // Says that the working file could not be written, and why, and waits for a key.
 void report_working_file_failure(Session& s);
+// Records that the working file is missing, as a failure: a table always has one.
+void working_file_missing(Session& s);
+// Says that the working file could not be read, and why, and waits for a key.
+void report_working_file_unread(Session& s);
 
 // Converts the table file table_name into the working file, with every intermediate file
 // and copy command of the load; sets column_count, row_count and sizes the arrays.

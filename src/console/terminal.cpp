@@ -254,7 +254,10 @@ bool RealTerminal::read_keys(int timeout_ms, std::deque<std::string>& keys) {
 }
 
 void RealTerminal::write(std::string_view bytes) {
-    out_ += to_screen_ ? to_screen_->convert(bytes) : std::string(bytes);
+    if (to_screen_)
+        out_ += to_screen_->convert(bytes);
+    else
+        out_ += bytes;
     if (out_.size() > 65536) flush();
 }
 

@@ -18,17 +18,21 @@ namespace {
 
 struct Occurrence {
     std::string page, word, id, occurrence;
+    std::string number;  // the text of line or position, as read
     long long line = 0, position = 0;
 };
 
 bool read_occurrence(TextReader& in, Occurrence& r) {
     if (in.at_end()) return false;
-    r.page = in.read_value();
-    r.line = std::atoll(in.read_value().c_str());
-    r.position = position_value(in.read_value());
-    r.word = in.read_value();
-    r.id = in.read_value();
-    r.occurrence = in.read_value();
+    // Into the record's own strings: a word file has millions of values.
+    in.read_value(r.page);
+    in.read_value(r.number);
+    r.line = std::atoll(r.number.c_str());
+    in.read_value(r.number);
+    r.position = position_value(r.number);
+    in.read_value(r.word);
+    in.read_value(r.id);
+    in.read_value(r.occurrence);
     return true;
 }
 

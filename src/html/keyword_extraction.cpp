@@ -93,12 +93,13 @@ struct WordRecord {
 // page, line, position, word, id and, when wanted, the occurrence number.
 bool read_record(TextReader& in, WordRecord& r, bool with_occurrence) {
     if (in.at_end()) return false;
-    r.page = in.read_value();
-    r.line = in.read_value();
-    r.position = in.read_value();
-    r.word = in.read_value();
-    r.id = in.read_value();
-    if (with_occurrence) r.occurrence = in.read_value();
+    // Into the record's own strings: a word file has millions of values.
+    in.read_value(r.page);
+    in.read_value(r.line);
+    in.read_value(r.position);
+    in.read_value(r.word);
+    in.read_value(r.id);
+    if (with_occurrence) in.read_value(r.occurrence);
     return true;
 }
 
@@ -159,19 +160,19 @@ void sort_and_number_words(Session& s) {
     {  // a word's id is the 0-based place of its first record in the sorted list
         TextReader in(s.files, "wrd_02.txt");
         TextWriter out(s.files, "wrd_03.txt");
-        std::string previous_word, id;
+        std::string previous_word, id, word, page, line, position, text;
         for (long long count = 0; !in.at_end(); ++count) {
-            std::string word = in.read_value();
-            std::string page = in.read_value();
-            std::string line = in.read_value();
-            std::string position = in.read_value();
-            in.read_value();
+            in.read_value(word);
+            in.read_value(page);
+            in.read_value(line);
+            in.read_value(position);
+            in.read_value(text);
             if (count == 0 || word != previous_word) id = word_id(count);
-            previous_word = word;
+            previous_word.swap(word);
             out.write_value(page, false);
             out.write_value(line, false);
             out.write_value(position, false);
-            out.write_value(word, false);
+            out.write_value(previous_word, false);
             out.write_value(id, true);
         }
     }

@@ -89,8 +89,7 @@ bool write_back(Session& s) {
     if (s.faults.failures() == before) write_edited_row(s);
     if (s.faults.failures() == before) merge_row(s);
     // Only a whole merged file goes over the working file.
-    if (s.faults.failures() == before) s.shell.run_command(kCopyMerged);
-    if (s.faults.failures() == before) return true;
+    if (s.faults.failures() == before && copy_over_working_file(s, kCopyMerged)) return true;
     report_working_file_failure(s);
     return false;
 }
@@ -100,25 +99,37 @@ void intermediate_view(Session& s) {
     const std::vector<std::string> row = s.cells;
     const bool written = write_back(s);
     view_table(s, s.edit_row);
+    const long before = s.faults.failures();
     if (written) {
         TextReader edited(s.files, kRowFile);
         read_row(edited, s.cells, s.column_count);
-    } else {
-        s.cells = row;
     }
+    // The row typed so far is never lost to a file that could not be read back.
+    if (!written || s.faults.failures() != before) s.cells = row;
+    if (written && s.faults.failures() != before) report_working_file_unread(s);
 }
 
 // The cell in the text editor; its lines come back joined.
 void edit_with_notepad(Session& s, int c) {
     s.console.print_text(kRule);
+    // The cell keeps its text unless the editor's file went there and back whole.
+    const long before = s.faults.failures();
     {
         TextWriter out(s.files, kCellFile);
         out.print_text(s.cells[at(c)]);
+    }
+    if (s.faults.failures() != before) {
+        report_working_file_failure(s);
+        return;
     }
     s.shell.run_command("notepad.exe cell.edit.txt");
     TextReader in(s.files, kCellFile);
     std::string joined;
     while (!in.at_end()) joined += in.read_line();
+    if (s.faults.failures() != before) {
+        report_working_file_unread(s);
+        return;
+    }
     s.cells[at(c)] = clean_cell(std::move(joined));
 }
 
@@ -130,11 +141,20 @@ void row_editor(Session& s) {
         return;
     }
     s.size_arrays();
+    // A row that could not be read, or a disk too full for the copy, would only lose the
+    // edits typed: nothing is asked then.
+    const long before = s.faults.failures();
     s.shell.run_command(kCopyToBuffer);
+    if (s.faults.failures() != before) {
+        report_working_file_failure(s);
+        s.edit_mode = "";
+        return;
+    }
     s.shell.run_command("cls");
     {
         s.in_file_name = std::string(kWorkingFile);
         TextReader in(s.files, kWorkingFile);
+        if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
         int record = 0;
         while (row_available(in, s.column_count)) {
             read_row(in, s.cells, s.column_count);
@@ -146,6 +166,11 @@ void row_editor(Session& s) {
                 break;
             }
         }
+    }
+    if (s.faults.failures() != before) {
+        report_working_file_unread(s);
+        s.edit_mode = "";
+        return;
     }
     s.col_width = s.default_col_width;
     std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);

@@ -40,6 +40,20 @@ bool working_copy_kept(const Session& s) {
     return !ec && kept == original;
 }
 
+// After the export, which deletes the working file: its copy comes back. When the copy
+// fails (a full disk), a second name for the kept copy needs no room.
+bool bring_back_working_file(Session& s) {
+    s.shell.run_command("copy txt_in\\f_15_1.txt");
+    // A copy is whole or nothing, so a working file of the kept copy's size is that copy,
+    // or the one an export that failed early left in place.
+    if (working_copy_kept(s)) return true;
+    const fs::path kept = s.files.resolve("txt_in\\f_15_1.txt");
+    const fs::path working = s.dir / kWorkingFile;
+    std::error_code ec;
+    if (fs::exists(working, ec)) s.files.remove(working);
+    return s.files.link(kept, working) && working_copy_kept(s);
+}
+
 void save(Session& s) {
     Console& c = s.console;
     std::string destination = s.table_name;
@@ -48,21 +62,28 @@ void save(Session& s) {
     bool written = save_table(s, destination, rows);
     print_summary(s, destination, written, rows);
     if (written) {
+        const long before = s.faults.failures();
         s.shell.run_command("md txt_in");
         s.shell.run_command("del /q txt_in\\*.*");
         s.shell.run_command("copy f_15_1.txt txt_in\\");
-        if (!working_copy_kept(s)) {
+        if (s.faults.failures() != before || !working_copy_kept(s)) {
             c.print_text("HTML export failed (working file copy): " + s.faults.last_cause());
         } else {
-            // The export counts other things in row_count; the table has not changed.
+            // The export counts other things in row_count and keeps the names it shows
+            // (trimmed, or as far as it got) in column_names; the table has not changed.
             const int rows_of_table = s.row_count;
+            const std::vector<std::string> names = s.column_names;
             html_export(s);
             s.row_count = rows_of_table;
-            const long before = s.faults.failures();
-            s.shell.run_command("copy txt_in\\f_15_1.txt");
-            // The export deleted the working file; without its copy the table is not open.
-            if (s.faults.failures() != before || !working_copy_kept(s))
+            s.column_names = names;
+            if (!bring_back_working_file(s)) {
+                // The table file is saved, but editing can not go on without its working
+                // file: an edit or save of a missing one would lose the table.
                 report_working_file_failure(s);
+                c.print_text("The table is saved. The program ends.");
+                c.print_text("End");
+                throw ProgramEnd{};
+            }
             // The export leaves the console in code page 1252; editing goes on in the
             // table's own page, or its letters would show and be typed as another page's.
             if (s.code_page.size() > 8) s.shell.run_command("chcp " + s.code_page.substr(8));

@@ -84,6 +84,11 @@ bool select_table(Session& s) {
         list.read_line();
         ++count;
     }
+    // Nor is a list that could not be read.
+    if (s.faults.failures() != before) {
+        report_folder_failure(s);
+        return false;
+    }
     if (count == 0) {
         s.console.print_text(std::string(31, '-'));
         s.console.print_text("no select");

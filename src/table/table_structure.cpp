@@ -1,5 +1,6 @@
 #include "table/table_structure.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "console/console.h"
@@ -105,6 +106,10 @@ void insert_column(Session& s) {
         }
     });
     if (written) {
+        // The names follow the working file at once, not only once the viewer reads it.
+        ensure_names(s);
+        auto at = s.column_names.begin() + std::min(position, old_count + 1);
+        s.column_names.insert(at, name);
         s.column_count = old_count + 1;
         s.size_arrays();
     }
@@ -133,6 +138,8 @@ void delete_column(Session& s) {
         }
     });
     if (written) {
+        ensure_names(s);
+        s.column_names.erase(s.column_names.begin() + position);
         s.column_count = old_count - 1;
         s.size_arrays();
     }

@@ -164,19 +164,29 @@ void preview(Session& s, int e) {
         plain_number(first) + ">" + blanks(length) + "<" + plain_number(last);
     const std::string indent = blanks(first + 4LL);
 
+    const long before = s.faults.failures();
     TextReader in(s.files, kWorkingFile);
+    // The preview's own wait follows: the message is read there.
+    if (s.faults.failures() != before)
+        con.print_text("working file can not be read: " + s.faults.last_cause());
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
         read_row(in, s.cells, s.column_count);
         const std::string& cell = s.cells[static_cast<std::size_t>(column)];
         std::string cut = cut_text(con.measure(), cell, first, last);
         if (trim_blanks(cut).empty()) continue;
-        for (const std::string& text :
-             {ruler, indent + cut, indent + key_part(con.measure(), cell, first, last)}) {
-            con.print_number(r, Ending::zone);
-            con.print_text(name, Ending::zone);
-            con.print_text(text);
-        }
+        const std::string number = number_text(r);
+        cut.insert(0, indent);
+        const std::string part = indent + key_part(con.measure(), cell, first, last);
+        con.print_pieces({{number, Ending::zone},
+                          {name, Ending::zone},
+                          {ruler, Ending::newline},
+                          {number, Ending::zone},
+                          {name, Ending::zone},
+                          {cut, Ending::newline},
+                          {number, Ending::zone},
+                          {name, Ending::zone},
+                          {part, Ending::newline}});
     }
 }
 
@@ -224,6 +234,14 @@ std::string numbered(std::string_view stem, int n) {
 void build_and_sort(Session& s) {
     Console& con = s.console;
     const long before = s.faults.failures();
+    std::string out_name = s.table_name;
+    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
+    out_name += "_sort.csv";
+    // Each step reads what the one before wrote: after a failure none goes on, as a key
+    // file or sorted file that failed would make an output table of the wrong rows.
+    auto stop_if_failed = [&] {
+        if (s.faults.failures() != before) sort_failed(s, out_name);
+    };
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
 
@@ -246,15 +264,19 @@ void build_and_sort(Session& s) {
                     std::fill(s.cells.begin(), s.cells.end(), std::string());
                 std::string part =
                     key_part(con.measure(), s.cells[static_cast<std::size_t>(column)], first, last);
-                con.print_text("row = ", Ending::stay);
-                con.print_number(r, Ending::zone);
-                con.print_text(name, Ending::zone);
-                con.print_text(indent + part);
+                const std::string number = number_text(r);
+                part.insert(0, indent);
+                con.print_pieces({{"row = ", Ending::stay},
+                                  {number, Ending::zone},
+                                  {name, Ending::zone},
+                                  {part, Ending::newline}});
+                part.erase(0, indent.size());
                 parts.write_value(part, true);
             }
         }
     }
 
+    stop_if_failed();
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     {
@@ -265,6 +287,7 @@ void build_and_sort(Session& s) {
             for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
         }
     }
+    stop_if_failed();
     con.print_newline();
 
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
@@ -275,6 +298,7 @@ void build_and_sort(Session& s) {
         for (int r = 0; r < data_rows; ++r)
             out.write_value(joined.read_value() + field.read_value(), true);
     }
+    stop_if_failed();
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
     std::size_t widest = 0;
@@ -288,7 +312,8 @@ void build_and_sort(Session& s) {
         TextWriter padded(s.files, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
             std::string key = keys.read_value();
-            key.append(widest - con.measure().count(key), ' ');
+            const std::size_t length = con.measure().count(key);
+            if (length < widest) key.append(widest - length, ' ');
             padded.print_text(key + "|");
         }
     }
@@ -311,8 +336,10 @@ void build_and_sort(Session& s) {
         }
     }
 
+    stop_if_failed();
     sort_file(s, {"file_26_1.txt", "file_26_2.txt"});
 
+    stop_if_failed();
     std::string heading = "s_" + entry(s, 1)[kName];
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
@@ -323,11 +350,7 @@ void build_and_sort(Session& s) {
         while (!sorted.at_end()) table.print_text(sorted.read_line());
     }
 
-    std::string out_name = s.table_name;
-    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
-    out_name += "_sort.csv";
-    // A key file or sorted file that failed would make an output table of the wrong rows.
-    if (s.faults.failures() != before) sort_failed(s, out_name);
+    stop_if_failed();
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
     // is replaced only when the user says so.
     bool replace = true;
@@ -338,7 +361,7 @@ void build_and_sort(Session& s) {
             !answer.empty() && std::string_view("yYaA").find(answer[0]) != std::string_view::npos;
     }
     if (replace) s.shell.run_command("copy file_28.txt " + command_name(out_name));
-    if (replace && s.faults.failures() != before) sort_failed(s, out_name);
+    if (replace) stop_if_failed();
     if (!replace) con.print_text("        0 file(s) copied.");
     con.print_text("output sort table = " + out_name);
     con.print_text("End");

@@ -39,20 +39,17 @@ namespace {
 void build_index(Session& s, TextReader& in, RowIndex& index) {
     index.offsets.clear();
     s.row_count = 0;
-    while (row_available(in, s.column_count)) {
+    if (row_available(in, s.column_count)) {
         index.offsets.push_back(in.tell());
-        ++s.row_count;
-        // Past the names row only where each row starts matters.
-        if (s.row_count > 1) {
-            for (int k = 1; k <= s.column_count; ++k) in.skip_value();
-            continue;
-        }
         read_row(in, s.cells, s.column_count);
         for (int k = 1; k <= s.column_count; ++k) {
             const auto i = static_cast<std::size_t>(k);
             s.column_names[i] = s.cells[i];
             s.column_list[i] = s.cells[i];
         }
+        // Past the names row only where each row starts matters.
+        in.index_rows(s.column_count, index.offsets);
+        s.row_count = clamp_rows(static_cast<long long>(index.offsets.size()));
     }
     // The cells hold the last row afterwards, as reading every row leaves them.
     if (s.row_count > 1) {

@@ -61,6 +61,21 @@ std::string as_viewer_key(std::string key) {
     return key;
 }
 
+// Opens the working file and counts its rows. False when it could not be read: the
+// screen has said so, and row_count is as it was (a count of 0 would let a save write
+// an empty table).
+bool read_working_file(Session& s, TextReader& in, RowIndex& index) {
+    const long before = s.faults.failures();
+    const int rows = s.row_count;
+    open_working_file(s, in, index);
+    if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
+    if (s.faults.failures() == before) return true;
+    in.close();
+    s.row_count = rows;
+    report_working_file_unread(s);
+    return false;
+}
+
 void read_console_size(Session& s) {
     auto [cols, rows] = s.console.console_size();
     s.console_cols = cols;
@@ -77,7 +92,7 @@ void view_table(Session& s, int from_row) {
 
     TextReader in;
     RowIndex index;
-    open_working_file(s, in, index);
+    if (!read_working_file(s, in, index)) return;
     if (s.top_row < 1 || s.top_row > s.row_count) s.top_row = 1;
     int saved_first_col = s.first_col;
     s.first_col = 1;
@@ -131,7 +146,7 @@ void view_table(Session& s, int from_row) {
                 in.close();
                 swap_rows(s);
                 s.first_col = 1;
-                open_working_file(s, in, index);
+                if (!read_working_file(s, in, index)) break;
             }
         } else if ((key == "Y" || key == "y") && s.edit_mode.empty()) {
             row_moved = true;
@@ -145,7 +160,7 @@ void view_table(Session& s, int from_row) {
                 in.close();
                 swap_rows(s);
                 s.first_col = 1;
-                open_working_file(s, in, index);
+                if (!read_working_file(s, in, index)) break;
             }
         } else if (key == "9" || key == "\r") {
             break;

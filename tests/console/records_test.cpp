@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -216,6 +217,126 @@ TEST(Records, WriterKeepsEveryPieceInOrder) {
         EXPECT_TRUE(w.close());
     }
     EXPECT_EQ(d.read("w.txt"), expected);
+}
+
+// Row starts as reading value by value finds them: the reference for the row index.
+std::vector<std::uint64_t> plain_row_starts(const std::string& bytes, int columns) {
+    std::vector<std::uint64_t> starts;
+    PlainValueReader plain{bytes};
+    while (plain.peek() >= 0) {
+        starts.push_back(plain.pos);
+        for (int k = 0; k < columns; ++k) plain.value();
+    }
+    return starts;
+}
+
+void expect_same_row_starts(const std::string& bytes, int columns, const std::string& what) {
+    TempDir d;
+    d.write("w.txt", bytes);
+    TextReader r(d.path(), "w.txt");
+    std::vector<std::uint64_t> starts;
+    r.index_rows(columns, starts);
+    ASSERT_EQ(starts, plain_row_starts(bytes, columns)) << what << ", " << columns << " columns";
+    EXPECT_TRUE(r.at_end());
+}
+
+// Working files as the program writes them ('"' text '"' CR LF), spoilt here and there as a
+// hand edit may spoil them: the row index finds the rows that reading value by value finds.
+TEST(Records, RowIndexFindsTheRowsThatReadingFinds) {
+    std::mt19937 random(11);
+    const std::vector<std::string> odd = {"  \"a\"\r\n",
+                                          "\"a,b\",\"c\"\r\n",
+                                          "\"\r\n",
+                                          "\r\n",
+                                          "\"x\"\n",
+                                          "\"x\"\r",
+                                          "plain\r\n",
+                                          "a,b,c\r\n",
+                                          "\"q\"\"q\"\r\n",
+                                          "\"open\r\n",
+                                          "\"x\" ,\r\n",
+                                          "\"\"\r\n",
+                                          std::string(150, 'L') + "\r\n"};
+    for (int spoil_one_in : {0, 3, 40, 1000}) {
+        std::string bytes;
+        std::uniform_int_distribution<int> letter(0, 25), oddity(0, 12);
+        while (bytes.size() < 300000) {
+            if (spoil_one_in > 0 && static_cast<int>(random() % spoil_one_in) == 0) {
+                bytes += odd[static_cast<std::size_t>(oddity(random))];
+                continue;
+            }
+            std::string text(random() % (random() % 7 == 0 ? 90 : 12), 'a');
+            for (auto& c : text)
+                c = static_cast<char>(random() % 9 == 0 ? ' ' : 'a' + letter(random));
+            bytes += "\"" + text + "\"\r\n";
+        }
+        for (int columns : {1, 3, 10, 70})
+            expect_same_row_starts(bytes, columns, "spoilt one in " + std::to_string(spoil_one_in));
+    }
+    // Each spoilt line at every place in the index's 64-byte steps.
+    for (const std::string& spoilt : odd)
+        for (std::size_t pad = 0; pad < 70; ++pad) {
+            const std::string lines = "\"" + std::string(pad, 'a') + "\"\r\n\"b\"\r\n";
+            const std::string bytes = lines + spoilt + "abc\"\r\n" + lines + lines + lines;
+            for (int columns = 1; columns <= 3; ++columns)
+                expect_same_row_starts(bytes, columns,
+                                       "pad " + std::to_string(pad) + " before " + spoilt);
+        }
+}
+
+// The zone ending pads from the output column, which counts the bytes after the last line
+// end whatever wrote them; write_value counts its value and quotes, line ends or not.
+TEST(Records, ZoneEndingsCountTheColumnAcrossEveryKindOfPiece) {
+    std::mt19937 random(3);
+    TempDir d;
+    std::string expected;
+    int column = 0;
+    auto advance = [&](std::string_view text) {
+        const std::size_t last = text.find_last_of("\r\n");
+        column = last == std::string_view::npos ? column + static_cast<int>(text.size())
+                                                : static_cast<int>(text.size() - last - 1);
+    };
+    {
+        TextWriter w(d.path(), "z.txt");
+        std::uniform_int_distribution<int> kind(0, 5), size(0, 40);
+        for (int i = 0; i < 30000; ++i) {
+            std::string piece(static_cast<std::size_t>(i % 997 == 0 ? 70000 : size(random)), 'x');
+            for (auto& c : piece) c = "ab\r\n c"[random() % (random() % 5 == 0 ? 6 : 3)];
+            switch (kind(random)) {
+                case 0:
+                    w.print_text(piece, Ending::stay);
+                    expected += piece;
+                    advance(piece);
+                    break;
+                case 1:
+                case 2: {
+                    w.print_text(piece, Ending::zone);
+                    expected += piece;
+                    advance(piece);
+                    const std::string pad(static_cast<std::size_t>(zone_padding(column)), ' ');
+                    expected += pad;
+                    column += static_cast<int>(pad.size());
+                    break;
+                }
+                case 3:
+                    w.print_text(piece);
+                    expected += piece + "\r\n";
+                    column = 0;
+                    break;
+                case 4:
+                    w.write_value(piece, i % 2 == 0);
+                    expected += "\"" + piece + (i % 2 == 0 ? "\"\r\n" : "\",");
+                    column = i % 2 == 0 ? 0 : column + static_cast<int>(piece.size()) + 3;
+                    break;
+                default:
+                    w.write_raw(piece);
+                    expected += piece;
+                    advance(piece);
+            }
+        }
+        EXPECT_TRUE(w.close());
+    }
+    EXPECT_EQ(d.read("z.txt"), expected);
 }
 
 }  // namespace
