@@ -202,24 +202,22 @@ std::string redirection_failure(const FileSystem& files) {
 
 void Shell::run_command(std::string_view line) {
     history_.emplace_back(line);
-    Words words = split_words(line);
+    const Words words = split_words(line);
     // Redirections: "> FILE" receives the messages, "< FILE" is the input.
     std::string output_file;
-    bool has_input = false;
-    Words args;
+    Call call;
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (words[i].redirection) {
             if (words[i] == ">" && i + 1 < words.size()) output_file = words[i + 1];
-            if (words[i] == "<") has_input = true;
+            if (words[i] == "<") call.has_input = true;
             ++i;
         } else {
-            args.push_back(words[i]);
+            call.args.push_back(words[i]);
         }
     }
-    if (args.empty()) return;
-    const Word name = args[0];
-    args.erase(args.begin());
-    Call call{std::move(args), has_input, {}};
+    if (call.args.empty()) return;
+    const Word name = call.args.front();
+    call.args.erase(call.args.begin());
     err_.clear();
     bool runs = true;
     if (!output_file.empty()) {
@@ -231,6 +229,22 @@ void Shell::run_command(std::string_view line) {
             runs = false;
         }
     }
+    if (runs) dispatch(name, words.front(), call);
+    // Error messages reach the screen even when the output is redirected, so a listing
+    // that matched nothing stays empty.
+    if (!output_file.empty()) {
+        if (!call.out.empty()) {
+            TextWriter w(files_, output_file);
+            w.write_raw(call.out);
+            if (!w.close()) err_ += redirection_failure(files_);
+        }
+    } else {
+        err_ = call.out + err_;
+    }
+    show_messages();
+}
+
+void Shell::dispatch(const Word& name, const Word& typed, Call& call) {
     using Handler = void (*)(Shell&, Call&);
     static constexpr std::pair<std::string_view, Handler> kCommands[] = {
         {"cls", [](Shell& sh, Call&) { sh.console_.clear(); }},
@@ -249,28 +263,16 @@ void Shell::run_command(std::string_view line) {
     const std::string command = lower_name(name);
     const auto found = std::find_if(std::begin(kCommands), std::end(kCommands),
                                     [&](const auto& entry) { return entry.first == command; });
-    if (!runs) {
-        // nothing more: the message says why
-    } else if (found != std::end(kCommands)) {
+    if (found != std::end(kCommands))
         found->second(*this, call);
-    } else {
-        err_ += "'" + std::string(words[0]) +
+    else
+        err_ += "'" + std::string(typed) +
                 "' is not recognized as an internal or external command,\r\n"
                 "operable program or batch file.\r\n";
-    }
-    std::string& out = call.out;
-    // Error messages reach the screen even when the output is redirected, so a listing
-    // that matched nothing stays empty.
-    if (!output_file.empty()) {
-        if (!out.empty()) {
-            TextWriter w(files_, output_file);
-            w.write_raw(out);
-            if (!w.close()) err_ += redirection_failure(files_);
-        }
-    } else {
-        err_ = out + err_;
-    }
-    std::string screen = std::move(err_);
+}
+
+void Shell::show_messages() {
+    const std::string screen = std::move(err_);
     err_.clear();
     std::size_t start = 0;
     while (start < screen.size()) {

@@ -49,7 +49,12 @@ class Shell {
         bool has_input = false;
         std::string out;
     };
-    // The commands, one function each; run_command finds them in one table by name.
+    // Runs the command of that name (typed as it was typed, for the message when there is
+    // none): run_command finds it in one table of names and functions.
+    void dispatch(const Word& name, const Word& typed, Call& call);
+    // The messages of the command just run, line by line, then the wait it asked for.
+    void show_messages();
+    // The commands, one function each.
     void dir(Call& c);
     void dir_bare(const Words& args, std::string& out);
     void dir_full(const Words& args, std::string& out);
