@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "console/index.h"
+
 namespace rowkeep {
 
 std::string iconv_name(int code_page) {
@@ -44,8 +46,8 @@ std::string Converter::convert(std::string_view bytes) {
         char* o = buffer;
         std::size_t o_left = sizeof buffer;
         std::size_t r = iconv(cd_, &in, &in_left, &o, &o_left);
-        out.append(buffer, static_cast<std::size_t>(o - buffer));
-        if (r != static_cast<std::size_t>(-1)) break;
+        out.append(buffer, idx(o - buffer));
+        if (r != idx(-1)) break;
         if (errno == E2BIG) continue;
         if (errno == EINVAL) {  // a character cut short: keep it for the next call
             pending_.assign(in, in_left);

@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include "console/escapes.h"
+#include "console/index.h"
 #include "console/keys.h"
 #include "console/line_editor.h"
 #include "console/session.h"
@@ -162,11 +163,11 @@ std::string Console::read_typed_line() {
     int width = terminal_.size().first;
     LineEditor editor(width, terminal_.code_page());
     const bool live = terminal_.interactive();
-    std::size_t line_width = static_cast<std::size_t>(width > 0 ? width : 80);
-    std::size_t start = static_cast<std::size_t>(column_) % line_width;
+    std::size_t line_width = idx(width > 0 ? width : 80);
+    std::size_t start = idx(column_) % line_width;
     // The prompt before the typed text, shown again when a resize redraws the line.
     const std::string prompt = line_;
-    const auto prompt_columns = static_cast<std::size_t>(measure().width(prompt));
+    const auto prompt_columns = idx(measure().width(prompt));
     unsigned drawn_at = terminal_.size_changes();
     std::size_t shown_length = 0, shown_cursor = 0;
     for (;;) {
@@ -179,9 +180,9 @@ std::string Console::read_typed_line() {
             drawn_at = terminal_.size_changes();
             const bool one_row = start == prompt_columns && start + shown_length < line_width;
             width = terminal_.size().first;
-            line_width = static_cast<std::size_t>(width > 0 ? width : 80);
+            line_width = idx(width > 0 ? width : 80);
             editor.set_width(width);
-            const auto columns = static_cast<std::size_t>(editor.text_columns());
+            const auto columns = idx(editor.text_columns());
             const bool fits = prompt_columns + columns < line_width;
             out += one_row && fits ? "\r" : "\r\n";
             out += prompt;
@@ -200,8 +201,8 @@ std::string Console::read_typed_line() {
         out += text;
         // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that
         // the cursor stands where the moves count it.
-        const auto columns = static_cast<std::size_t>(editor.text_columns());
-        const auto cursor = static_cast<std::size_t>(editor.cursor_column());
+        const auto columns = idx(editor.text_columns());
+        const auto cursor = idx(editor.cursor_column());
         if (!text.empty() && (start + columns) % line_width == 0) out += "\r\n";
         if (shown_length > columns) out += kEraseBelow;
         if (cursor < columns) out += move_in_typed_text(start, columns, cursor, line_width);
@@ -210,8 +211,8 @@ std::string Console::read_typed_line() {
         shown_cursor = cursor;
     }
     if (live) {
-        const auto length = static_cast<std::size_t>(editor.text_columns());
-        const auto cursor = static_cast<std::size_t>(editor.cursor_column());
+        const auto length = idx(editor.text_columns());
+        const auto cursor = idx(editor.cursor_column());
         if (cursor < length) terminal_.write(move_in_typed_text(start, cursor, length, line_width));
         column_ = static_cast<int>(start + length);
         if (width > 0) column_ %= width;

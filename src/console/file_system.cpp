@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/code_page.h"
+#include "console/index.h"
 #include "console/replace_file.h"
 #include "console/terminal.h"
 
@@ -59,7 +60,7 @@ bool write_all(int fd, const char* data, std::size_t n) {
             return false;
         }
         data += done;
-        n -= static_cast<std::size_t>(done);
+        n -= idx(done);
     }
     return true;
 }
@@ -338,7 +339,7 @@ bool FileSystem::copy(const fs::path& from, const fs::path& to) const {
             break;
         }
         if (n == 0) break;
-        if (!write_all(out, buffer.data(), static_cast<std::size_t>(n))) {
+        if (!write_all(out, buffer.data(), idx(n))) {
             error = errno;
             break;
         }

@@ -1,16 +1,16 @@
 // Positions and numbers as container indices. The program counts from 1 (columns, rows,
-// character positions) in int, as its files and prompts do; a position is never negative
-// where it indexes, and this is the one place that says so.
+// character positions) in signed integers, as its files and prompts do; a position is
+// never negative where it indexes, and this is the one place that says so.
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 namespace rowkeep {
 
-constexpr std::size_t idx(int i) {
-    return static_cast<std::size_t>(i);
-}
-constexpr std::size_t idx(long long i) {
+template <class T>
+requires std::is_integral_v<T> && std::is_signed_v<T>
+constexpr std::size_t idx(T i) {
     return static_cast<std::size_t>(i);
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "console/index.h"
+
 namespace rowkeep {
 
 int zone_padding(int column) {
@@ -16,9 +18,9 @@ int advance_column(int column, std::string_view text) {
     std::size_t size = text.size();
     std::size_t after = 0;  // the position after the last line end, 0 for none
     if (const void* lf = size > 0 ? memrchr(data, '\n', size) : nullptr)
-        after = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+        after = idx(static_cast<const char*>(lf) - data) + 1;
     if (const void* cr = size > after ? memrchr(data + after, '\r', size - after) : nullptr)
-        after = static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1;
+        after = idx(static_cast<const char*>(cr) - data) + 1;
     if (after == 0) return column + static_cast<int>(size);
     return static_cast<int>(size - after);
 }
@@ -26,7 +28,7 @@ int advance_column(int column, std::string_view text) {
 std::string zone_ending(int column, int width) {
     int pad = zone_padding(column);
     if (column + pad + 1 > width - kZoneWidth) return "\r\n";
-    return std::string(static_cast<std::size_t>(pad), ' ');
+    return std::string(idx(pad), ' ');
 }
 
 }  // namespace rowkeep

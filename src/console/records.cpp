@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/index.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -28,7 +29,7 @@ std::size_t find_first(const char* p, std::size_t n) {
         const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, a), _mm_cmpeq_epi8(x, b)),
                                          _mm_cmpeq_epi8(x, c));
         if (const int mask = _mm_movemask_epi8(hit))
-            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            return i + idx(__builtin_ctz(static_cast<unsigned>(mask)));
     }
 #endif
     while (i < n && p[i] != A && p[i] != B && p[i] != C) ++i;
@@ -293,8 +294,7 @@ void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
                 } else {
                     for (; ends; ends &= ends - 1) {
                         if (--left > 0) continue;
-                        const std::size_t next =
-                            at + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1;
+                        const std::size_t next = at + idx(__builtin_ctzll(ends)) + 1;
                         if (next >= len_) {
                             pos_ = next;
                             break;
@@ -304,7 +304,7 @@ void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
                     }
                     if (left == 0) break;
                 }
-                if (lfs) pos_ = at + static_cast<std::size_t>(63 - __builtin_clzll(lfs)) + 1;
+                if (lfs) pos_ = at + idx(63 - __builtin_clzll(lfs)) + 1;
                 starts_carry = lfs >> 63;
                 prev_crs = crs;
                 prev_quotes = quotes;
@@ -393,7 +393,7 @@ void TextWriter::pad_to_zone() {
     static_assert(kBlanks.size() >= kZoneWidth);
     settle_column();
     const int pad = zone_padding(column_);
-    write_raw(kBlanks.substr(0, static_cast<std::size_t>(pad)));
+    write_raw(kBlanks.substr(0, idx(pad)));
     column_ += pad;
     column_at_ = total();
 }

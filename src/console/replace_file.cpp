@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "console/index.h"
+
 namespace rowkeep {
 
 namespace fs = std::filesystem;
@@ -73,13 +75,13 @@ fs::path follow_links(const fs::path& path, int& error) {
             return p;
         }
         if (!S_ISLNK(st.st_mode)) return p;
-        std::vector<char> buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        std::vector<char> buffer(idx(st.st_size > 0 ? st.st_size : 255) + 1);
         ssize_t n = readlink(p.c_str(), buffer.data(), buffer.size());
         if (n < 0) {
             error = errno;
             return p;
         }
-        fs::path link(std::string(buffer.data(), static_cast<std::size_t>(n)));
+        fs::path link(std::string(buffer.data(), idx(n)));
         p = link.is_absolute() ? link : p.parent_path() / link;
     }
     error = ELOOP;

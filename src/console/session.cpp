@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/shell.h"
 
 namespace rowkeep {
@@ -42,7 +43,7 @@ void Session::size_arrays() {
 }
 
 void Session::size_arrays(int n) {
-    const std::size_t size = n < 0 ? 1 : static_cast<std::size_t>(n) + 1;
+    const std::size_t size = n < 0 ? 1 : idx(n) + 1;
     for (auto* array :
          {&cells, &column_names, &saved_cells, &col_headings, &column_list, &print_columns}) {
         array->resize(size);

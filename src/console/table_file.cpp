@@ -8,20 +8,20 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/shell.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
 
 void read_row(TextReader& in, std::vector<std::string>& cells, int column_count) {
-    if (static_cast<int>(cells.size()) < column_count + 1)
-        cells.resize(static_cast<std::size_t>(column_count + 1));
-    for (int k = 1; k <= column_count; ++k) in.read_value(cells[static_cast<std::size_t>(k)]);
+    if (static_cast<int>(cells.size()) < column_count + 1) cells.resize(idx(column_count + 1));
+    for (int k = 1; k <= column_count; ++k) in.read_value(cells[idx(k)]);
 }
 
 void write_row(TextWriter& out, const std::vector<std::string>& cells, int column_count) {
     for (int k = 1; k <= column_count; ++k) {
-        const auto i = static_cast<std::size_t>(k);
+        const auto i = idx(k);
         out.write_value(i < cells.size() ? cells[i] : std::string(), true);
     }
 }
@@ -225,8 +225,7 @@ int write_working_file(Session& s) {
     s.size_arrays();
     std::fill(s.column_names.begin(), s.column_names.end(), std::string());
     auto keep_name = [&](const std::string& name) {
-        if (rows == 1 && filled < width)
-            s.column_names[static_cast<std::size_t>(filled + 1)] = name;
+        if (rows == 1 && filled < width) s.column_names[idx(filled + 1)] = name;
     };
     while (width > 0 && !in.at_end()) {
         in.read_line(line);
@@ -302,12 +301,12 @@ bool save_table(Session& s, std::string_view name, int& rows_written) {
     TextReader in(s.files, kWorkingFile);
     if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
     const int width = s.column_count;
-    std::vector<std::string> row(static_cast<std::size_t>(std::max(width, 0) + 1));
+    std::vector<std::string> row(idx(std::max(width, 0) + 1));
     std::string line;
     long long values = 0;
     while (row_available(in, width)) {
         for (int k = 1; k <= width; ++k) {
-            auto& cell = row[static_cast<std::size_t>(k)];
+            auto& cell = row[idx(k)];
             if (in.at_end()) {
                 cell.clear();
                 continue;
@@ -318,7 +317,7 @@ bool save_table(Session& s, std::string_view name, int& rows_written) {
         line.clear();
         for (int k = 1; k <= width; ++k) {
             if (k > 1) line += ';';
-            line += row[static_cast<std::size_t>(k)];
+            line += row[idx(k)];
         }
         out.print_text(line);
         ++rows_written;

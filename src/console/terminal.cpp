@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/index.h"
+
 namespace rowkeep {
 
 namespace {
@@ -246,7 +248,7 @@ bool RealTerminal::read_keys(int timeout_ms, std::deque<std::string>& keys) {
             ended_ = true;  // end of file, or the terminal went away
             continue;
         }
-        feed_input(std::string_view(buffer, static_cast<std::size_t>(n)));
+        feed_input(std::string_view(buffer, idx(n)));
     }
     if (!decoder_.has_key()) return !ended_;
     while (decoder_.has_key()) keys.push_back(decoder_.take());
@@ -267,7 +269,7 @@ void RealTerminal::flush() {
         ssize_t n = ::write(STDOUT_FILENO, out_.data() + done, out_.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;  // the screen is gone; the input's end will end the program
-        done += static_cast<std::size_t>(n);
+        done += idx(n);
     }
     out_.clear();
 }

@@ -3,6 +3,8 @@
 #include <iconv.h>
 #include <utf8proc.h>
 
+#include "console/index.h"
+
 namespace rowkeep {
 
 namespace {
@@ -19,7 +21,7 @@ Decoded decode_utf8(std::string_view text, std::size_t pos) {
     auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
                               static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
     if (n <= 0) return {};
-    return {static_cast<std::size_t>(n), cp};
+    return {idx(n), cp};
 }
 
 int code_point_width(std::int32_t cp) {
@@ -93,9 +95,9 @@ int TextMeasure::gb18030_width(std::string_view bytes) const {
     char* out_p = out_buf;
     std::size_t in_left = bytes.size(), out_left = sizeof out_buf;
     iconv(to_utf8_->cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(to_utf8_->cd, &in_p, &in_left, &out_p, &out_left) == static_cast<std::size_t>(-1))
+    if (iconv(to_utf8_->cd, &in_p, &in_left, &out_p, &out_left) == idx(-1))
         return 1;  // a sequence GB18030 leaves undefined: the terminal shows one mark
-    std::string_view utf8(out_buf, static_cast<std::size_t>(out_p - out_buf));
+    std::string_view utf8(out_buf, idx(out_p - out_buf));
     Decoded d = decode_utf8(utf8, 0);
     return d.length == 0 ? 1 : code_point_width(d.code_point);
 }
@@ -132,9 +134,7 @@ std::size_t TextMeasure::offset_of(std::string_view text, std::size_t n) const {
 
 std::size_t TextMeasure::fitting(std::string_view text, int columns) const {
     if (columns <= 0) columns = 0;
-    if (kind_ == Kind::single_byte)
-        return static_cast<std::size_t>(columns) < text.size() ? static_cast<std::size_t>(columns)
-                                                               : text.size();
+    if (kind_ == Kind::single_byte) return idx(columns) < text.size() ? idx(columns) : text.size();
     std::size_t pos = 0;
     int used = 0;
     while (pos < text.size()) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
@@ -40,7 +41,7 @@ bool read_occurrence(TextReader& in, Occurrence& r) {
 std::string between(const std::string& line, long long first, long long end) {
     first = std::max(first, 1LL);
     if (first > static_cast<long long>(line.size()) || end <= first) return {};
-    return line.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(end - first));
+    return line.substr(idx(first - 1), idx(end - first));
 }
 
 std::string from(const std::string& line, long long first) {

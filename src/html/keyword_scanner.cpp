@@ -118,7 +118,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     if (element_continues_ && elements.size() == 1 && elements[0] == std::pair(1, length))
         return words;
 
-    std::vector<unsigned char> mark(static_cast<std::size_t>(length) + 2, kNone);
+    std::vector<unsigned char> mark(idx(length) + 2, kNone);
     for (auto [start, end] : elements) {
         mark[idx(start)] |= kStart;
         mark[idx(end)] |= kEnd;
@@ -127,7 +127,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     auto in_element = [&](int i) { return mark[idx(i)] != kNone; };
 
     put(trace, "---------- imamo HTML elemente ----------");
-    std::vector<bool> gap(static_cast<std::size_t>(length) + 2, false);
+    std::vector<bool> gap(idx(length) + 2, false);
     int gaps = 0;
     for (int i = 1; i <= length; ++i) {
         if (lower[idx(i - 1)] != ' ') continue;
@@ -151,8 +151,7 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
     auto piece = [&](int first, int last) {  // 1-based, inclusive; empty when last < first
         if (last < first) return std::string();
-        return lower.substr(static_cast<std::size_t>(first - 1),
-                            static_cast<std::size_t>(last - first + 1));
+        return lower.substr(idx(first - 1), idx(last - first + 1));
     };
     int at = 0;  // the walk's position, which the trace gives beside each word
     auto take = [&](int first, int last) {
@@ -168,8 +167,8 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
     for (int i = 1; i <= length; ++i) {
         at = i;
         if (shifted_copies) {
-            std::string shifted(static_cast<std::size_t>(i - 1), ' ');
-            shifted.append(line.substr(static_cast<std::size_t>(i - 1)));
+            std::string shifted(idx(i - 1), ' ');
+            shifted.append(line.substr(idx(i - 1)));
             trace(shifted, Ending::newline);
         }
         const unsigned char here = mark[idx(i)];

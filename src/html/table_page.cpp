@@ -52,7 +52,7 @@ void write_head(Session& s, TextWriter& page, const std::string& page_name) {
 
 void write_table_page(Session& s) {
     const int columns = s.column_count < 0 ? 0 : s.column_count;
-    const auto size = static_cast<std::size_t>(columns + 1);
+    const auto size = idx(columns + 1);
     if (s.column_names.size() < size) s.column_names.resize(size);
     if (s.cells.size() < size) s.cells.resize(size);
 

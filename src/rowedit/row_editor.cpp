@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -25,7 +26,7 @@ constexpr std::string_view kCopyMerged = "copy /y f_16_4.txt f_15_1.txt > out_nu
 const std::string kRule(30, '-');
 
 std::size_t at(int k) {
-    return static_cast<std::size_t>(k);
+    return idx(k);
 }
 
 // ";" separates cells and a double quote would break the record files.

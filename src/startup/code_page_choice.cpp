@@ -1,6 +1,7 @@
 #include "startup/code_page_choice.h"
 
 #include "console/console.h"
+#include "console/index.h"
 
 namespace rowkeep {
 
@@ -29,7 +30,7 @@ namespace {
 
 void list_entry(Console& c, int number, bool with_rule) {
     if (with_rule) c.print_text(std::string(31, '-'));
-    const auto& entry = kCodePages[static_cast<std::size_t>(number - 1)];
+    const auto& entry = kCodePages[idx(number - 1)];
     c.print_number(number, Ending::zone);
     c.print_text(entry.name);
     c.print_text(entry.description);
@@ -45,7 +46,7 @@ bool step_entries(Session& s) {
         if (key == "3") {
             c.print_text("--------- selected code page ----------");
             list_entry(c, number, false);
-            s.code_page = std::string(kCodePages[static_cast<std::size_t>(number - 1)].name);
+            s.code_page = std::string(kCodePages[idx(number - 1)].name);
             c.print_text("Windows code page = " + s.code_page);
             return true;
         }

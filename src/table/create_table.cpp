@@ -59,7 +59,7 @@ std::vector<std::string> ask_column_names(Session& s) {
     // Filled as the names come rather than sized up front: a mistyped count of millions
     // must not allocate millions of names before the first is asked.
     std::vector<std::string> names(1);
-    names.reserve(static_cast<std::size_t>(std::min(s.column_count, 4096)) + 1);
+    names.reserve(idx(std::min(s.column_count, 4096)) + 1);
     c.print_newline();
     for (int i = 1; i <= s.column_count; ++i) {
         c.print_number(i, Ending::stay);

@@ -1,6 +1,7 @@
 #include "table/edit_table.h"
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
@@ -21,7 +22,7 @@ bool load_selected_table(Session& s) {
     if (!load_table(s)) return false;
     s.size_arrays();
     // A fresh key list for every table: keys of another table name other columns.
-    s.sort_keys.assign(static_cast<std::size_t>(s.sort_keys_max + 1), SortKey{});
+    s.sort_keys.assign(idx(s.sort_keys_max + 1), SortKey{});
     view_table(s, s.top_row);
     s.shell.run_command("cls");
     s.edit_mode.clear();

@@ -1,6 +1,7 @@
 #include "table/insert_delete_rows.h"
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "viewer/cell_fit.h"
@@ -14,7 +15,7 @@ const std::string kRule(30, '-');
 
 // Stops at the first failed write: a count of millions must not go on once the disk is full.
 void write_blank_rows(TextWriter& out, int column_count, int count) {
-    const std::vector<std::string> blank(static_cast<std::size_t>(column_count + 1));
+    const std::vector<std::string> blank(idx(column_count + 1));
     for (int i = 0; i < count && !out.failed(); ++i) write_row(out, blank, column_count);
 }
 
@@ -25,7 +26,7 @@ std::string display_line(const Session& s, const std::string& label,
     const TextMeasure& m = s.console.measure();
     std::string line = right_align(label, s.row_label_width) + "|";
     for (int k = 1; k <= s.column_count; ++k) {
-        const auto i = static_cast<std::size_t>(k);
+        const auto i = idx(k);
         int width = i < s.col_widths.size() ? s.col_widths[i] : s.col_width;
         line += fit_cell(m, i < cells.size() ? cells[i] : std::string(), width);
         line += "|";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "table/header_line.h"
@@ -17,12 +18,12 @@ const std::string kRule(30, '-');
 
 void ensure_names(Session& s) {
     if (static_cast<int>(s.column_names.size()) < s.column_count + 1)
-        s.column_names.resize(static_cast<std::size_t>(s.column_count + 1));
+        s.column_names.resize(idx(s.column_count + 1));
 }
 
 void print_column(Session& s, int k) {
     s.console.print_number(k, Ending::zone);
-    s.console.print_text(s.column_names[static_cast<std::size_t>(k)]);
+    s.console.print_text(s.column_names[idx(k)]);
 }
 
 void list_columns(Session& s) {
@@ -59,8 +60,7 @@ void rename_columns(Session& s) {
         if (key == "8") break;
         if (key == "3") {
             c.print_number(k, Ending::stay);
-            s.column_names[static_cast<std::size_t>(k)] =
-                clean_column_name(c.prompt_input("  column name = "));
+            s.column_names[idx(k)] = clean_column_name(c.prompt_input("  column name = "));
         }
     }
     const bool written = rewrite_working_file(s, [&](TextReader& in, TextWriter& out) {
@@ -99,7 +99,7 @@ void insert_column(Session& s) {
             widened.assign(1, std::string());
             for (int k = 1; k <= old_count; ++k) {
                 if (k == position) widened.push_back(n == 1 ? name : " ");
-                widened.push_back(cells[static_cast<std::size_t>(k)]);
+                widened.push_back(cells[idx(k)]);
             }
             if (position > old_count) widened.push_back(n == 1 ? name : " ");
             write_row(out, widened, old_count + 1);
@@ -133,7 +133,7 @@ void delete_column(Session& s) {
             read_row(in, cells, old_count);
             narrowed.assign(1, std::string());
             for (int k = 1; k <= old_count; ++k)
-                if (k != position) narrowed.push_back(cells[static_cast<std::size_t>(k)]);
+                if (k != position) narrowed.push_back(cells[idx(k)]);
             write_row(out, narrowed, old_count - 1);
         }
     });

@@ -1,5 +1,6 @@
 #include "viewer/cell_fit.h"
 
+#include "console/index.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -10,10 +11,9 @@ std::string fit_cell(const TextMeasure& m, std::string_view text, int width, Ali
     if (shown > width) {
         const std::size_t cut = m.fitting(text, width - 1);
         const int gap = width - 1 - m.width(text.substr(0, cut));
-        return std::string(text.substr(0, cut)) + std::string(static_cast<std::size_t>(gap), ' ') +
-               "-";
+        return std::string(text.substr(0, cut)) + std::string(idx(gap), ' ') + "-";
     }
-    std::string pad(static_cast<std::size_t>(width - shown), ' ');
+    std::string pad(idx(width - shown), ' ');
     if (align == Align::by_content && is_numeric_text(text)) return pad + std::string(text);
     return std::string(text) + pad;
 }
@@ -35,7 +35,7 @@ std::string column_heading(int k, std::string_view name) {
 
 std::string right_align(std::string_view text, int width) {
     if (static_cast<int>(text.size()) >= width) return std::string(text);
-    return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + std::string(text);
+    return std::string(idx(width) - text.size(), ' ') + std::string(text);
 }
 
 std::string cut_line(const TextMeasure& m, std::string_view line, int n) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/records.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
@@ -16,7 +17,7 @@ constexpr std::string_view kDateLine = "print date (mm-dd-yy) = 05-22-2017";
 constexpr std::string_view kColumnRule = "------------------------------------";
 
 std::string name_of(const std::vector<std::string>& names, int k) {
-    auto i = static_cast<std::size_t>(k);
+    auto i = idx(k);
     return i < names.size() ? names[i] : std::string();
 }
 
@@ -27,7 +28,7 @@ std::string column_line(const Session& s, int k) {
 }
 
 bool chosen(const Session& s, int k) {
-    return !s.print_columns[static_cast<std::size_t>(k)].empty();
+    return !s.print_columns[idx(k)].empty();
 }
 
 void list_all(Session& s) {
@@ -47,7 +48,7 @@ void select_columns(Session& s) {
             continue;
         }
         if (key == "3") {
-            auto& slot = s.print_columns[static_cast<std::size_t>(k)];
+            auto& slot = s.print_columns[idx(k)];
             std::string name = name_of(s.column_list, k);
             if (slot == name) {
                 con.print_text("column was been selected");
@@ -92,7 +93,7 @@ void review_selection(Session& s) {
             con.print_text(column_line(s, k));
             con.print_text("the column was removed from the list");
             con.print_newline();
-            s.print_columns[static_cast<std::size_t>(k)].clear();
+            s.print_columns[idx(k)].clear();
         }
         ++k;
     }
@@ -138,12 +139,11 @@ void write_listing(Session& s, int saved_first_col) {
     }
 
     const TextMeasure& m = con.measure();
-    std::string heading(static_cast<std::size_t>(s.row_label_width > 0 ? s.row_label_width : 0),
-                        ' ');
+    std::string heading(idx(s.row_label_width > 0 ? s.row_label_width : 0), ' ');
     heading += "|";
     for (int k = 1; k <= s.column_count; ++k) {
         if (!chosen(s, k)) continue;
-        s.col_widths[static_cast<std::size_t>(k)] = s.col_width;
+        s.col_widths[idx(k)] = s.col_width;
         heading +=
             fit_cell(m, column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
         heading += "|";
@@ -159,8 +159,8 @@ void write_listing(Session& s, int saved_first_col) {
         std::string line = right_align(plain_number(row), s.row_label_width) + "|";
         for (int k = 1; k <= s.column_count; ++k) {
             if (!chosen(s, k)) continue;
-            const std::string& cell = s.cells[static_cast<std::size_t>(k)];
-            line += fit_cell(m, cell, s.col_widths[static_cast<std::size_t>(k)]) + "|";
+            const std::string& cell = s.cells[idx(k)];
+            line += fit_cell(m, cell, s.col_widths[idx(k)]) + "|";
             if (!with_sum || cell.empty()) continue;
             if (row == 1)
                 sum.print_text(cell);
@@ -199,8 +199,8 @@ void print_listing(Session& s, int& saved_first_col) {
     // The viewer sizes these on entry; a direct caller may not have.
     if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
     if (static_cast<int>(s.col_widths.size()) < s.column_count + 1)
-        s.col_widths.resize(static_cast<std::size_t>(s.column_count + 1), s.col_width);
-    s.print_columns.assign(static_cast<std::size_t>(s.column_count + 1), std::string());
+        s.col_widths.resize(idx(s.column_count + 1), s.col_width);
+    s.print_columns.assign(idx(s.column_count + 1), std::string());
 
     for (;;) {
         std::string key =

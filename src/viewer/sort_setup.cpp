@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
@@ -31,23 +32,23 @@ enum Field { kColumn = 1, kName = 2, kFirst = 3, kLast = 4 };
 constexpr int kMaxKeyPosition = 32767;
 
 std::string blanks(long long n) {
-    return std::string(static_cast<std::size_t>(n > 0 ? n : 0), ' ');
+    return std::string(idx(n > 0 ? n : 0), ' ');
 }
 
 int used_entries(const Session& s) {
     int n = 0;
     while (n + 1 < static_cast<int>(s.sort_keys.size()) &&
-           !s.sort_keys[static_cast<std::size_t>(n + 1)][kColumn].empty())
+           !s.sort_keys[idx(n + 1)][kColumn].empty())
         ++n;
     return n;
 }
 
 SortKey& entry(Session& s, int e) {
-    return s.sort_keys[static_cast<std::size_t>(e)];
+    return s.sort_keys[idx(e)];
 }
 
 std::string column_name(const Session& s, int k) {
-    auto i = static_cast<std::size_t>(k);
+    auto i = idx(k);
     return i < s.column_names.size() ? s.column_names[i] : std::string();
 }
 
@@ -66,10 +67,9 @@ int entry_last(Session& s, int e) {
 std::string cut_text(const TextMeasure& m, const std::string& cell, int first, int last) {
     long long from = std::max(first, 1);
     if (last < from) return "";
-    const std::size_t begin = m.offset_of(cell, static_cast<std::size_t>(from - 1));
+    const std::size_t begin = m.offset_of(cell, idx(from - 1));
     if (begin >= cell.size()) return "";
-    const std::size_t end =
-        m.offset_of(cell, static_cast<std::size_t>(last));  // after character `last`
+    const std::size_t end = m.offset_of(cell, idx(last));  // after character `last`
     return cell.substr(begin, end - begin);
 }
 
@@ -172,7 +172,7 @@ void preview(Session& s, int e) {
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
         read_row(in, s.cells, s.column_count);
-        const std::string& cell = s.cells[static_cast<std::size_t>(column)];
+        const std::string& cell = s.cells[idx(column)];
         std::string cut = cut_text(con.measure(), cell, first, last);
         if (trim_blanks(cut).empty()) continue;
         const std::string number = number_text(r);
@@ -262,8 +262,7 @@ void build_and_sort(Session& s) {
                     read_row(in, s.cells, s.column_count);
                 else
                     std::fill(s.cells.begin(), s.cells.end(), std::string());
-                std::string part =
-                    key_part(con.measure(), s.cells[static_cast<std::size_t>(column)], first, last);
+                std::string part = key_part(con.measure(), s.cells[idx(column)], first, last);
                 const std::string number = number_text(r);
                 part.insert(0, indent);
                 con.print_pieces({{"row = ", Ending::stay},
@@ -330,7 +329,7 @@ void build_and_sort(Session& s) {
             read_row(in, s.cells, s.column_count);
             for (int k = 1; k <= s.column_count; ++k) {
                 if (k > 1) line += ";";
-                line += s.cells[static_cast<std::size_t>(k)];
+                line += s.cells[idx(k)];
             }
             rows.print_text(line);
         }
@@ -374,7 +373,7 @@ void sort_setup(Session& s, int& saved_first_col) {
     saved_first_col = s.first_col;
     s.first_col = 1;
     if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
-    s.sort_keys.assign(static_cast<std::size_t>(std::max(s.sort_keys_max, 0) + 1), SortKey{});
+    s.sort_keys.assign(idx(std::max(s.sort_keys_max, 0) + 1), SortKey{});
 
     for (;;) {
         std::string key = menu_key(

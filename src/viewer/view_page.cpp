@@ -4,6 +4,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
@@ -43,7 +44,7 @@ void build_index(Session& s, TextReader& in, RowIndex& index) {
         index.offsets.push_back(in.tell());
         read_row(in, s.cells, s.column_count);
         for (int k = 1; k <= s.column_count; ++k) {
-            const auto i = static_cast<std::size_t>(k);
+            const auto i = idx(k);
             s.column_names[i] = s.cells[i];
             s.column_list[i] = s.cells[i];
         }
@@ -74,7 +75,7 @@ namespace {
 std::vector<std::string> status_block(const Session& s, const TextMeasure& m) {
     const int width = s.console_cols;
     std::vector<std::string> block;
-    block.emplace_back(static_cast<std::size_t>(std::max(width - 1, 0)), '-');
+    block.emplace_back(idx(std::max(width - 1, 0)), '-');
     std::string table = "table = " + s.table_name;
     int column = m.width(table);
     if (width > 0) column %= width;
@@ -155,10 +156,10 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
     const int line_width = s.console_cols - 1;
     const TextMeasure& m = con.measure();
 
-    std::string heading(static_cast<std::size_t>(std::max(s.row_label_width, 0)), ' ');
+    std::string heading(idx(std::max(s.row_label_width, 0)), ' ');
     heading += "|";
     for (int k = s.first_col; k <= s.column_count; ++k) {
-        const auto i = static_cast<std::size_t>(k);
+        const auto i = idx(k);
         s.col_widths[i] = s.col_width;
         s.col_headings[i] = column_heading(k, s.column_names[i]);
         heading += fit_cell(m, s.col_headings[i], s.col_widths[i], Align::left);
@@ -169,14 +170,14 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
     // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
     const long long page_rows = layout.rows;
     long long row = std::max(s.top_row, 1);
-    if (row <= s.row_count) in.seek(index.offsets[static_cast<std::size_t>(row - 1)]);
+    if (row <= s.row_count) in.seek(index.offsets[idx(row - 1)]);
     for (; row <= s.row_count && row - s.top_row < page_rows; ++row) {
         std::string number = std::to_string(row);
         if (row_moved && row == s.top_row) number = "*" + number;
         std::string line = right_align(number, s.row_label_width) + "|";
         read_row(in, s.cells, s.column_count);
         for (int k = s.first_col; k <= s.column_count; ++k) {
-            const auto i = static_cast<std::size_t>(k);
+            const auto i = idx(k);
             line += fit_cell(m, s.cells[i], s.col_widths[i]);
             line += "|";
         }

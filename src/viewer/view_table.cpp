@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/index.h"
 #include "console/keys.h"
 #include "console/records.h"
 #include "console/shell.h"
@@ -35,7 +36,7 @@ void swap_rows(Session& s) {
             ++count;
             if (count == s.edit_row && row_available(in, s.column_count)) {
                 for (int k = 1; k <= s.column_count; ++k) {
-                    const auto i = static_cast<std::size_t>(k);
+                    const auto i = idx(k);
                     s.saved_cells[i] = s.cells[i];
                 }
                 read_row(in, s.cells, s.column_count);
