@@ -83,6 +83,63 @@ void read_console_size(Session& s) {
     s.console_rows = rows;
 }
 
+// "1" to "4", "+" and "-": a column or row step, or a page of step rows. False for any
+// other key. Moves are summed in 64 bits: go-to leaves any row number up to kMaxRows.
+bool page_move(Session& s, const std::string& key, long long step) {
+    const long long top = s.top_row;
+    if (key == "1") {
+        s.first_col = std::min(s.first_col + 1, std::max(s.column_count, 1));
+    } else if (key == "2") {
+        s.first_col = std::max(s.first_col - 1, 1);
+    } else if (key == "3") {
+        if (s.row_count > 0) s.top_row = clamp_rows(std::min<long long>(top + 1, s.row_count));
+    } else if (key == "4") {
+        s.top_row = clamp_rows(std::max(top - 1, 1LL));
+    } else if (key == "+") {
+        if (s.row_count > 0) s.top_row = clamp_rows(std::min<long long>(top + step, s.row_count));
+    } else if (key == "-") {
+        s.top_row = clamp_rows(std::max(top - step, 1LL));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The working file after a row swap, read again from the first column. False when it
+// could not be read (the screen has said so).
+bool reread_after_swap(Session& s, TextReader& in, RowIndex& index) {
+    in.close();
+    swap_rows(s);
+    s.first_col = 1;
+    return read_working_file(s, in, index);
+}
+
+// "A": the row at the top moves up past the one above it (never above the names row).
+bool move_row_up(Session& s, TextReader& in, RowIndex& index) {
+    s.edit_row = clamp_rows(s.top_row - 1LL);
+    s.top_row = s.edit_row;
+    if (s.top_row < 2) {
+        s.top_row = 2;
+        return true;
+    }
+    return reread_after_swap(s, in, index);
+}
+
+// "Y": the row at the top moves down past the one below it (the names row stays).
+bool move_row_down(Session& s, TextReader& in, RowIndex& index) {
+    const long long top = s.top_row;
+    s.edit_row = s.top_row;
+    if (top + 1 > s.row_count) {
+        s.top_row = s.row_count;
+    } else if (s.edit_row == 1) {
+        s.top_row = 1;
+    } else {
+        s.top_row = clamp_rows(top + 1);
+        return reread_after_swap(s, in, index);
+    }
+    return true;
+}
+
 }  // namespace
 
 void view_table(Session& s, int from_row) {
@@ -103,26 +160,12 @@ void view_table(Session& s, int from_row) {
         // A resize while the page waits draws it again at once, at the new size.
         const unsigned drawn_at = s.console.size_changes();
         read_console_size(s);
-        // Row moves are summed in 64 bits: go-to leaves any row number up to kMaxRows.
         const long long step = show_page(s, in, index, row_moved).rows - 1LL;
         const std::string key = as_viewer_key(s.console.wait_key_or_resize(drawn_at));
         if (key.empty()) continue;  // the row-moved mark stays for the redrawn page
         row_moved = false;
-        const long long top = s.top_row;
-        if (key == "1") {
-            s.first_col = std::min(s.first_col + 1, std::max(s.column_count, 1));
-        } else if (key == "2") {
-            s.first_col = std::max(s.first_col - 1, 1);
-        } else if (key == "3") {
-            if (s.row_count > 0) s.top_row = clamp_rows(std::min<long long>(top + 1, s.row_count));
-        } else if (key == "4") {
-            s.top_row = clamp_rows(std::max(top - 1, 1LL));
-        } else if (key == "+") {
-            if (s.row_count > 0)
-                s.top_row = clamp_rows(std::min<long long>(top + step, s.row_count));
-        } else if (key == "-") {
-            s.top_row = clamp_rows(std::max(top - step, 1LL));
-        } else if (key == "5") {
+        if (page_move(s, key, step)) continue;
+        if (key == "5") {
             s.col_width += 2;
             std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);
         } else if (key == "6") {
@@ -139,30 +182,10 @@ void view_table(Session& s, int from_row) {
             break;  // no sort column chosen: leave as on "9"
         } else if ((key == "A" || key == "a") && s.edit_mode.empty()) {
             row_moved = true;
-            s.edit_row = clamp_rows(top - 1);
-            s.top_row = s.edit_row;
-            if (s.top_row < 2) {
-                s.top_row = 2;
-            } else {
-                in.close();
-                swap_rows(s);
-                s.first_col = 1;
-                if (!read_working_file(s, in, index)) break;
-            }
+            if (!move_row_up(s, in, index)) break;
         } else if ((key == "Y" || key == "y") && s.edit_mode.empty()) {
             row_moved = true;
-            s.edit_row = s.top_row;
-            if (top + 1 > s.row_count) {
-                s.top_row = s.row_count;
-            } else if (s.edit_row == 1) {
-                s.top_row = 1;
-            } else {
-                s.top_row = clamp_rows(top + 1);
-                in.close();
-                swap_rows(s);
-                s.first_col = 1;
-                if (!read_working_file(s, in, index)) break;
-            }
+            if (!move_row_down(s, in, index)) break;
         } else if (key == "9" || key == "\r") {
             break;
         }
