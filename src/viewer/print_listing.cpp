@@ -99,6 +99,38 @@ void review_selection(Session& s) {
     }
 }
 
+// The head of the sum file: what it is and how to add its column up.
+void write_sum_head(Session& s, TextWriter& sum, const std::string& time) {
+    sum.print_text("table name = " + s.table_name);
+    sum.print_text("rows = " + plain_number(s.row_count));
+    sum.print_text("empty rows are excluded");
+    sum.print_text(kDateLine);
+    sum.print_text("print time (h:m:s)    = " + time);
+    sum.print_text(
+        "Listing is adapted to calculate the sum using MS CALC program by using the "
+        "Copy/Paste");
+    sum.print_text(" - mark all numerical values in the column");
+    sum.print_text(" - use the Copy function");
+    sum.print_text(" - activate MS program CALC");
+    sum.print_text(" - use the Paste function and click button <=>");
+    sum.print_text(" ");
+}
+
+// The heading line of the chosen columns; their widths become the current column width.
+std::string listing_heading(Session& s) {
+    const TextMeasure& m = s.console.measure();
+    std::string heading(idx(s.row_label_width > 0 ? s.row_label_width : 0), ' ');
+    heading += "|";
+    for (int k = 1; k <= s.column_count; ++k) {
+        if (!chosen(s, k)) continue;
+        s.col_widths[idx(k)] = s.col_width;
+        heading +=
+            fit_cell(m, column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
+        heading += "|";
+    }
+    return heading;
+}
+
 void write_listing(Session& s, int saved_first_col) {
     Console& con = s.console;
     std::string base = s.table_name;
@@ -123,31 +155,11 @@ void write_listing(Session& s, int saved_first_col) {
     TextWriter sum;
     if (with_sum) {
         sum.open(s.files, sum_name);
-        sum.print_text("table name = " + s.table_name);
-        sum.print_text("rows = " + plain_number(s.row_count));
-        sum.print_text("empty rows are excluded");
-        sum.print_text(kDateLine);
-        sum.print_text("print time (h:m:s)    = " + time);
-        sum.print_text(
-            "Listing is adapted to calculate the sum using MS CALC program by using the "
-            "Copy/Paste");
-        sum.print_text(" - mark all numerical values in the column");
-        sum.print_text(" - use the Copy function");
-        sum.print_text(" - activate MS program CALC");
-        sum.print_text(" - use the Paste function and click button <=>");
-        sum.print_text(" ");
+        write_sum_head(s, sum, time);
     }
 
     const TextMeasure& m = con.measure();
-    std::string heading(idx(s.row_label_width > 0 ? s.row_label_width : 0), ' ');
-    heading += "|";
-    for (int k = 1; k <= s.column_count; ++k) {
-        if (!chosen(s, k)) continue;
-        s.col_widths[idx(k)] = s.col_width;
-        heading +=
-            fit_cell(m, column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
-        heading += "|";
-    }
+    const std::string heading = listing_heading(s);
     list.print_text(heading);
     if (with_sum) sum.print_text(trim_blanks(heading));
 
