@@ -134,22 +134,16 @@ void edit_with_notepad(Session& s, int c) {
     s.cells[at(c)] = clean_cell(std::move(joined));
 }
 
-}  // namespace
-
-void row_editor(Session& s) {
-    if (s.column_count < 1) {
-        s.edit_mode = "";
-        return;
-    }
-    s.size_arrays();
-    // A row that could not be read, or a disk too full for the copy, would only lose the
-    // edits typed: nothing is asked then.
+// Copies the working file aside and reads the names row and the row to edit into cells
+// (saved_cells keeps it). False when either failed: the screen has said so, and a row
+// that could not be read, or a disk too full for the copy, would only lose the edits
+// typed, so nothing is asked then.
+bool read_edited_row(Session& s) {
     const long before = s.faults.failures();
     s.shell.run_command(kCopyToBuffer);
     if (s.faults.failures() != before) {
         report_working_file_failure(s);
-        s.edit_mode = "";
-        return;
+        return false;
     }
     s.shell.run_command("cls");
     {
@@ -170,6 +164,45 @@ void row_editor(Session& s) {
     }
     if (s.faults.failures() != before) {
         report_working_file_unread(s);
+        return false;
+    }
+    return true;
+}
+
+// The cell menu below the row of column c, and the key pressed. A resize while the menu
+// waits draws the row and the menu again at the new size.
+std::string cell_menu_key(Session& s, int c, unsigned drawn_at) {
+    Console& con = s.console;
+    std::vector<std::string> block = {kRule, "<Enter>      continue", "<1> next     column",
+                                      "<2> previous column", "<3> intermediate view"};
+    if (c > 1) block.push_back("<8> cancel last edit cell");
+    block.insert(block.end(), {"<9> exit", "", "<N/n> edit with Notepad.exe"});
+    for (const auto& line : block) con.print_text(line);
+    std::string key = con.wait_key_or_resize(drawn_at);
+    while (key.empty()) {
+        drawn_at = con.size_changes();
+        std::tie(s.console_cols, s.console_rows) = con.console_size();
+        s.shell.run_command("cls");
+        print_heading_line(s, c);
+        s.cells[at(c)].clear();  // shown as it was typed: empty
+        print_row_line(s, c, true);
+        s.cells[at(c)] = s.saved_cells[at(c)];
+        con.print_newline();
+        for (const auto& line : block) con.print_text(line);
+        key = con.wait_key_or_resize(drawn_at);
+    }
+    return key;
+}
+
+}  // namespace
+
+void row_editor(Session& s) {
+    if (s.column_count < 1) {
+        s.edit_mode = "";
+        return;
+    }
+    s.size_arrays();
+    if (!read_edited_row(s)) {
         s.edit_mode = "";
         return;
     }
@@ -190,8 +223,7 @@ void row_editor(Session& s) {
                        Ending::stay);
         s.cells[at(c)] = clean_cell(con.line_input());
 
-        // A resize while the menu waits draws the row and the menu again at the new size.
-        unsigned drawn_at = con.size_changes();
+        const unsigned drawn_at = con.size_changes();
         s.shell.run_command("cls");
         print_heading_line(s, c);
         print_row_line(s, c, true);
@@ -202,24 +234,7 @@ void row_editor(Session& s) {
         }
         s.cells[at(c)] = s.saved_cells[at(c)];
 
-        std::vector<std::string> block = {kRule, "<Enter>      continue", "<1> next     column",
-                                          "<2> previous column", "<3> intermediate view"};
-        if (c > 1) block.push_back("<8> cancel last edit cell");
-        block.insert(block.end(), {"<9> exit", "", "<N/n> edit with Notepad.exe"});
-        for (const auto& line : block) con.print_text(line);
-        std::string key = con.wait_key_or_resize(drawn_at);
-        while (key.empty()) {
-            drawn_at = con.size_changes();
-            std::tie(s.console_cols, s.console_rows) = con.console_size();
-            s.shell.run_command("cls");
-            print_heading_line(s, c);
-            s.cells[at(c)].clear();  // shown as it was typed: empty
-            print_row_line(s, c, true);
-            s.cells[at(c)] = s.saved_cells[at(c)];
-            con.print_newline();
-            for (const auto& line : block) con.print_text(line);
-            key = con.wait_key_or_resize(drawn_at);
-        }
+        const std::string key = cell_menu_key(s, c, drawn_at);
 
         if (key == "n" || key == "N") {
             edit_with_notepad(s, c);
