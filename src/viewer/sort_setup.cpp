@@ -231,64 +231,53 @@ std::string numbered(std::string_view stem, int n) {
     throw ProgramEnd{};
 }
 
-void build_and_sort(Session& s) {
+// file_18.txt: the key part of every data row for each entry in turn, each shown as a
+// preview line below its entry.
+void write_key_parts(Session& s, int n) {
     Console& con = s.console;
-    const long before = s.faults.failures();
-    std::string out_name = s.table_name;
-    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
-    out_name += "_sort.csv";
-    // Each step reads what the one before wrote: after a failure none goes on, as a key
-    // file or sorted file that failed would make an output table of the wrong rows.
-    auto stop_if_failed = [&] {
-        if (s.faults.failures() != before) sort_failed(s, out_name);
-    };
-    const int n = used_entries(s);
-    const int data_rows = std::max(s.row_count - 1, 0);
-
-    {
-        TextWriter parts(s.files, "file_18.txt");
-        for (int e = 1; e <= n; ++e) {
-            const int column = entry_column(s, e), first = entry_first(s, e),
-                      last = entry_last(s, e);
-            const std::string& name = entry(s, e)[kName];
-            const std::string indent = blanks(first + 4LL);
-            con.print_text(kPartRule);
-            print_entry(s, e);
-            TextReader in(s.files, kWorkingFile);
-            if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
-            for (int r = 2; r <= s.row_count; ++r) {
-                // A short working file gives empty cells rather than a short key file.
-                if (row_available(in, s.column_count))
-                    read_row(in, s.cells, s.column_count);
-                else
-                    std::fill(s.cells.begin(), s.cells.end(), std::string());
-                std::string part = key_part(con.measure(), s.cells[idx(column)], first, last);
-                const std::string number = number_text(r);
-                part.insert(0, indent);
-                con.print_pieces({{"row = ", Ending::stay},
-                                  {number, Ending::zone},
-                                  {name, Ending::zone},
-                                  {part, Ending::newline}});
-                part.erase(0, indent.size());
-                parts.write_value(part, true);
-            }
+    TextWriter parts(s.files, "file_18.txt");
+    for (int e = 1; e <= n; ++e) {
+        const int column = entry_column(s, e), first = entry_first(s, e), last = entry_last(s, e);
+        const std::string& name = entry(s, e)[kName];
+        const std::string indent = blanks(first + 4LL);
+        con.print_text(kPartRule);
+        print_entry(s, e);
+        TextReader in(s.files, kWorkingFile);
+        if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+        for (int r = 2; r <= s.row_count; ++r) {
+            // A short working file gives empty cells rather than a short key file.
+            if (row_available(in, s.column_count))
+                read_row(in, s.cells, s.column_count);
+            else
+                std::fill(s.cells.begin(), s.cells.end(), std::string());
+            std::string part = key_part(con.measure(), s.cells[idx(column)], first, last);
+            const std::string number = number_text(r);
+            part.insert(0, indent);
+            con.print_pieces({{"row = ", Ending::stay},
+                              {number, Ending::zone},
+                              {name, Ending::zone},
+                              {part, Ending::newline}});
+            part.erase(0, indent.size());
+            parts.write_value(part, true);
         }
     }
+}
 
-    stop_if_failed();
+// file_20_<e>.txt: the key parts of entry e, one file an entry.
+void split_fields(Session& s, int n, int data_rows) {
+    Console& con = s.console;
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
-    {
-        TextReader parts(s.files, "file_18.txt");
-        for (int e = 1; e <= n; ++e) {
-            TextWriter field(s.files, numbered("file_20_", e));
-            print_entry(s, e);
-            for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
-        }
+    TextReader parts(s.files, "file_18.txt");
+    for (int e = 1; e <= n; ++e) {
+        TextWriter field(s.files, numbered("file_20_", e));
+        print_entry(s, e);
+        for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
     }
-    stop_if_failed();
-    con.print_newline();
+}
 
+// file_21_<e+1>.txt: the key parts of entries 1 to e joined, row by row.
+void join_fields(Session& s, int n, int data_rows) {
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
     for (int e = 2; e <= n; ++e) {
         TextReader joined(s.files, numbered("file_21_", e));
@@ -297,9 +286,11 @@ void build_and_sort(Session& s) {
         for (int r = 0; r < data_rows; ++r)
             out.write_value(joined.read_value() + field.read_value(), true);
     }
-    stop_if_failed();
-    const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
+}
 
+// file_24_1.txt: the joined keys padded to the widest, each ended by "|".
+void pad_keys(Session& s, const std::string& key_file, int data_rows) {
+    Console& con = s.console;
     std::size_t widest = 0;
     {
         TextReader keys(s.files, key_file);
@@ -316,38 +307,71 @@ void build_and_sort(Session& s) {
             padded.print_text(key + "|");
         }
     }
+}
 
-    {
-        TextReader padded(s.files, "file_24_1.txt");
-        TextReader in(s.files, kWorkingFile);
-        TextWriter rows(s.files, "file_26_1.txt");
-        if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
-        while (!padded.at_end()) {
-            std::string line = padded.read_line();
-            if (!line.empty()) line.pop_back();
-            line += ";";
-            read_row(in, s.cells, s.column_count);
-            for (int k = 1; k <= s.column_count; ++k) {
-                if (k > 1) line += ";";
-                line += s.cells[idx(k)];
-            }
-            rows.print_text(line);
+// file_26_1.txt: each data row of the working file behind its padded key.
+void prefix_rows(Session& s) {
+    TextReader padded(s.files, "file_24_1.txt");
+    TextReader in(s.files, kWorkingFile);
+    TextWriter rows(s.files, "file_26_1.txt");
+    if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+    while (!padded.at_end()) {
+        std::string line = padded.read_line();
+        if (!line.empty()) line.pop_back();
+        line += ";";
+        read_row(in, s.cells, s.column_count);
+        for (int k = 1; k <= s.column_count; ++k) {
+            if (k > 1) line += ";";
+            line += s.cells[idx(k)];
         }
+        rows.print_text(line);
     }
+}
+
+// file_28.txt: the heading of the key and the table's columns, then the sorted rows.
+void write_sorted_table(Session& s, int n) {
+    std::string heading = "s_" + entry(s, 1)[kName];
+    for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
+    for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
+    TextWriter table(s.files, "file_28.txt");
+    table.print_text(heading);
+    TextReader sorted(s.files, "file_26_2.txt");
+    while (!sorted.at_end()) table.print_text(sorted.read_line());
+}
+
+void build_and_sort(Session& s) {
+    Console& con = s.console;
+    const long before = s.faults.failures();
+    std::string out_name = s.table_name;
+    if (auto p = out_name.find(".csv"); p != std::string::npos) out_name.resize(p);
+    out_name += "_sort.csv";
+    // Each step reads what the one before wrote: after a failure none goes on, as a key
+    // file or sorted file that failed would make an output table of the wrong rows.
+    auto stop_if_failed = [&] {
+        if (s.faults.failures() != before) sort_failed(s, out_name);
+    };
+    const int n = used_entries(s);
+    const int data_rows = std::max(s.row_count - 1, 0);
+
+    write_key_parts(s, n);
+
+    stop_if_failed();
+    split_fields(s, n, data_rows);
+    stop_if_failed();
+    con.print_newline();
+
+    join_fields(s, n, data_rows);
+    stop_if_failed();
+    const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
+
+    pad_keys(s, key_file, data_rows);
+    prefix_rows(s);
 
     stop_if_failed();
     sort_file(s, {"file_26_1.txt", "file_26_2.txt"});
 
     stop_if_failed();
-    std::string heading = "s_" + entry(s, 1)[kName];
-    for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
-    for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
-    {
-        TextWriter table(s.files, "file_28.txt");
-        table.print_text(heading);
-        TextReader sorted(s.files, "file_26_2.txt");
-        while (!sorted.at_end()) table.print_text(sorted.read_line());
-    }
+    write_sorted_table(s, n);
 
     stop_if_failed();
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
