@@ -131,6 +131,32 @@ std::string listing_heading(Session& s) {
     return heading;
 }
 
+// Every row of the working file in the chosen columns; with a sum file, each cell of the
+// one chosen column also goes there as a term of the sum ("+0" for a blank one).
+void write_listing_rows(Session& s, TextWriter& list, TextWriter* sum) {
+    const TextMeasure& m = s.console.measure();
+    TextReader in(s.files, kWorkingFile);
+    int row = 0;
+    while (row_available(in, s.column_count)) {
+        ++row;
+        read_row(in, s.cells, s.column_count);
+        std::string line = right_align(plain_number(row), s.row_label_width) + "|";
+        for (int k = 1; k <= s.column_count; ++k) {
+            if (!chosen(s, k)) continue;
+            const std::string& cell = s.cells[idx(k)];
+            line += fit_cell(m, cell, s.col_widths[idx(k)]) + "|";
+            if (!sum || cell.empty()) continue;
+            if (row == 1)
+                sum->print_text(cell);
+            else if (trim_blanks(cell).empty())
+                sum->print_text("+0");
+            else
+                sum->print_text("+" + cell);
+        }
+        list.print_text(line);
+    }
+}
+
 void write_listing(Session& s, int saved_first_col) {
     Console& con = s.console;
     std::string base = s.table_name;
@@ -158,32 +184,11 @@ void write_listing(Session& s, int saved_first_col) {
         write_sum_head(s, sum, time);
     }
 
-    const TextMeasure& m = con.measure();
     const std::string heading = listing_heading(s);
     list.print_text(heading);
     if (with_sum) sum.print_text(trim_blanks(heading));
 
-    TextReader in(s.files, kWorkingFile);
-    int row = 0;
-    while (row_available(in, s.column_count)) {
-        ++row;
-        read_row(in, s.cells, s.column_count);
-        std::string line = right_align(plain_number(row), s.row_label_width) + "|";
-        for (int k = 1; k <= s.column_count; ++k) {
-            if (!chosen(s, k)) continue;
-            const std::string& cell = s.cells[idx(k)];
-            line += fit_cell(m, cell, s.col_widths[idx(k)]) + "|";
-            if (!with_sum || cell.empty()) continue;
-            if (row == 1)
-                sum.print_text(cell);
-            else if (trim_blanks(cell).empty())
-                sum.print_text("+0");
-            else
-                sum.print_text("+" + cell);
-        }
-        list.print_text(line);
-    }
-    in.close();
+    write_listing_rows(s, list, with_sum ? &sum : nullptr);
     list.close();
     if (with_sum) sum.close();
 
