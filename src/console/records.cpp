@@ -329,8 +329,7 @@ bool TextWriter::open(const FileSystem& files, std::string_view name) {
     return open_path(files_.resolve(name));
 }
 
-bool TextWriter::open_path(const fs::path& path) {
-    close();
+void TextWriter::start_fresh() {
     failed_ = false;
     written_ = false;
     ready_ = false;
@@ -338,6 +337,11 @@ bool TextWriter::open_path(const fs::path& path) {
     flushed_ = 0;
     column_ = 0;
     column_at_ = 0;
+}
+
+bool TextWriter::open_path(const fs::path& path) {
+    close();
+    start_fresh();
     path_ = path;
     file_ = files_.open_write(path);
     if (!file_) {
@@ -352,13 +356,7 @@ bool TextWriter::open_path(const fs::path& path) {
 bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) {
     close();
     files_ = files;
-    failed_ = false;
-    written_ = false;
-    ready_ = false;
-    used_ = 0;
-    flushed_ = 0;
-    column_ = 0;
-    column_at_ = 0;
+    start_fresh();
     path_ = files_.resolve(name);
     // The open is a failure point of its own before the temporary is made.
     if (!files_.allow(FileOp::open, path_)) {

@@ -128,6 +128,8 @@ class TextWriter {
     }
 
   private:
+    // Forgets the state of the file written before: a writer opens afresh.
+    void start_fresh();
     static constexpr std::size_t kBufferSize = 1 << 16;
 
     void write_slow(std::string_view bytes);
