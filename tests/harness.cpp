@@ -131,6 +131,14 @@ std::vector<std::vector<std::string>> numbered_rows(int rows, int cols) {
     return t;
 }
 
+long ended_pid() {
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return static_cast<long>(child);
+}
+
 std::string browser_dom(const fs::path& profile, const std::string& url, const fs::path& output) {
     pid_t pid = fork();
     if (pid == 0) {

@@ -113,4 +113,20 @@ std::string browser_dom(const fs::path& profile, const std::string& url, const f
 // The keys that pass the start screen, the notice and choose Windows-1250.
 inline constexpr std::string_view kStartKeys = "1123";
 
+// kStartKeys, then the keys given: a run that starts at the main menu.
+inline std::string from_main_menu(std::string_view keys) {
+    return std::string(kStartKeys) + std::string(keys);
+}
+
+// Whether the screen (of a run) showed the text.
+inline bool screen_has(const std::string& screen, std::string_view text) {
+    return screen.find(text) != std::string::npos;
+}
+inline bool screen_has(const RunResult& r, std::string_view text) {
+    return screen_has(r.screen, text);
+}
+
+// The id of a process that has ended: a child that exits at once, waited for.
+long ended_pid();
+
 }  // namespace rowkeep::testing

@@ -25,6 +25,19 @@ void reach_main_menu(PtyProgram& p) {
     ASSERT_TRUE(shows(p, "<8> exit,  end"));
 }
 
+void reach_main_menu_in_utf8(PtyProgram& p) {
+    ASSERT_TRUE(shows(p, "<2> no,  end"));
+    p.type("1");
+    ASSERT_TRUE(shows(p, "<2> end"));
+    p.type("1");
+    ASSERT_TRUE(shows(p, "<8> exit, end"));
+    p.type("2" + std::string(10, ' '));
+    ASSERT_TRUE(shows(p, "Unicode (UTF-8): all languages"));
+    p.type("3");
+    ASSERT_TRUE(shows(p, "Windows code page = Windows-65001"));
+    ASSERT_TRUE(shows(p, "<8> exit,  end"));
+}
+
 void open_first_table(PtyProgram& p) {
     p.type("1");
     ASSERT_TRUE(shows(p, "<3> select  table"));

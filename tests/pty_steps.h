@@ -26,6 +26,8 @@ inline constexpr const char* kPgDn = "\x1b[6~";
 
 // The start screens up to the main menu, with Windows-1250 chosen.
 void reach_main_menu(PtyProgram& p);
+// The same with Windows-65001, the entry after the ten, chosen.
+void reach_main_menu_in_utf8(PtyProgram& p);
 
 // Main menu to the viewer of the first table of the list.
 void open_first_table(PtyProgram& p);

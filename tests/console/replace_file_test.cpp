@@ -12,15 +12,6 @@
 namespace rowkeep::testing {
 namespace {
 
-// The id of a process that has ended: a child that exits at once, waited for.
-long ended_pid() {
-    pid_t child = fork();
-    if (child == 0) _exit(0);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return static_cast<long>(child);
-}
-
 struct stat stat_of(const fs::path& p) {
     struct stat st {};
     lstat(p.c_str(), &st);

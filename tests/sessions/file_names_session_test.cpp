@@ -15,14 +15,6 @@
 namespace rowkeep::testing {
 namespace {
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
-bool has(const RunResult& r, std::string_view text) {
-    return r.screen.find(text) != std::string::npos;
-}
-
 std::vector<std::string> tables_in(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
@@ -38,12 +30,12 @@ TEST(FileNamesSession, TableCreatedListedOpenedAndCopiedUnderWindows1250) {
     // "Wydatki Łódź" typed in Windows-1250, one column k; then opened from the list, left,
     // copied as "ceník kopie", saved, and the program ended.
     RunResult r = run_program(dir.path(),
-                              start("21Wydatki \xA3\xF3"
-                                    "d\x9F\r1\rk\r8"
-                                    "1131\r9"
-                                    "92cen\xEDk kopie\r "
-                                    "1  "
-                                    "89"),
+                              from_main_menu("21Wydatki \xA3\xF3"
+                                             "d\x9F\r1\rk\r8"
+                                             "1131\r9"
+                                             "92cen\xEDk kopie\r "
+                                             "1  "
+                                             "89"),
                               utf8);
     EXPECT_FALSE(r.input_ended);
     const std::string polish =
@@ -53,10 +45,10 @@ TEST(FileNamesSession, TableCreatedListedOpenedAndCopiedUnderWindows1250) {
     EXPECT_EQ(tables_in(dir.path()), (std::vector<std::string>{czech, polish}));
     EXPECT_EQ(dir.read(polish), "k\r\n \r\n");
     EXPECT_EQ(dir.read(czech), "k\r\n \r\n");
-    EXPECT_TRUE(has(r,
-                    "        1  wydatki \xA3\xF3"
-                    "d\x9F.csv\r\n"));
-    EXPECT_TRUE(has(r, "copy/save ========== cen\xEDk kopie.csv   rows = 2 / 2"));
+    EXPECT_TRUE(screen_has(r,
+                           "        1  wydatki \xA3\xF3"
+                           "d\x9F.csv\r\n"));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== cen\xEDk kopie.csv   rows = 2 / 2"));
     // Saved with its pages: the table's own page is named in UTF-8 too, and no name
     // anywhere holds the code page's bytes.
     EXPECT_TRUE(fs::exists(dir.path() / "htm_in" /
@@ -76,14 +68,14 @@ TEST(FileNamesSession, ANameTheCodePageLacksListsWithAQuestionMarkAndStillOpens)
     utf8.locale_charset = "UTF-8";
     // Opened from the list, then saved with its pages, then ended.
     RunResult r = run_program(dir.path(),
-                              start("1131\r9"
-                                    "91  "
-                                    "89"),
+                              from_main_menu("1131\r9"
+                                             "91  "
+                                             "89"),
                               utf8);
     EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "        1  ce?ik.csv\r\n"));
-    EXPECT_TRUE(has(r, "ce?ik.csv     f_15_1.txt  rows =  3  columns =  2"));
-    EXPECT_TRUE(has(r, "copy/save ========== ce?ik.csv   rows = 3 / 3"));
+    EXPECT_TRUE(screen_has(r, "        1  ce?ik.csv\r\n"));
+    EXPECT_TRUE(screen_has(r, "ce?ik.csv     f_15_1.txt  rows =  3  columns =  2"));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== ce?ik.csv   rows = 3 / 3"));
     // Saved into its own file: no second table under the name with "?".
     EXPECT_EQ(dir.read(spanish), table);
     EXPECT_FALSE(dir.exists("ce?ik.csv"));

@@ -23,23 +23,6 @@
 namespace rowkeep::testing {
 namespace {
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
-bool has(const std::string& screen, std::string_view text) {
-    return screen.find(text) != std::string::npos;
-}
-
-// The id of a process that has ended: a child that exits at once, waited for.
-long ended_pid() {
-    pid_t child = fork();
-    if (child == 0) _exit(0);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return static_cast<long>(child);
-}
-
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -75,7 +58,7 @@ TEST(FolderFaults, LockFileThatCannotBeOpenedIsReportedAndNothingIsTouched) {
             ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
         }
         const auto before = contents(dir.path());
-        TestSession t(dir.path(), start("8"));
+        TestSession t(dir.path(), from_main_menu("8"));
         if (what == "injected") t.session.faults.fail_at(1, EACCES);
         EXPECT_TRUE(t.run(start_program));
         EXPECT_FALSE(t.input_ended);  // the key after the message ended it
@@ -100,12 +83,12 @@ TEST(FolderFaults, EveryPointOfAStartFailsAloudAndCostsNoFile) {
     {
         TempDir dir;
         prepare(dir);
-        TestSession t(dir.path(), start("8"));
+        TestSession t(dir.path(), from_main_menu("8"));
         t.run(start_program);
         points = t.session.faults.points();
         EXPECT_FALSE(dir.exists(stale));
         EXPECT_FALSE(dir.exists(stale_page));
-        EXPECT_FALSE(has(t.screen(), "can not"));
+        EXPECT_FALSE(screen_has(t.screen(), "can not"));
     }
     // The lock's open, then a listing and a removal in each of the two folders.
     ASSERT_EQ(points, 5);
@@ -113,7 +96,7 @@ TEST(FolderFaults, EveryPointOfAStartFailsAloudAndCostsNoFile) {
         SCOPED_TRACE("failure point " + std::to_string(n));
         TempDir dir;
         prepare(dir);
-        TestSession t(dir.path(), "x" + start("8"));
+        TestSession t(dir.path(), "x" + from_main_menu("8"));
         t.session.faults.fail_at(n, EIO);
         t.run(start_program);
         ASSERT_TRUE(t.session.faults.fired());
@@ -151,7 +134,7 @@ TEST(FolderFaults, CleanUpThatFailsDeletesNoOtherFileAndIsRecorded) {
         EXPECT_TRUE(t.session.faults.fired());
         EXPECT_EQ(t.session.faults.failures(), 1);
         // A listing that failed is not "nothing there".
-        EXPECT_FALSE(has(t.screen(), "Could Not Find"));
+        EXPECT_FALSE(screen_has(t.screen(), "Could Not Find"));
         int left = 0;
         for (const auto& n : own) left += dir.exists(n) ? 1 : 0;
         EXPECT_EQ(left, fail_at == 1 ? 3 : 1);  // a failed delete stops no other
@@ -173,7 +156,7 @@ TEST(FolderFaults, CleanUpThatFailsDeletesNoOtherFileAndIsRecorded) {
 // stop at the save's last wait, so the working file is left to look at.
 const std::string kTable = "k;v\r\na;1\r\nb;2\r\n";
 const std::string kEdited = "k;v\r\nX;1\r\nb;2\r\n";
-const std::string kEditSave = start(
+const std::string kEditSave = from_main_menu(
     "131\r9"
     "1X\r\r9"
     "9"
@@ -199,7 +182,7 @@ TEST(FolderFaults, ExportCleanUpsThatFailCostNoDataAndClaimNoSuccess) {
             marks[std::string(step)] = t.session.faults.points();
         };
         t.run(start_program);
-        ASSERT_TRUE(has(t.screen(), "---------- HTML results ----------"));
+        ASSERT_TRUE(screen_has(t.screen(), "---------- HTML results ----------"));
         ASSERT_EQ(dir.read("t.csv"), kEdited);
         working = dir.read(std::string(kWorkingFile));
         ASSERT_FALSE(working.empty());
@@ -221,8 +204,8 @@ TEST(FolderFaults, ExportCleanUpsThatFailCostNoDataAndClaimNoSuccess) {
         t.session.faults.fail_at(n, EIO);
         t.run(start_program);
         ASSERT_TRUE(t.session.faults.fired());
-        EXPECT_TRUE(has(t.screen(), "HTML export failed ("));
-        EXPECT_FALSE(has(t.screen(), "HTML results"));
+        EXPECT_TRUE(screen_has(t.screen(), "HTML export failed ("));
+        EXPECT_FALSE(screen_has(t.screen(), "HTML results"));
         // The table was saved before the export; the working file came back whole.
         EXPECT_EQ(dir.read("t.csv"), kEdited);
         EXPECT_EQ(dir.read(std::string(kWorkingFile)), working);

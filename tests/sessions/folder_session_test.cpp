@@ -16,14 +16,6 @@
 namespace rowkeep::testing {
 namespace {
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
-bool has(const RunResult& r, std::string_view text) {
-    return r.screen.find(text) != std::string::npos;
-}
-
 struct stat stat_of(const fs::path& p) {
     struct stat st {};
     lstat(p.c_str(), &st);
@@ -33,7 +25,7 @@ struct stat stat_of(const fs::path& p) {
 // Table 1 of the list opened, saved with its page, then the program ended from the end
 // menu. The tables are written with LF line ends, so the saved file (CR LF) shows that it
 // was written.
-const std::string kSaveEnd = start(
+const std::string kSaveEnd = from_main_menu(
     "131\r"
     "9"
     "9"
@@ -89,8 +81,8 @@ TEST(FolderSession, SecondProgramInTheFolderIsRefusedBeforeTouchingAFile) {
     EXPECT_EQ(dir.read("t.csv"), table);
 
     // Once it has ended, a new program may start there.
-    RunResult r = run_program(dir.path(), start("8"));
-    EXPECT_FALSE(has(r, "already running"));
+    RunResult r = run_program(dir.path(), from_main_menu("8"));
+    EXPECT_FALSE(screen_has(r, "already running"));
     EXPECT_EQ(screen_lines(r.screen).back(), "End");
 }
 
@@ -98,7 +90,7 @@ TEST(FolderSession, LockHeldInThisProcessRefusesTheWholeProgram) {
     TempDir dir;
     FolderLock held(dir.path());
     ASSERT_EQ(held.state(), FolderLock::State::held);
-    RunResult r = run_program(dir.path(), start("8"));
+    RunResult r = run_program(dir.path(), from_main_menu("8"));
     EXPECT_FALSE(r.input_ended);
     EXPECT_EQ(r.screen, "Rowkeep is already running in this folder\r\n");
     EXPECT_TRUE(r.commands.empty());
@@ -130,7 +122,7 @@ TEST(FolderSession, SavedTableKeepsModeOwnerAndLinks) {
             chown(dir.path().c_str(), 4321, 4322);  // a folder of another owner too
         }
         RunResult r = run_program(dir.path(), kSaveEnd);
-        EXPECT_TRUE(has(r, "copy/save ========== t.csv   rows = 2 / 2 =========="));
+        EXPECT_TRUE(screen_has(r, "copy/save ========== t.csv   rows = 2 / 2 =========="));
         EXPECT_EQ(dir.read("t.csv"), "k\r\na\r\n");
         const struct stat st = stat_of(real);
         EXPECT_EQ(st.st_mode & 07777, c.mode);
@@ -152,17 +144,17 @@ TEST(FolderSession, ReadOnlyTableIsNotReplacedAndACopyKeepsItsTargetsMode) {
     chmod((dir.path() / "t.csv").c_str(), 0444);
     dir.write("zz.csv", "old\r\n");
     chmod((dir.path() / "zz.csv").c_str(), 0600);
-    RunResult r = run_program(dir.path(), start("131\r"
-                                                "9"
-                                                "9"
-                                                "1x"
-                                                "2zz\rx"
-                                                "89"));
-    EXPECT_TRUE(has(r, "t.csv\r\n\r\ntable (file) can not be written: t.csv\r\n"));
+    RunResult r = run_program(dir.path(), from_main_menu("131\r"
+                                                         "9"
+                                                         "9"
+                                                         "1x"
+                                                         "2zz\rx"
+                                                         "89"));
+    EXPECT_TRUE(screen_has(r, "t.csv\r\n\r\ntable (file) can not be written: t.csv\r\n"));
     EXPECT_EQ(dir.read("t.csv"), "k\na\n");
     EXPECT_EQ(stat_of(dir.path() / "t.csv").st_mode & 07777, 0444u);
     EXPECT_FALSE(dir.exists("htm_out"));  // no export after a save that did not happen
-    EXPECT_TRUE(has(r, "copy/save ========== zz.csv   rows = 2 / 2 =========="));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== zz.csv   rows = 2 / 2 =========="));
     EXPECT_EQ(dir.read("zz.csv"), "k\r\na\r\n");
     EXPECT_EQ(stat_of(dir.path() / "zz.csv").st_mode & 07777, 0600u);
 }
@@ -178,7 +170,7 @@ TEST(FolderSession, UsersFilesBesideASavedTableStay) {
     dir.write("t.txt", "listing\r\n");
     dir.write("t_sum.txt", "sums\r\n");
     RunResult r = run_program(dir.path(), kSaveEnd);
-    EXPECT_TRUE(has(r, "View file: index.htm"));
+    EXPECT_TRUE(screen_has(r, "View file: index.htm"));
     EXPECT_EQ(dir.read("notes.txt"), "my notes\r\n");
     EXPECT_EQ(dir.read("homepage.HTM"), "<html></html>\r\n");
     EXPECT_EQ(dir.read("README.TXT"), "read me\r\n");
@@ -209,27 +201,27 @@ TEST(FolderSession, NamesWithSyntaxCharactersAreCreatedListedSavedAndSorted) {
         SCOPED_TRACE(name.substr(0, 20));
         TempDir dir;
         const std::string table = name + ".csv";
-        RunResult created = run_program(dir.path(), start(create_keys(name) + "8"));
+        RunResult created = run_program(dir.path(), from_main_menu(create_keys(name) + "8"));
         EXPECT_EQ(dir.read(table), "k\r\n \r\n");
-        EXPECT_FALSE(has(created, "Table exist."));
+        EXPECT_FALSE(screen_has(created, "Table exist."));
         dir.write(table, "k\r\nb\r\na\r\n");
 
         // Created again: the table is found, and "exit" keeps it.
-        RunResult again = run_program(dir.path(), start("21" + name + "\r1" + "8" + "8"));
-        EXPECT_TRUE(has(again, "Table exist."));
+        RunResult again = run_program(dir.path(), from_main_menu("21" + name + "\r1" + "8" + "8"));
+        EXPECT_TRUE(screen_has(again, "Table exist."));
         EXPECT_EQ(dir.read(table), "k\r\nb\r\na\r\n");
 
         // Listed, opened, saved with its page, then sorted on column 1, which ends.
-        RunResult r = run_program(dir.path(), start("131\r"
-                                                    "9"
-                                                    "91xx"
-                                                    "81"
-                                                    "3S238"
-                                                    "1\r5\r 8"));
-        EXPECT_TRUE(has(r, "table = " + table));  // picked from the list and opened
-        EXPECT_TRUE(has(r, "copy/save ========== " + table + "   rows = 3 / 3 =========="));
+        RunResult r = run_program(dir.path(), from_main_menu("131\r"
+                                                             "9"
+                                                             "91xx"
+                                                             "81"
+                                                             "3S238"
+                                                             "1\r5\r 8"));
+        EXPECT_TRUE(screen_has(r, "table = " + table));  // picked from the list and opened
+        EXPECT_TRUE(screen_has(r, "copy/save ========== " + table + "   rows = 3 / 3 =========="));
         EXPECT_EQ(dir.read(table), "k\r\nb\r\na\r\n");
-        EXPECT_TRUE(has(r, "output sort table = " + name + "_sort.csv\r\nEnd"));
+        EXPECT_TRUE(screen_has(r, "output sort table = " + name + "_sort.csv\r\nEnd"));
         EXPECT_EQ(dir.read(name + "_sort.csv"), "s_k;k\r\na    ;a\r\nb    ;b\r\n");
         // Nothing was written under a part of the name.
         EXPECT_FALSE(dir.exists("x_sort.csv"));
@@ -245,23 +237,24 @@ TEST(FolderSession, SortAsksBeforeReplacingItsOutputTable) {
         TempDir dir;
         dir.write("t.csv", "k\r\nb\r\na\r\n");
         dir.write("t_sort.csv", "edited by hand\r\n");
-        RunResult r = run_program(dir.path(), start("131\r"
-                                                    "S238"
-                                                    "1\r5\r 8" +
-                                                    answer + "\r"));
+        RunResult r = run_program(dir.path(), from_main_menu("131\r"
+                                                             "S238"
+                                                             "1\r5\r 8" +
+                                                             answer + "\r"));
         EXPECT_FALSE(r.input_ended);
         const bool replace = answer == "Yes" || answer == "all";
-        EXPECT_TRUE(has(r, "Overwrite t_sort.csv? (Yes/No/All): " + answer + "\r\n" +
-                               (replace ? "        1" : "        0") + " file(s) copied.\r\n" +
-                               "output sort table = t_sort.csv\r\nEnd\r\n"));
+        EXPECT_TRUE(screen_has(r, "Overwrite t_sort.csv? (Yes/No/All): " + answer + "\r\n" +
+                                      (replace ? "        1" : "        0") +
+                                      " file(s) copied.\r\n" +
+                                      "output sort table = t_sort.csv\r\nEnd\r\n"));
         EXPECT_EQ(dir.read("t_sort.csv"),
                   replace ? "s_k;k\r\na    ;a\r\nb    ;b\r\n" : "edited by hand\r\n");
     }
     // No output table yet: no question.
     TempDir dir;
     dir.write("t.csv", "k\r\nb\r\na\r\n");
-    RunResult r = run_program(dir.path(), start("131\rS2381\r5\r 8"));
-    EXPECT_FALSE(has(r, "Overwrite"));
+    RunResult r = run_program(dir.path(), from_main_menu("131\rS2381\r5\r 8"));
+    EXPECT_FALSE(screen_has(r, "Overwrite"));
     EXPECT_EQ(dir.read("t_sort.csv"), "s_k;k\r\na    ;a\r\nb    ;b\r\n");
 }
 

@@ -122,10 +122,6 @@ class FullDisk : public ::testing::Test {
     bool mounted_ = false;
 };
 
-bool has(const std::string& screen, std::string_view text) {
-    return screen.find(text) != std::string::npos;
-}
-
 // A table of `rows` data rows of three columns, as the program writes one.
 std::string table_of(int rows) {
     std::string text = "name;count;note\r\n";
@@ -137,7 +133,7 @@ std::string table_of(int rows) {
 
 // The header of an opened table: the load showed the table.
 bool opened(const std::string& screen, std::string_view name) {
-    return has(screen, "table = " + std::string(name));
+    return screen_has(screen, "table = " + std::string(name));
 }
 
 const std::string kNoSpace = "No space left on device";
@@ -149,9 +145,10 @@ TEST_F(FullDisk, BigTableWithTooLittleRoomIsNotOpened) {
     // Select it, then Enter and "1" (the save's keys, were it open), then leave.
     Program run(dir(), "131\r\r188");
     const std::string screen = run.start();
-    EXPECT_TRUE(has(screen, "table (file) can not be loaded: big.csv: " + kNoSpace)) << screen;
+    EXPECT_TRUE(screen_has(screen, "table (file) can not be loaded: big.csv: " + kNoSpace))
+        << screen;
     EXPECT_FALSE(opened(screen, "big.csv"));
-    EXPECT_FALSE(has(screen, "copy/save"));
+    EXPECT_FALSE(screen_has(screen, "copy/save"));
     EXPECT_EQ(read("big.csv"), table);
     EXPECT_FALSE(fs::exists(dir() / "f_15_1.txt"));
 }
@@ -171,9 +168,9 @@ TEST_F(FullDisk, StaleScratchFilesAreNeverTakenForTheTable) {
     // Open b.csv, then try to save whatever would be open; then leave.
     Program run(dir(), "132\r\r9188");
     const std::string screen = run.start();
-    EXPECT_TRUE(has(screen, "table (file) can not be loaded: b.csv: " + kNoSpace)) << screen;
+    EXPECT_TRUE(screen_has(screen, "table (file) can not be loaded: b.csv: " + kNoSpace)) << screen;
     EXPECT_FALSE(opened(screen, "b.csv"));
-    EXPECT_FALSE(has(screen, "from a"));
+    EXPECT_FALSE(screen_has(screen, "from a"));
     EXPECT_EQ(read("b.csv"), b);
     EXPECT_EQ(read("a.csv"), a);
 }
@@ -210,9 +207,9 @@ TEST_F(FullDisk, DiskFillsWhileATableIsOpen) {
          at = screen.find(failed, at + 1))
         ++said;
     EXPECT_EQ(said, 5u) << screen;
-    EXPECT_TRUE(has(screen, "table (file) can not be written: t.csv")) << screen;
-    EXPECT_TRUE(has(screen, "copy/save ========== t.csv   rows = 2001 / 2001 =========="));
-    EXPECT_FALSE(has(screen, "rows =  0"));
+    EXPECT_TRUE(screen_has(screen, "table (file) can not be written: t.csv")) << screen;
+    EXPECT_TRUE(screen_has(screen, "copy/save ========== t.csv   rows = 2001 / 2001 =========="));
+    EXPECT_FALSE(screen_has(screen, "rows =  0"));
 }
 
 TEST_F(FullDisk, DiskFillsWhileTheExportWaits) {
@@ -236,9 +233,9 @@ TEST_F(FullDisk, DiskFillsWhileTheExportWaits) {
     const auto results = screen.find("---------- HTML results ----------");
     ASSERT_NE(results, std::string::npos);
     EXPECT_NE(screen.find("There is not enough space on the disk.", results), std::string::npos);
-    EXPECT_TRUE(has(screen, "table (file) can not be written: t.csv")) << screen;
+    EXPECT_TRUE(screen_has(screen, "table (file) can not be written: t.csv")) << screen;
     EXPECT_EQ(read("t.csv"), edited);
-    EXPECT_FALSE(has(screen, "rows =  0"));
+    EXPECT_FALSE(screen_has(screen, "rows =  0"));
     const auto saves = screen.find("copy/save ========== t.csv   rows = 3 / 3 ==========");
     ASSERT_NE(saves, std::string::npos);
     EXPECT_NE(screen.find("copy/save ========== t.csv   rows = 3 / 3 ==========", saves + 1),
@@ -264,9 +261,9 @@ TEST_F(FullDisk, UnreadableTableIsNotOpened) {
     }
     setfsuid(0);
     if (!dropped) GTEST_SKIP() << "the file system's user can not be changed here";
-    EXPECT_TRUE(has(screen, "table (file) can not be read: t.csv")) << screen;
+    EXPECT_TRUE(screen_has(screen, "table (file) can not be read: t.csv")) << screen;
     EXPECT_FALSE(opened(screen, "t.csv"));
-    EXPECT_FALSE(has(screen, "copy/save"));
+    EXPECT_FALSE(screen_has(screen, "copy/save"));
     fs::permissions(dir() / "t.csv", fs::perms::owner_read);
     EXPECT_EQ(read("t.csv"), table);
 }
@@ -289,13 +286,13 @@ TEST_F(FullDisk, CreateEditAndExportOnAFullDisk) {
     run.shell.hooks["copy f_15_1.txt txt_in\\"] = [&] { fill(); };
     const std::string screen = run.start();
     EXPECT_EQ(read("n.csv"), other);
-    EXPECT_FALSE(has(screen, "Table exist."));
-    EXPECT_FALSE(has(screen, "no select"));
-    EXPECT_TRUE(has(screen, "folder can not be read or written: " + kNoSpace)) << screen;
+    EXPECT_FALSE(screen_has(screen, "Table exist."));
+    EXPECT_FALSE(screen_has(screen, "no select"));
+    EXPECT_TRUE(screen_has(screen, "folder can not be read or written: " + kNoSpace)) << screen;
     // The table was saved before the export; the export said which step failed.
     EXPECT_EQ(read("t.csv"), "a;b\r\nX;2\r\n3;4\r\n");
-    EXPECT_TRUE(has(screen, "HTML export failed (")) << screen;
-    EXPECT_FALSE(has(screen, "HTML results"));
+    EXPECT_TRUE(screen_has(screen, "HTML export failed (")) << screen;
+    EXPECT_FALSE(screen_has(screen, "HTML results"));
 }
 
 TEST_F(FullDisk, InsertWithoutEnd) {
@@ -309,9 +306,10 @@ TEST_F(FullDisk, InsertWithoutEnd) {
                 "2192\r2147483000\r 9"
                 "91  89");
     const std::string screen = run.start();
-    EXPECT_TRUE(has(screen, "number inserted rows is too large: a table holds at most 2147483647"));
-    EXPECT_TRUE(has(screen, "working file can not be written: " + kNoSpace)) << screen;
-    EXPECT_TRUE(has(screen, "copy/save ========== t.csv   rows = 5 / 5 =========="));
+    EXPECT_TRUE(
+        screen_has(screen, "number inserted rows is too large: a table holds at most 2147483647"));
+    EXPECT_TRUE(screen_has(screen, "working file can not be written: " + kNoSpace)) << screen;
+    EXPECT_TRUE(screen_has(screen, "copy/save ========== t.csv   rows = 5 / 5 =========="));
     EXPECT_EQ(read("t.csv"), table);
 }
 

@@ -36,14 +36,7 @@ TEST(Latin2Pty, Utf8TableIsShownAndTypedInTheTerminalsCharacterSet) {
         ROWKEEP_BINARY, dir.path(),
         {100, 30, {"LOCPATH=" + locales.path().string(), "LANG=cs_CZ.ISO-8859-2", "LC_ALL="}});
     ASSERT_TRUE(p.started());
-    ASSERT_TRUE(shows(p, "<2> no,  end"));
-    p.type("11");
-    ASSERT_TRUE(shows(p, "<8> exit, end"));
-    p.type("2" + std::string(10, ' '));
-    ASSERT_TRUE(shows(p, "Unicode (UTF-8): all languages"));
-    p.type("3");
-    ASSERT_TRUE(shows(p, "Windows code page = Windows-65001"));
-    ASSERT_TRUE(shows(p, "<8> exit,  end"));
+    reach_main_menu_in_utf8(p);
     open_first_table(p);
     // The cells in ISO-8859-2, padded by letters: "Šťastný" is 7 of the 12 columns.
     EXPECT_NE(p.screen().find("      2|\xA9\xBB"

@@ -17,10 +17,6 @@
 namespace rowkeep::testing {
 namespace {
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
 const std::string kTable = "k;v\r\na;1\r\nb;2\r\n";
 const std::string kEdited = "k;v\r\nX;1\r\nb;2\r\n";
 
@@ -50,45 +46,45 @@ struct Operation {
 // The load ends from the end menu without saving; the others save where they can so that
 // every scratch file of the operation is met.
 const Operation kLoad{"load",
-                      start("131\r9"
-                            "9"
-                            "8"
-                            "9"),
+                      from_main_menu("131\r9"
+                                     "9"
+                                     "8"
+                                     "9"),
                       {kTable},
                       "rows =  3  columns =  2"};
 const Operation kEdit{"row edit and save",
-                      start("131\r9"
-                            "1X\r\r9"
-                            "9"
-                            "1xx"
-                            "89"),
+                      from_main_menu("131\r9"
+                                     "1X\r\r9"
+                                     "9"
+                                     "1xx"
+                                     "89"),
                       {kTable, kEdited},
                       ""};  // a refused row edit leaves the save to go on
 const Operation kSave{"save with export",
-                      start("131\r9"
-                            "9"
-                            "1xx"
-                            "89"),
+                      from_main_menu("131\r9"
+                                     "9"
+                                     "1xx"
+                                     "89"),
                       {kTable},
                       "---------- HTML results ----------"};
 const Operation kSort{"sort set-up",
-                      start("131\r"
-                            "s23xx8"
-                            "1\r5\rx8"),
+                      from_main_menu("131\r"
+                                     "s23xx8"
+                                     "1\r5\rx8"),
                       {kTable},
                       "output sort table = t_sort.csv"};
 const Operation kCreate{"create table",
-                        start("21new\r1\rk\r8"
-                              "8"),
+                        from_main_menu("21new\r1\rk\r8"
+                                       "8"),
                         {kTable},
                         "new table = new.csv"};
 const Operation kListing{"listing",
-                         start("131\r"
-                               "88x"
-                               "9"
-                               "9"
-                               "8"
-                               "9"),
+                         from_main_menu("131\r"
+                                        "88x"
+                                        "9"
+                                        "9"
+                                        "8"
+                                        "9"),
                          {kTable},
                          "ouput (print) file = t.txt"};
 

@@ -24,10 +24,6 @@ std::string read_file(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool has(const RunResult& r, std::string_view text) {
-    return r.screen.find(text) != std::string::npos;
-}
-
 std::vector<std::string> cells_of(const std::string& line) {
     std::vector<std::string> cells(1);
     for (char ch : line) {
@@ -68,11 +64,11 @@ TEST(TableRoundTrip, RealBankExportEditedInThreePlaces) {
     RunResult r =
         run_program(dir.path(), std::string(kStartKeys) + keys, {.cols = 100, .rows = 30});
     EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "copy/save ========== bank.csv   rows = 8 / 8 =========="));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== bank.csv   rows = 8 / 8 =========="));
     // The deletion shows the row it removed, under the column names.
     std::vector<std::string> old6 = cells_of(lines[5]);
     // (Its dates are numeric to the viewer: right-aligned.)
-    EXPECT_TRUE(has(r, "\r\n      7|  " + old6[0] + "|  " + old6[1] + "|"));
+    EXPECT_TRUE(screen_has(r, "\r\n      7|  " + old6[0] + "|  " + old6[1] + "|"));
 
     std::vector<std::string> expected = lines;
     std::vector<std::string> edited = cells_of(lines[2]);
@@ -104,13 +100,13 @@ TEST(TableRoundTrip, LastColumnDeletedThenSavedCopiedAndRebuilt) {
         "91  89";
     RunResult r = run_program(dir.path(), std::string(kStartKeys) + keys);
     EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "t.csv         f_15_1.txt  rows =  0  columns =  0"));
-    EXPECT_TRUE(has(r, "copy/save ========== t.csv   rows = 0 / 0 =========="));
-    EXPECT_TRUE(has(r, "copy/save ========== zero.csv   rows = 0 / 0 =========="));
+    EXPECT_TRUE(screen_has(r, "t.csv         f_15_1.txt  rows =  0  columns =  0"));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== t.csv   rows = 0 / 0 =========="));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== zero.csv   rows = 0 / 0 =========="));
     EXPECT_EQ(dir.read("zero.csv"), "");
     EXPECT_TRUE(dir.exists("zero.csv"));
     // The new column of a table without columns starts it afresh with its name.
-    EXPECT_TRUE(has(r, "copy/save ========== t.csv   rows = 1 / 1 =========="));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== t.csv   rows = 1 / 1 =========="));
     EXPECT_EQ(dir.read("t.csv"), "fresh\r\n");
     EXPECT_EQ(screen_lines(r.screen).back(), "End");
 }
@@ -227,7 +223,7 @@ TEST(TableRoundTrip, NameWithBlanksQuotedInEveryCommandLine) {
                                               "3S23x8"
                                               "1\r5\r 8");
     EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "output sort table = my table_sort.csv"));
+    EXPECT_TRUE(screen_has(r, "output sort table = my table_sort.csv"));
     int carrying = 0;
     for (const auto& command : r.commands) {
         if (command.find("table") == std::string::npos) continue;

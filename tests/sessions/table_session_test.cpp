@@ -11,14 +11,6 @@
 namespace rowkeep::testing {
 namespace {
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
-bool has(const RunResult& r, std::string_view text) {
-    return r.screen.find(text) != std::string::npos;
-}
-
 // The first data line a viewer screen shows, or "" when it shows none.
 std::string first_viewer_row(const std::string& screen) {
     auto lines = screen_lines(screen);
@@ -33,18 +25,18 @@ TEST(TableSession, CapitalNameLoadedLowerCaseAndTheLoop) {
     dir.write("MyTab.csv", table);
     // Choose 1, leave the viewer, "5" three times, an unlisted key, "9" from the edit
     // menu, save, then end from the end menu.
-    RunResult r = run_program(dir.path(), start("131\r9"
-                                                "59"
-                                                "59"
-                                                "59"
-                                                "x"
-                                                "29"
-                                                "1  "
-                                                "89"));
+    RunResult r = run_program(dir.path(), from_main_menu("131\r9"
+                                                         "59"
+                                                         "59"
+                                                         "59"
+                                                         "x"
+                                                         "29"
+                                                         "1  "
+                                                         "89"));
     EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(has(r, "<1> or <Enter> edit top row ( 2)"));
-    EXPECT_TRUE(has(r, "<1> or <Enter> edit top row ( 5)\r\n"));
-    EXPECT_TRUE(has(r, "mytab.csv     f_15_1.txt  rows =  5  columns =  2\r\n"));
+    EXPECT_TRUE(screen_has(r, "<1> or <Enter> edit top row ( 2)"));
+    EXPECT_TRUE(screen_has(r, "<1> or <Enter> edit top row ( 5)\r\n"));
+    EXPECT_TRUE(screen_has(r, "mytab.csv     f_15_1.txt  rows =  5  columns =  2\r\n"));
     auto screens = split_screens(r.screen);
     int offered5 = 0;
     std::vector<std::string> viewer_tops;
@@ -57,7 +49,7 @@ TEST(TableSession, CapitalNameLoadedLowerCaseAndTheLoop) {
     // The load's view, then one view for each "5".
     EXPECT_EQ(viewer_tops,
               (std::vector<std::string>{"      1|", "      3|", "      4|", "      5|"}));
-    EXPECT_TRUE(has(r, "copy/save ========== mytab.csv   rows = 5 / 5 =========="));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== mytab.csv   rows = 5 / 5 =========="));
     EXPECT_EQ(screen_lines(r.screen).back(), "End");
     EXPECT_FALSE(dir.exists("f_15_1.txt"));
     // The save replaced the table under its own name, beside no lower-case twin.
@@ -77,21 +69,22 @@ TEST(TableSession, SaveCopyAndTheEndMenu) {
     const std::string table = "a;b\r\n1;2\r\n3;4\r\n5;6\r\n";
     dir.write("t.csv", table);
     // Each save waits twice: for the export's results and for its own summary.
-    RunResult r = run_program(dir.path(), start("131\r9"
-                                                "9"
-                                                "2plain\r "  // copy under a plain name
-                                                "2\r "       // copy with no name
-                                                "1  "        // save
-                                                "81"         // end menu, back to editing
-                                                "1X\r\r9"    // row 2, column 1 becomes X
-                                                "9"
-                                                "8x"   // end menu, then an unlisted key
-                                                "1  "  // the save menu's "1": save
-                                                "89"));
+    RunResult r = run_program(dir.path(), from_main_menu("131\r9"
+                                                         "9"
+                                                         "2plain\r "  // copy under a plain name
+                                                         "2\r "       // copy with no name
+                                                         "1  "        // save
+                                                         "81"         // end menu, back to editing
+                                                         "1X\r\r9"    // row 2, column 1 becomes X
+                                                         "9"
+                                                         "8x"   // end menu, then an unlisted key
+                                                         "1  "  // the save menu's "1": save
+                                                         "89"));
     EXPECT_FALSE(r.input_ended);
     const std::string saved = "copy/save ========== t.csv   rows = 4 / 4 ==========";
-    EXPECT_TRUE(has(r, "copy/save ========== plain.csv   rows = 4 / 4 =========="));
-    EXPECT_TRUE(has(r, "copy/save ========== noname_05-22-2017_14_03_59.csv   rows = 4 / 4"));
+    EXPECT_TRUE(screen_has(r, "copy/save ========== plain.csv   rows = 4 / 4 =========="));
+    EXPECT_TRUE(
+        screen_has(r, "copy/save ========== noname_05-22-2017_14_03_59.csv   rows = 4 / 4"));
     std::size_t first_save = r.screen.find(saved);
     ASSERT_NE(first_save, std::string::npos);
     std::size_t second_save = r.screen.find(saved, first_save + 1);

@@ -19,19 +19,15 @@ const std::string kUtf8Start = "112" + std::string(10, 'x') + "3";
 // Windows-54936, the tenth entry.
 const std::string kGbStart = "112" + std::string(9, 'x') + "3";
 
-bool has(const std::string& text, std::string_view part) {
-    return text.find(part) != std::string::npos;
-}
-
 // True when no character of the text is broken: it goes to Unicode and back unchanged
 // (UTF-8 through GB18030, which holds every character).
 bool whole(int code_page, const std::string& text) {
     if (code_page == 65001) {
         const std::string gb = utf8_to_code_page(54936, text);
-        return !has(gb, "?") && code_page_to_utf8(54936, gb) == text;
+        return !screen_has(gb, "?") && code_page_to_utf8(54936, gb) == text;
     }
     const std::string utf8 = code_page_to_utf8(code_page, text);
-    return !has(utf8, "?") && utf8_to_code_page(code_page, utf8) == text;
+    return !screen_has(utf8, "?") && utf8_to_code_page(code_page, utf8) == text;
 }
 
 std::string encode(int code_page, const std::string& utf8) {
@@ -62,9 +58,10 @@ std::string table_of(int code_page, bool ascii_twin) {
 TEST(Utf8Session, CodePageListedAfterTheTenAndChosen) {
     TempDir dir;
     RunResult r = run_program(dir.path(), "111" + kUtf8Start.substr(2) + "8");
-    EXPECT_TRUE(has(r.screen, " 11           Windows-65001\r\nUnicode (UTF-8): all languages\r\n"))
+    EXPECT_TRUE(
+        screen_has(r.screen, " 11           Windows-65001\r\nUnicode (UTF-8): all languages\r\n"))
         << r.screen;
-    EXPECT_TRUE(has(r.screen, "Windows code page = Windows-65001"));
+    EXPECT_TRUE(screen_has(r.screen, "Windows code page = Windows-65001"));
     EXPECT_EQ(r.commands.back(), "chcp 65001");
 }
 
@@ -85,13 +82,13 @@ TEST(Utf8Session, TableWithByteOrderMarkSavedByteForByte) {
                                               "1"
                                               "x"
                                               "x");
-    EXPECT_TRUE(has(r.screen, "      2|Agli\xC3\xA8       |Piemonte    |       2.644|"))
+    EXPECT_TRUE(screen_has(r.screen, "      2|Agli\xC3\xA8       |Piemonte    |       2.644|"))
         << r.screen;
     // The byte-order mark takes no column in front of the first name.
-    EXPECT_TRUE(has(r.screen, "|C1(A) \xEF\xBB\xBFKomune|"));
-    EXPECT_TRUE(
-        has(r.screen, "      5|Gro\xC3\x9F        |\xE4\xB8\xAD\xE6\x96\x87 e\xCC\x81      |"));
-    EXPECT_TRUE(has(r.screen, "copy/save ========== komuni.csv")) << r.screen;
+    EXPECT_TRUE(screen_has(r.screen, "|C1(A) \xEF\xBB\xBFKomune|"));
+    EXPECT_TRUE(screen_has(
+        r.screen, "      5|Gro\xC3\x9F        |\xE4\xB8\xAD\xE6\x96\x87 e\xCC\x81      |"));
+    EXPECT_TRUE(screen_has(r.screen, "copy/save ========== komuni.csv")) << r.screen;
     EXPECT_EQ(dir.read("komuni.csv"), table);
 }
 
@@ -127,7 +124,7 @@ TEST(Utf8Session, ChineseCellsCutWholeAndListingsAsWideAsTheirAsciiTwins) {
             EXPECT_EQ(m.width(chinese[i]), static_cast<int>(ascii[i].size())) << chinese[i];
             EXPECT_TRUE(whole(page, chinese[i])) << chinese[i];
         }
-        EXPECT_TRUE(has(listings[0], encode(page, "      4|上海市浦东 -|         340|")))
+        EXPECT_TRUE(screen_has(listings[0], encode(page, "      4|上海市浦东 -|         340|")))
             << listings[0];
     }
 }

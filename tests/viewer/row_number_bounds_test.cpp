@@ -22,10 +22,6 @@ Rows one_column(int rows) {
     return t;
 }
 
-bool has(const std::string& screen, std::string_view text) {
-    return screen.find(text) != std::string::npos;
-}
-
 TEST(RowNumberBounds, ClampRows) {
     EXPECT_EQ(clamp_rows(0), 0);
     EXPECT_EQ(clamp_rows(2147483647LL), 2147483647);
@@ -83,7 +79,9 @@ TEST(RowNumberBounds, ViewerKeysAtTheEndsOfTheRange) {
     auto screens = split_screens(t.screen());
     auto page = [&](std::size_t n) { return screen_lines(screens.at(n + 1)); };
     ASSERT_EQ(screens.size(), 17u);
-    auto shows = [&](std::size_t n, std::string_view text) { return has(screens.at(n + 1), text); };
+    auto shows = [&](std::size_t n, std::string_view text) {
+        return screen_has(screens.at(n + 1), text);
+    };
     auto top = page(2);
     EXPECT_EQ(top[1], std::string(79, '-'));  // no rows that far down
     EXPECT_EQ(top.at(5),
@@ -105,29 +103,25 @@ TEST(RowNumberBounds, ViewerKeysAtTheEndsOfTheRange) {
     EXPECT_EQ(dir.read("f_15_1.txt"), file);
 }
 
-std::string start(std::string_view keys) {
-    return std::string(kStartKeys) + std::string(keys);
-}
-
 // The edit loop's next-row key, the row editor and row insertion from the largest typed
 // numbers; a count that would pass the most rows a table holds is refused on the screen.
 TEST(RowNumberBounds, EditLoopAndInsertRefuseOrClamp) {
     TempDir dir;
     const std::string table = "a;b\r\n1;2\r\n3;4\r\n5;6\r\n7;8\r\n";
     dir.write("t.csv", table);
-    RunResult r = run_program(dir.path(), start("131\r9"
-                                                "3799999999999\r9"  // top row the largest
-                                                "59"                // one on: held, then reset
-                                                "21999999999999\r99999999999\rk"
-                                                "2193\r2147483643\rk"));
+    RunResult r = run_program(dir.path(), from_main_menu("131\r9"
+                                                         "3799999999999\r9"  // top row the largest
+                                                         "59"  // one on: held, then reset
+                                                         "21999999999999\r99999999999\rk"
+                                                         "2193\r2147483643\rk"));
     EXPECT_TRUE(r.input_ended);
-    EXPECT_TRUE(has(r.screen, "<1> or <Enter> edit top row ( 2147483647)"));
+    EXPECT_TRUE(screen_has(r.screen, "<1> or <Enter> edit top row ( 2147483647)"));
     const std::string refused =
         "number inserted rows is too large: a table holds at most 2147483647 rows\r\n"
         "<> any key to continue\r\n";
-    EXPECT_TRUE(
-        has(r.screen, "number inserted rows                      = ? 99999999999\r\n" + refused));
-    EXPECT_TRUE(has(r.screen, "= ? 2147483643\r\n" + refused));
+    EXPECT_TRUE(screen_has(
+        r.screen, "number inserted rows                      = ? 99999999999\r\n" + refused));
+    EXPECT_TRUE(screen_has(r.screen, "= ? 2147483643\r\n" + refused));
     EXPECT_EQ(dir.read("t.csv"), table);
 }
 
