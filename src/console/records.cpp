@@ -146,9 +146,30 @@ std::string TextReader::read_line() {
 }
 
 void TextReader::read_line(std::string& line) {
-    line.clear();
-    const int end = take_until<'\n', '\r', '\r', true>(line);
-    if (end >= 0) take_line_end();
+    std::string_view found;
+    if (next_line(found))
+        line.assign(found);
+    else
+        line.clear();
+}
+
+// Most lines lie whole in the buffer, their line end seen: they are handed out where they
+// are. A line that reaches the buffer's end, or a CR at its very end that may have its LF
+// in the next block, is gathered across the refills.
+bool TextReader::next_line(std::string_view& line) {
+    if (pos_ >= len_ && !fill()) return false;
+    const char* start = buffer_.data() + pos_;
+    const std::size_t avail = len_ - pos_;
+    const std::size_t i = find_first<'\n', '\r', '\r'>(start, avail);
+    if (i + 1 < avail || (i + 1 == avail && start[i] == '\n')) {
+        line = std::string_view(start, i);
+        pos_ += i + (start[i] == '\r' && start[i + 1] == '\n' ? 2 : 1);
+        return true;
+    }
+    long_line_.clear();
+    if (take_until<'\n', '\r', '\r', true>(long_line_) >= 0) take_line_end();
+    line = long_line_;
+    return true;
 }
 
 void TextReader::skip_blanks() {

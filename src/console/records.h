@@ -55,6 +55,11 @@ class TextReader {
     void index_rows(int columns, std::vector<std::uint64_t>& offsets);
     std::string read_line();  // the whole line, without its line end
     void read_line(std::string& line);
+    // The next whole line, without its line end, seen where it lies in the reader's
+    // buffer (or, when it runs past the buffer's end, gathered in a string of the
+    // reader's): valid until the next read. False at the end of the file. A last line
+    // without its line end is a line.
+    bool next_line(std::string_view& line);
     void rewind();
 
     // Byte offset of the next read, and a jump back to one (the viewer's row index).
@@ -81,6 +86,7 @@ class TextReader {
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
     // Where the row index looks for plain working-file lines again after they stopped.
     std::size_t plain_retry_ = 0;
+    std::string long_line_;  // a line that ran past the buffer's end
 };
 
 class TextWriter {
@@ -94,6 +100,12 @@ class TextWriter {
     // Creates or empties the file.
     bool open(const FileSystem& files, std::string_view name);
     bool open_path(const fs::path& path);
+    // A file of the folder by its path on the disk, not looked up by name.
+    bool open_path(const FileSystem& files, const fs::path& path) {
+        close();
+        files_ = files;
+        return open_path(path);
+    }
     // Writes to a temporary beside the file; close() renames it into place, so the old
     // file stays whole until the new one is complete. The file keeps its mode and owner,
     // a symbolic link stays a link (its target is replaced), a read-only file is refused.
