@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include <cstring>
+
 #include "console/escapes.h"
 #include "console/index.h"
 #include "console/keys.h"
@@ -24,37 +26,70 @@ void Console::write_out(std::string_view bytes) {
 }
 
 void Console::advance(std::string_view bytes, int width) {
-    if (auto end = bytes.find_last_of('\n'); end != std::string_view::npos)
-        line_.assign(bytes.substr(end + 1));
+    advance(bytes, width, measure());
+}
+
+// One backward look for the last line end serves the kept line and the column alike.
+void Console::advance(std::string_view bytes, int width, const TextMeasure& m) {
+    std::size_t end = bytes.size();  // after the last CR or LF, 0 for none
+    while (end > 0 && bytes[end - 1] != '\n' && bytes[end - 1] != '\r') --end;
+    std::size_t lf = end;  // after the last LF
+    while (lf > 0 && bytes[lf - 1] != '\n') --lf;
+    if (lf > 0)
+        line_.assign(bytes.substr(lf));
     else if (line_.size() < kLineKept)
         line_ += bytes.substr(0, kLineKept - line_.size());
     // The column counts screen columns: a character of several bytes, or a wide one, is
     // not counted by its bytes.
-    const TextMeasure& m = measure();
-    if (m.single_byte()) {
-        column_ = advance_column(column_, bytes);
-    } else {
-        auto last = bytes.find_last_of("\r\n");
-        column_ = last == std::string_view::npos ? column_ + m.width(bytes)
-                                                 : m.width(bytes.substr(last + 1));
-    }
+    const std::string_view rest = bytes.substr(end);
+    const int columns = m.single_byte() ? static_cast<int>(rest.size()) : m.width(rest);
+    column_ = end > 0 ? columns : column_ + columns;
     if (width > 0) column_ %= width;
 }
 
+// The pieces are counted as advance() counts them, but the kept line is settled once, at
+// the end, as piece by piece it would be: what follows the last LF (all of the piece that
+// holds it), then the further pieces up to kLineKept bytes.
 void Console::print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
     const int width = terminal_.size().first;
+    const TextMeasure& m = measure();
+    std::size_t lf_after = std::string::npos, lf_piece_end = 0;
     pieces_.clear();
     for (const auto& [text, ending] : pieces) {
+        const std::size_t start = pieces_.size();
         pieces_ += text;
-        advance(text, width);
-        if (ending == Ending::newline) {
-            pieces_ += "\r\n";
-            advance("\r\n", width);
-        } else if (ending == Ending::zone) {
-            const std::string pad = zone_ending(column_, width);
-            pieces_ += pad;
-            advance(pad, width);
+        const char* data = text.data();
+        const void* lf = text.empty() ? nullptr : memrchr(data, '\n', text.size());
+        const void* cr = text.empty() ? nullptr : memrchr(data, '\r', text.size());
+        const char* end = std::max(lf ? static_cast<const char*>(lf) + 1 : data,
+                                   cr ? static_cast<const char*>(cr) + 1 : data);
+        if (lf) {
+            lf_after = start + idx(static_cast<const char*>(lf) + 1 - data);
+            lf_piece_end = pieces_.size();
         }
+        const std::string_view rest(end, idx(data + text.size() - end));
+        const int columns = m.single_byte() ? static_cast<int>(rest.size()) : m.width(rest);
+        column_ = end != data ? columns : column_ + columns;
+        if (width > 0) column_ %= width;
+        if (ending == Ending::stay) continue;
+        // As zone_ending gives it, without a string of its own.
+        const int pad = ending == Ending::zone ? zone_padding(column_) : 0;
+        if (ending == Ending::newline || column_ + pad + 1 > width - kZoneWidth) {
+            pieces_ += "\r\n";
+            lf_after = lf_piece_end = pieces_.size();
+            column_ = 0;
+        } else {
+            pieces_.append(idx(pad), ' ');
+            column_ += pad;
+            if (width > 0) column_ %= width;
+        }
+    }
+    if (lf_after == std::string::npos) {
+        if (line_.size() < kLineKept) line_.append(pieces_, 0, kLineKept - line_.size());
+    } else {
+        const std::size_t whole = lf_piece_end - lf_after;
+        line_.assign(pieces_, lf_after,
+                     std::max(whole, std::min(pieces_.size() - lf_after, kLineKept)));
     }
     terminal_.write(pieces_);
 }

@@ -56,6 +56,7 @@ class Console {
     std::string read_typed_line();
     void write_out(std::string_view bytes);
     void advance(std::string_view bytes, int width);
+    void advance(std::string_view bytes, int width, const TextMeasure& m);
     void take_arrived(int timeout_ms);
     std::string take_from_ring();
 

@@ -64,23 +64,49 @@ int entry_last(Session& s, int e) {
 
 // Character positions first to last of the cell (fewer when it is shorter); nothing when
 // last is below first. Positions count characters of the code page, never bytes.
-std::string cut_text(const TextMeasure& m, const std::string& cell, int first, int last) {
+std::string_view cut_text(const TextMeasure& m, std::string_view cell, int first, int last) {
     long long from = std::max(first, 1);
-    if (last < from) return "";
+    if (last < from) return {};
     const std::size_t begin = m.offset_of(cell, idx(from - 1));
-    if (begin >= cell.size()) return "";
+    if (begin >= cell.size()) return {};
     const std::size_t end = m.offset_of(cell, idx(last));  // after character `last`
     return cell.substr(begin, end - begin);
 }
 
-// The cut text trimmed and padded to last - first + 1: numbers to the right, text to
-// the left. A last position below the first gives an empty part.
-std::string key_part(const TextMeasure& m, const std::string& cell, int first, int last) {
-    long long length = static_cast<long long>(last) - first + 1;
-    if (length <= 0) return "";
-    std::string text = trim_blanks(cut_text(m, cell, first, last));
-    auto pad = blanks(length - static_cast<long long>(m.count(text)));
-    return is_numeric_text(text) ? pad + text : text + pad;
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1,
+// numbers to the right, text to the left. A last position below the first gives an empty
+// part.
+void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
+                     std::string& out) {
+    const long long length = static_cast<long long>(last) - first + 1;
+    if (length <= 0) return;
+    const std::string_view text = trimmed(cut_text(m, cell, first, last));
+    const long long pad = length - static_cast<long long>(m.count(text));
+    const std::size_t blanks = idx(std::max(pad, 0LL));
+    if (is_numeric_text(text)) {
+        out.append(blanks, ' ');
+        out.append(text);
+    } else {
+        out.append(text);
+        out.append(blanks, ' ');
+    }
+}
+
+// The value in `column` of the next row of `columns` values; the others are passed over.
+void read_cell(TextReader& in, int column, int columns, std::string& cell) {
+    cell.clear();
+    for (int k = 1; k <= columns; ++k) {
+        if (k == column)
+            in.read_value(cell);
+        else
+            in.skip_value();
+    }
 }
 
 void list_columns(Session& s) {
@@ -169,15 +195,16 @@ void preview(Session& s, int e) {
     // The preview's own wait follows: the message is read there.
     if (s.faults.failures() != before)
         con.print_text("working file can not be read: " + s.faults.last_cause());
-    if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+    std::string cell, cut, part;
+    if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
-        read_row(in, s.cells, s.column_count);
-        const std::string& cell = s.cells[idx(column)];
-        std::string cut = cut_text(con.measure(), cell, first, last);
-        if (trim_blanks(cut).empty()) continue;
+        read_cell(in, column, s.column_count, cell);
+        const std::string_view text = cut_text(con.measure(), cell, first, last);
+        if (trimmed(text).empty()) continue;
         const std::string number = number_text(r);
-        cut.insert(0, indent);
-        const std::string part = indent + key_part(con.measure(), cell, first, last);
+        cut.assign(indent).append(text);
+        part.assign(indent);
+        append_key_part(con.measure(), cell, first, last, part);
         con.print_pieces({{number, Ending::zone},
                           {name, Ending::zone},
                           {ruler, Ending::newline},
@@ -236,6 +263,7 @@ std::string numbered(std::string_view stem, int n) {
 void write_key_parts(Session& s, int n) {
     Console& con = s.console;
     TextWriter parts(s.files, "file_18.txt");
+    std::string cell, part;
     for (int e = 1; e <= n; ++e) {
         const int column = entry_column(s, e), first = entry_first(s, e), last = entry_last(s, e);
         const std::string& name = entry(s, e)[kName];
@@ -243,22 +271,21 @@ void write_key_parts(Session& s, int n) {
         con.print_text(kPartRule);
         print_entry(s, e);
         TextReader in(s.files, kWorkingFile);
-        if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
+        if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
         for (int r = 2; r <= s.row_count; ++r) {
             // A short working file gives empty cells rather than a short key file.
             if (row_available(in, s.column_count))
-                read_row(in, s.cells, s.column_count);
+                read_cell(in, column, s.column_count, cell);
             else
-                std::fill(s.cells.begin(), s.cells.end(), std::string());
-            std::string part = key_part(con.measure(), s.cells[idx(column)], first, last);
+                cell.clear();
+            part.assign(indent);
+            append_key_part(con.measure(), cell, first, last, part);
             const std::string number = number_text(r);
-            part.insert(0, indent);
             con.print_pieces({{"row = ", Ending::stay},
                               {number, Ending::zone},
                               {name, Ending::zone},
                               {part, Ending::newline}});
-            part.erase(0, indent.size());
-            parts.write_value(part, true);
+            parts.write_value(std::string_view(part).substr(indent.size()), true);
         }
     }
 }
@@ -269,22 +296,30 @@ void split_fields(Session& s, int n, int data_rows) {
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     TextReader parts(s.files, "file_18.txt");
+    std::string part;
     for (int e = 1; e <= n; ++e) {
         TextWriter field(s.files, numbered("file_20_", e));
         print_entry(s, e);
-        for (int r = 0; r < data_rows; ++r) field.write_value(parts.read_value(), true);
+        for (int r = 0; r < data_rows; ++r) {
+            parts.read_value(part);
+            field.write_value(part, true);
+        }
     }
 }
 
 // file_21_<e+1>.txt: the key parts of entries 1 to e joined, row by row.
 void join_fields(Session& s, int n, int data_rows) {
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
+    std::string key, part;
     for (int e = 2; e <= n; ++e) {
         TextReader joined(s.files, numbered("file_21_", e));
         TextReader field(s.files, numbered("file_20_", e));
         TextWriter out(s.files, numbered("file_21_", e + 1));
-        for (int r = 0; r < data_rows; ++r)
-            out.write_value(joined.read_value() + field.read_value(), true);
+        for (int r = 0; r < data_rows; ++r) {
+            joined.read_value(key);
+            field.read_value(part);
+            out.write_value(key.append(part), true);
+        }
     }
 }
 
@@ -292,20 +327,22 @@ void join_fields(Session& s, int n, int data_rows) {
 void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     Console& con = s.console;
     std::size_t widest = 0;
+    std::string key;
     {
         TextReader keys(s.files, key_file);
-        for (int r = 0; r < data_rows; ++r)
-            widest = std::max(widest, con.measure().count(keys.read_value()));
-    }
-    {
-        TextReader keys(s.files, key_file);
-        TextWriter padded(s.files, "file_24_1.txt");
         for (int r = 0; r < data_rows; ++r) {
-            std::string key = keys.read_value();
-            const std::size_t length = con.measure().count(key);
-            if (length < widest) key.append(widest - length, ' ');
-            padded.print_text(key + "|");
+            keys.read_value(key);
+            widest = std::max(widest, con.measure().count(key));
         }
+    }
+    TextReader keys(s.files, key_file);
+    TextWriter padded(s.files, "file_24_1.txt");
+    for (int r = 0; r < data_rows; ++r) {
+        keys.read_value(key);
+        const std::size_t length = con.measure().count(key);
+        if (length < widest) key.append(widest - length, ' ');
+        key += '|';
+        padded.print_text(key);
     }
 }
 
@@ -314,15 +351,17 @@ void prefix_rows(Session& s) {
     TextReader padded(s.files, "file_24_1.txt");
     TextReader in(s.files, kWorkingFile);
     TextWriter rows(s.files, "file_26_1.txt");
+    std::string line, value;
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
-    while (!padded.at_end()) {
-        std::string line = padded.read_line();
-        if (!line.empty()) line.pop_back();
-        line += ";";
-        read_row(in, s.cells, s.column_count);
+    std::string_view key;
+    while (padded.next_line(key)) {
+        if (!key.empty()) key.remove_suffix(1);
+        line.assign(key);
+        line += ';';
         for (int k = 1; k <= s.column_count; ++k) {
-            if (k > 1) line += ";";
-            line += s.cells[idx(k)];
+            if (k > 1) line += ';';
+            in.read_value(value);
+            line += value;
         }
         rows.print_text(line);
     }
@@ -336,7 +375,8 @@ void write_sorted_table(Session& s, int n) {
     TextWriter table(s.files, "file_28.txt");
     table.print_text(heading);
     TextReader sorted(s.files, "file_26_2.txt");
-    while (!sorted.at_end()) table.print_text(sorted.read_line());
+    std::string_view line;
+    while (sorted.next_line(line)) table.print_text(line);
 }
 
 void build_and_sort(Session& s) {

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "console/records.h"
 #include "console/tokens.h"
 #include "harness.h"
 
@@ -67,6 +70,161 @@ Sorted sort_lines(const TempDir& dir, const std::string& input, std::string labe
     for (const auto& line : screen_lines(t.screen()))
         if (line.rfind("Could Not Find ", 0) != 0) screen += line + "\r\n";
     return {screen, ended};
+}
+
+// Lines as the record files read them: LF, CR LF or a lone CR end a line, and a last line
+// without its end is a line.
+std::vector<std::string> split_lines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        lines.push_back(line);
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// The folder a sort leaves, worked out the plain way: runs cut and sorted, then passes
+// that merge the first runs, drop them, copy the rest down behind the result (each old
+// name keeping its file) and put the result in as run 1.
+struct ModelFolder {
+    std::map<std::size_t, std::vector<std::string>> runs;
+    std::vector<std::string> output;
+};
+
+ModelFolder model_sort(const std::vector<std::string>& input, std::size_t run_lines,
+                       std::size_t width) {
+    ModelFolder f;
+    std::size_t r = 0;
+    for (std::size_t at = 0; at < input.size(); at += run_lines) {
+        auto last = input.begin() + static_cast<long>(std::min(at + run_lines, input.size()));
+        f.runs[++r] = sorted_lower({input.begin() + static_cast<long>(at), last});
+    }
+    std::size_t m = std::min(width, r);
+    for (;;) {
+        f.output.clear();
+        for (std::size_t j = 1; j <= m; ++j)
+            f.output.insert(f.output.end(), f.runs[j].begin(), f.runs[j].end());
+        std::sort(f.output.begin(), f.output.end());
+        if (r <= m) break;
+        for (std::size_t j = 1; j <= m; ++j) f.runs.erase(j);
+        for (std::size_t i = m + 1; i <= r; ++i) f.runs[i - m + 1] = f.runs[i];
+        f.runs[1] = f.output;
+        r = r - m + 1;
+        m = std::min(width, r);
+    }
+    return f;
+}
+
+// Sorts `input` with the given run size and merge width and compares every file the sort
+// leaves with the model.
+void expect_model_files(const std::string& input, std::size_t run_lines, std::size_t width) {
+    SCOPED_TRACE("run " + std::to_string(run_lines) + " width " + std::to_string(width));
+    TempDir dir;
+    dir.write("in.txt", input);
+    TestSession t(dir.path(), "");
+    SortJob job("in.txt", "out.txt");
+    job.run_lines = run_lines;
+    job.merge_width = width;
+    ASSERT_FALSE(t.run([&](Session& s) { sort_file(s, job); }));
+    const ModelFolder model = model_sort(split_lines(input), run_lines, width);
+    std::size_t run_files = 0;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("file_03_", 0) == 0) ++run_files;
+    EXPECT_EQ(run_files, model.runs.size());
+    for (const auto& [r, lines] : model.runs)
+        EXPECT_EQ(dir.read("file_03_" + std::to_string(r) + ".txt"), crlf_joined(lines)) << r;
+    EXPECT_EQ(dir.read("sort_output.txt"), crlf_joined(model.output));
+    EXPECT_EQ(dir.read("out.txt"), crlf_joined(model.output));
+}
+
+// Lines that test the comparison: equal lines, shared first eight bytes, bytes above 127,
+// zero bytes (a short line beside one that goes on with a zero), empty lines, capitals.
+std::string awkward_lines(std::size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    static const std::vector<std::string> stems = {"",
+                                                   "a",
+                                                   "ab",
+                                                   std::string("ab\0", 3),
+                                                   std::string("ab\0c", 4),
+                                                   "abcdefgh",
+                                                   "abcdefghi",
+                                                   "ABCDEFGHi",
+                                                   "abcdefgh\xff",
+                                                   "\xe9t\xc9",
+                                                   " lead",
+                                                   "Zebra;10",
+                                                   "zebra;2",
+                                                   std::string("\0", 1),
+                                                   "\x80\x80\x80\x80\x80\x80\x80\x80"};
+    static const char* ends[] = {"\r\n", "\n", "\r"};
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string line = stems[random() % stems.size()];
+        if (random() % 3 == 0) line += static_cast<char>('A' + random() % 30);
+        text += line + ends[random() % 3];
+    }
+    return text;
+}
+
+TEST(SortEngine, FilesMatchTheModelAcrossRunAndPassBoundaries) {
+    const std::string input = awkward_lines(100, 3);
+    for (std::size_t run_lines : {1u, 3u, 7u, 100u, 101u})
+        for (std::size_t width : {2u, 3u, 5u, 200u}) expect_model_files(input, run_lines, width);
+    // A run size that divides the lines, and a last line without its line end.
+    expect_model_files(awkward_lines(60, 4) + "Last", 6, 4);
+}
+
+// Lines longer than the readers' and writers' blocks, line ends split across block edges.
+TEST(SortEngine, LongLinesAndLineEndsAcrossBlocks) {
+    std::mt19937 random(11);
+    std::string input;
+    for (int i = 0; i < 300; ++i) {
+        const std::size_t length = i % 50 == 0 ? 70000 + random() % 70000 : random() % 3000;
+        std::string line(length, 'x');
+        for (auto& c : line) c = static_cast<char>('A' + random() % 8);
+        input += line + (i % 3 == 0 ? "\r" : "\r\n");
+    }
+    input += std::string(1 << 20, 'Q') + "\r\n" + std::string(1 << 20, 'q');
+    expect_model_files(input, 16, 5);
+    expect_model_files(input, 2000, 200);
+}
+
+// Every place of a CR LF and of a lone CR across the first block's edge.
+TEST(SortEngine, NextLineSeesTheLineEndsOfTheRecordFiles) {
+    for (std::size_t at = (1 << 16) - 3; at <= (1 << 16) + 1; ++at) {
+        for (const char* end : {"\r\n", "\r", "\n"}) {
+            SCOPED_TRACE(std::to_string(at) + " " + std::to_string(std::strlen(end)));
+            const std::string text =
+                std::string(at, 'a') + end + "b\r\rc\n\nd\r\n" + std::string(70000, 'e') + "\r";
+            TempDir dir;
+            dir.write("t.txt", text);
+            TextReader in(dir.path(), "t.txt");
+            std::vector<std::string> lines;
+            std::string_view line;
+            while (in.next_line(line)) lines.emplace_back(line);
+            EXPECT_EQ(lines, split_lines(text));
+            EXPECT_TRUE(in.at_end());
+            in.rewind();
+            EXPECT_EQ(in.read_line(), std::string(at, 'a'));
+        }
+    }
+}
+
+// In GB18030 a capital that is the second byte of a character stays as it is.
+TEST(SortEngine, Gb18030SecondBytesStay) {
+    TempDir dir;
+    dir.write("in.txt", "\x81\x41Z\r\nB\x82\x5a\r\n");
+    TestSession t(dir.path(), "");
+    t.terminal.set_code_page(54936);
+    t.run([](Session& s) { sort_file(s, {"in.txt", "out.txt"}); });
+    EXPECT_EQ(dir.read("out.txt"), "b\x82\x5a\r\n\x81\x41z\r\n");
 }
 
 TEST(SortEngine, OrderIsLowerCasedBytesWithShorterPrefixFirst) {
