@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "table/header_line.h"
@@ -55,8 +55,8 @@ void rename_columns(Session& s) {
         }
         c.print_text(kRule);
         print_column(s, k);
-        c.print_text("<> any key to continue, <3> edit column name, <8> end edit names");
-        std::string key = c.wait_key();
+        const std::string key =
+            menu_key(c, {"<> any key to continue, <3> edit column name, <8> end edit names"});
         if (key == "8") break;
         if (key == "3") {
             c.print_number(k, Ending::stay);
@@ -153,29 +153,18 @@ std::string clean_column_name(std::string_view typed) {
 }
 
 void table_structure(Session& s) {
-    Console& c = s.console;
-    for (;;) {
-        s.edit_mode = "table structure";
-        for (auto line : {std::string_view(kRule), std::string_view("<1> list column names"),
-                          std::string_view("<2> edit column name"),
-                          std::string_view("<3> insert/append column"),
-                          std::string_view("<4> delete        column"),
-                          std::string_view("<8> exit"), std::string_view("")})
-            c.print_text(line);
-        std::string key = c.wait_key();
-        if (key == "1") {
-            list_columns(s);
-        } else if (key == "2") {
-            rename_columns(s);
-        } else if (key == "3") {
-            insert_column(s);
-        } else if (key == "4") {
-            delete_column(s);
-        } else if (key == "8") {
-            s.edit_mode.clear();
-            return;
-        }
-    }
+    s.edit_mode = "table structure";
+    run_menu(s.console,
+             {{
+                  {"", kRule},
+                  {"1", "<1> list column names", then_show([&] { list_columns(s); })},
+                  {"2", "<2> edit column name", then_show([&] { rename_columns(s); })},
+                  {"3", "<3> insert/append column", then_show([&] { insert_column(s); })},
+                  {"4", "<4> delete        column", then_show([&] { delete_column(s); })},
+                  {"8", "<8> exit", then_leave([&] { s.edit_mode.clear(); })},
+                  {"", ""},
+              },
+              Next::show});
 }
 
 }  // namespace rowkeep

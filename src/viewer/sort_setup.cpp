@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/index.h"
 #include "console/program_files.h"
 #include "console/records.h"

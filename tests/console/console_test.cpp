@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "console/menu.h"
 
 #include <gtest/gtest.h>
 
