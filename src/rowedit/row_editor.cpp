@@ -218,12 +218,12 @@ bool cell_menu(Session& s, int& c, unsigned drawn_at) {
 
 void row_editor(Session& s) {
     if (s.column_count < 1) {
-        s.edit_mode = "";
+        s.edit_mode = EditMode::none;
         return;
     }
     s.size_arrays();
     if (!read_edited_row(s)) {
-        s.edit_mode = "";
+        s.edit_mode = EditMode::none;
         return;
     }
     s.col_width = s.default_col_width;
@@ -254,7 +254,7 @@ void row_editor(Session& s) {
     }
 
     write_back(s);
-    s.edit_mode = "";
+    s.edit_mode = EditMode::none;
     s.shell.run_command("cls");
 }
 

@@ -19,7 +19,7 @@ namespace {
 const std::string kRule(30, '-');
 
 void view_table_here(Session& s) {
-    s.edit_mode.clear();
+    s.edit_mode = EditMode::none;
     view_table(s, s.edit_row);
     s.shell.run_command("cls");
 }
@@ -33,7 +33,7 @@ void view_next_row(Session& s) {
 // Shown below the edit loop's block; every key goes back to the loop, which shows its
 // block again. "9" and "5" work here too, unlisted.
 void edit_menu(Session& s) {
-    s.edit_mode = "edit menu";
+    s.edit_mode = EditMode::editing;
     run_menu(
         s.console,
         {{
@@ -42,7 +42,7 @@ void edit_menu(Session& s) {
              {"2", "<2> delete rows", then_leave([&] { delete_rows(s); })},
              {"3", "<3> view   table", then_leave([&] { view_table_here(s); })},
              {"4", "<4> edit   table structure", then_leave([&] { table_structure(s); })},
-             {"8", "<8> exit", then_leave([&] { s.edit_mode.clear(); })},
+             {"8", "<8> exit", then_leave([&] { s.edit_mode = EditMode::none; })},
              {"", ""},
              {"9", std::nullopt, then_leave([&] { save_menu(s); })},
              {"5", std::nullopt, then_leave([&] { view_next_row(s); })},
@@ -53,7 +53,7 @@ void edit_menu(Session& s) {
 // "1" and Enter: the top row in the row editor (row 1 holds the column names; it is never
 // offered for editing).
 void edit_top_row(Session& s) {
-    s.edit_mode = "edit row";
+    s.edit_mode = EditMode::editing;
     s.console.print_text(kRule);
     if (s.top_row == 1) s.top_row = 2;
     s.edit_row = s.top_row;
@@ -70,8 +70,8 @@ void draw_heading(Session& s) {
 
 void edit_loop(Session& s) {
     for (;;) {
-        if (s.edit_mode == "end edit") throw ProgramEnd{};
-        s.edit_mode.clear();
+        if (s.edit_mode == EditMode::end_edit) throw ProgramEnd{};
+        s.edit_mode = EditMode::none;
         // A resize while the menu waits shows it again at once, at the new size.
         const unsigned drawn_at = s.console.size_changes();
         draw_heading(s);

@@ -129,7 +129,7 @@ Next continue_or_end(Session& s) {
                     },
                     Next::leave});
     if (key != "1" && key != "\r") return Next::wait;
-    s.edit_mode = "edit row";
+    s.edit_mode = EditMode::editing;
     return Next::leave;
 }
 
@@ -145,7 +145,7 @@ bool safe_copy_name(std::string_view name) {
 }
 
 void save_menu(Session& s) {
-    s.edit_mode = "end edit";
+    s.edit_mode = EditMode::end_edit;
     run_menu(s.console,
              {{
                  {"", std::string(40, '-')},

@@ -29,7 +29,7 @@ void print_column(Session& s, int k) {
 void list_columns(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "list columns name";
+    s.edit_mode = EditMode::editing;
     c.print_text("list columns name");
     c.print_newline();
     ensure_names(s);
@@ -41,7 +41,7 @@ void list_columns(Session& s) {
 void rename_columns(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "edit column name";
+    s.edit_mode = EditMode::editing;
     c.print_text("edit column name");
     c.print_newline();
     // With no columns there is nothing to cycle through.
@@ -76,7 +76,7 @@ void rename_columns(Session& s) {
 
 void insert_column(Session& s) {
     Console& c = s.console;
-    s.edit_mode = "insert/append column";
+    s.edit_mode = EditMode::editing;
     c.print_text(kRule);
     view_table(s, s.edit_row);
     print_header_line(s);
@@ -118,7 +118,7 @@ void insert_column(Session& s) {
 
 void delete_column(Session& s) {
     Console& c = s.console;
-    s.edit_mode = "delete column";
+    s.edit_mode = EditMode::editing;
     c.print_text(kRule);
     view_table(s, s.edit_row);
     print_header_line(s);
@@ -153,7 +153,7 @@ std::string clean_column_name(std::string_view typed) {
 }
 
 void table_structure(Session& s) {
-    s.edit_mode = "table structure";
+    s.edit_mode = EditMode::editing;
     run_menu(s.console,
              {{
                   {"", kRule},
@@ -161,7 +161,7 @@ void table_structure(Session& s) {
                   {"2", "<2> edit column name", then_show([&] { rename_columns(s); })},
                   {"3", "<3> insert/append column", then_show([&] { insert_column(s); })},
                   {"4", "<4> delete        column", then_show([&] { delete_column(s); })},
-                  {"8", "<8> exit", then_leave([&] { s.edit_mode.clear(); })},
+                  {"8", "<8> exit", then_leave([&] { s.edit_mode = EditMode::none; })},
                   {"", ""},
               },
               Next::show});
