@@ -10,8 +10,8 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/menu.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"

@@ -1,5 +1,4 @@
 #include "console/console.h"
-#include "console/menu.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "console/code_page.h"
+#include "console/menu.h"
 #include "harness.h"
 
 namespace rowkeep::testing {
