@@ -16,8 +16,6 @@ namespace rowkeep {
 
 namespace {
 
-const std::string kRule(30, '-');
-
 void view_table_here(Session& s) {
     s.edit_mode = EditMode::none;
     view_table(s, s.edit_row);

@@ -119,7 +119,7 @@ void copy(Session& s) {
 Next continue_or_end(Session& s) {
     const std::string key = run_menu(
         s.console, {{
-                        {"", std::string(30, '-')},
+                        {"", kRule},
                         {"1\r", "<1> or <Enter> edit continue"},
                         {"9", "<9>            end  program",
                          [&]() -> Next {
