@@ -19,6 +19,7 @@
 
 #include "html/keyword_scanner.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -50,7 +51,7 @@ struct NoTrace {
     void stay(std::string_view) {}
     void zone_number(long long) {}
     void value(std::string_view, long long) {}
-    void shifted(std::string_view, int) {}
+    void shifted(std::string_view, int, int) {}
     void finish() {}
 };
 
@@ -65,47 +66,74 @@ struct SinkTrace {
         sink(label, Ending::stay);
         sink(number_text(n), Ending::newline);
     }
-    void shifted(std::string_view line, int i) {
-        std::string copy(idx(i - 1), ' ');
-        copy.append(line.substr(idx(i - 1)));
-        sink(copy, Ending::newline);
+    void shifted(std::string_view line, int first, int last) {
+        for (int i = first; i <= last; ++i) {
+            std::string copy(idx(i - 1), ' ');
+            copy.append(line.substr(idx(i - 1)));
+            sink(copy, Ending::newline);
+        }
     }
     void finish() {}
 };
 
 // The bytes a text file writes for the pieces (CR LF line ends, zones padded with
-// blanks by the column), gathered and handed to the trace file a megabyte at a time.
+// blanks by the column), gathered in the scanner's storage and handed to the trace file
+// when a megabyte is there and at the end of the scan; a piece of a megabyte or more
+// goes to the file directly.
 class BufferTrace {
   public:
-    BufferTrace(std::string& bytes, TraceFile& file) : bytes_(bytes), file_(file) {}
+    BufferTrace(std::string& storage, TraceFile& file) : storage_(storage), file_(file) {
+        if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
+        data_ = storage_.data();
+    }
     bool on() const { return true; }
     void line(std::string_view text) {
-        bytes_.append(text);
+        put(text);
         end_line();
     }
     void stay(std::string_view text) {
-        bytes_.append(text);
+        put(text);
         column_ = advance_column(column_, text);
     }
     void zone_number(long long n) {
         char digits[24];
         stay(number(digits, n));
-        bytes_.append(idx(zone_padding(column_)), ' ');
-        column_ += zone_padding(column_);
+        const int pad = zone_padding(column_);
+        std::memset(room(idx(pad)), ' ', idx(pad));
+        used_ += idx(pad);
+        column_ += pad;
     }
     void value(std::string_view label, long long n) {
         char digits[24];
         stay(label);
         line(number(digits, n));
     }
-    void shifted(std::string_view line, int i) {
-        bytes_.append(idx(i - 1), ' ');
-        bytes_.append(line.substr(idx(i - 1)));
-        end_line();
+    // The copies for positions first to last, each the line with the characters before
+    // that position blanked: each copy is the one before with one more blank.
+    void shifted(std::string_view line, int first, int last) {
+        const std::size_t width = line.size() + 2;
+        while (first <= last) {
+            const std::size_t fit = used_ < kPiece ? (kPiece - used_) / width : 0;
+            const int count =
+                std::min(last - first + 1, static_cast<int>(std::max<std::size_t>(fit, 1)));
+            char* out = room(idx(count) * width);
+            std::memset(out, ' ', idx(first - 1));
+            std::memcpy(out + first - 1, line.data() + first - 1, line.size() - idx(first - 1));
+            std::memcpy(out + line.size(), "\r\n", 2);
+            for (int i = first + 1; i < first + count; ++i) {
+                out += width;
+                std::memcpy(out, out - width, width);
+                out[i - 2] = ' ';
+            }
+            used_ += idx(count) * width;
+            first += count;
+            column_ = 0;
+            if (used_ >= kPiece) finish();
+        }
     }
     void finish() {
-        if (!bytes_.empty()) file_.write(bytes_);
-        bytes_.clear();
+        if (used_ > 0) file_.write(std::string_view(data_, used_));
+        used_ = 0;
     }
 
   private:
@@ -118,14 +146,33 @@ class BufferTrace {
         char* last = std::to_chars(first, digits + sizeof digits, n).ptr;
         return {digits, idx(last - digits)};
     }
+    char* room(std::size_t bytes) {
+        if (storage_.size() - used_ < bytes) {
+            storage_.resize(std::max(2 * storage_.size(), used_ + bytes));
+            data_ = storage_.data();
+        }
+        return data_ + used_;
+    }
+    void put(std::string_view text) {
+        if (text.size() >= kPiece) {
+            finish();
+            file_.write(text);
+            return;
+        }
+        std::memcpy(room(text.size()), text.data(), text.size());
+        used_ += text.size();
+    }
     void end_line() {
-        bytes_.append("\r\n", 2);
+        std::memcpy(room(2), "\r\n", 2);
+        used_ += 2;
         column_ = 0;
-        if (bytes_.size() >= kPiece) finish();
+        if (used_ >= kPiece) finish();
     }
 
-    std::string& bytes_;
+    std::string& storage_;
     TraceFile& file_;
+    char* data_;
+    std::size_t used_ = 0;
     int column_ = 0;  // every line of the trace ends within the scan of its page line
 };
 
@@ -309,8 +356,10 @@ void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
     int copied = 0;  // positions whose shifted copy is written
     for (const Event& event : events_) {
         const int i = event.position;
-        if (shifted)
-            while (copied < i) trace.shifted(line, ++copied);
+        if (shifted && copied < i) {
+            trace.shifted(line, copied + 1, i);
+            copied = i;
+        }
         const bool space = event.kind & kGap;
         if (event.kind & kStart) last_open = i;
         if (event.kind & kEnd) last_close = i;

@@ -1,15 +1,20 @@
 #include "html/word_records.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <climits>
 #include <cstring>
 
 namespace rowkeep {
 
 bool WordFileReader::read(std::size_t values) {
-    if (in_.at_end()) return false;
+    const std::string_view bytes = in_.ahead();
+    if (bytes.empty()) return false;
+    if (split_in_buffer(bytes, values)) return true;
     const std::uint64_t start = in_.tell();
     in_.read_line(line_);
-    if (split_plain(values)) return true;
+    if (split_plain(line_, values)) return true;
     in_.seek(start);
     for (std::size_t k = 0; k < values; ++k) {
         in_.read_value(read_apart_[k]);
@@ -18,10 +23,9 @@ bool WordFileReader::read(std::size_t values) {
     return true;
 }
 
-// The token rules read such a line as exactly these values and then take its line end,
-// just as the line reader did: the record ends where the line does.
-bool WordFileReader::split_plain(std::size_t values) {
-    const std::string_view line = line_;
+// The token rules read a line of the plain form as exactly these values and then take
+// its line end, just as the line reader does: the record ends where the line does.
+bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
     std::size_t at = 0;
     for (std::size_t k = 0; k < values; ++k) {
         if (k > 0) {
@@ -38,6 +42,50 @@ bool WordFileReader::split_plain(std::size_t values) {
     return at == line.size();
 }
 
+// The line at the start of the bytes, when it ends there and has the plain form: its
+// values taken where they lie, the line and its end taken from the reader. The quotes
+// and the line end are found sixteen bytes a step.
+bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values) {
+    std::size_t quotes[2 * kMostValues];
+    const std::size_t wanted = 2 * values;
+    std::size_t found = 0, end = bytes.size(), i = 0;
+    auto quote_at = [&](std::size_t at) {
+        if (found == wanted) return false;
+        quotes[found++] = at;
+        return true;
+    };
+#ifdef __SSE2__
+    const __m128i quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= bytes.size(); i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        auto in_quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, quote)));
+        const auto ends = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
+        if (ends) in_quotes &= (1u << __builtin_ctz(ends)) - 1;
+        for (; in_quotes; in_quotes &= in_quotes - 1)
+            if (!quote_at(i + static_cast<std::size_t>(__builtin_ctz(in_quotes)))) return false;
+        if (ends) {
+            end = i + static_cast<std::size_t>(__builtin_ctz(ends));
+            break;
+        }
+    }
+#endif
+    for (; end == bytes.size() && i < bytes.size(); ++i) {
+        if (bytes[i] == '"' && !quote_at(i)) return false;
+        if (bytes[i] == '\r' || bytes[i] == '\n') end = i;
+    }
+    // A CR that ends the bytes may have its LF still unread.
+    if (end + 1 >= bytes.size() && (end == bytes.size() || bytes[end] == '\r')) return false;
+    if (found != wanted || quotes[0] != 0 || quotes[wanted - 1] != end - 1) return false;
+    for (std::size_t k = 1; k + 1 < wanted; k += 2)
+        if (quotes[k + 1] != quotes[k] + 2 || bytes[quotes[k] + 1] != ',') return false;
+    for (std::size_t k = 0; k < values; ++k)
+        values_[k] = bytes.substr(quotes[2 * k] + 1, quotes[2 * k + 1] - quotes[2 * k] - 1);
+    const bool crlf = bytes[end] == '\r' && bytes[end + 1] == '\n';
+    in_.take(end + (crlf ? 2 : 1));
+    return true;
+}
+
 long long leading_number(std::string_view text) {
     std::size_t at = 0;
     auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
@@ -47,9 +95,9 @@ long long leading_number(std::string_view text) {
     unsigned long long value = 0;
     bool over = false;
     for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        const unsigned digit = static_cast<unsigned>(text[at] - '0');
-        if (value > (ULLONG_MAX - digit) / 10) over = true;
-        if (!over) value = value * 10 + digit;
+        const auto digit = static_cast<unsigned long long>(text[at] - '0');
+        over = over || __builtin_mul_overflow(value, 10ULL, &value) ||
+               __builtin_add_overflow(value, digit, &value);
     }
     // Out of range the library's reading saturates.
     const unsigned long long limit = negative ? 1ULL + LLONG_MAX : LLONG_MAX;

@@ -28,7 +28,8 @@ class WordFileReader {
     std::string_view operator[](std::size_t k) const { return values_[k]; }
 
   private:
-    bool split_plain(std::size_t values);
+    bool split_in_buffer(std::string_view bytes, std::size_t values);
+    bool split_plain(std::string_view line, std::size_t values);
 
     TextReader in_;
     std::string line_;

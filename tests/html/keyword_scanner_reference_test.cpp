@@ -106,6 +106,27 @@ TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
     }
 }
 
+TEST(KeywordScannerReference, LineOfMoreThanTheTracesPieceGoesWhole) {
+    std::mt19937 g(7);
+    TempDir dir;
+    ReferenceScanner old_scan;
+    KeywordScanner new_scan;
+    StringTrace new_file;
+    {
+        TextWriter old_file(dir.path(), "old.txt");
+        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
+            old_file.print_text(text, ending);
+        };
+        for (std::size_t length : {100u, 1200000u, 50u, 3000000u, 10u}) {
+            const std::string line = random_line(g, length);
+            const auto words = old_scan.scan_line(line, to_file);
+            new_scan.scan(line, &new_file);
+            ASSERT_EQ(copied(new_scan.words()), words);
+        }
+    }
+    ASSERT_EQ(new_file.text, dir.read("old.txt"));
+}
+
 TEST(KeywordScannerReference, ScanWithoutTraceGivesTheSameWords) {
     std::mt19937 g(6);
     ReferenceScanner old_scan;

@@ -68,6 +68,32 @@ TEST(WordRecords, ReaderReadsEveryFileAsTheTokenRulesDo) {
     }
 }
 
+TEST(WordRecords, LineEndsAtTheEdgeOfTheReadersBuffer) {
+    // The reader takes 65536 bytes at a time: a CR as the last of them, an LF as the
+    // last, a line end as the first of the next ones.
+    for (std::size_t line_length : {65535u, 65534u, 65536u, 65533u}) {
+        for (const char* end : {"\r\n", "\n", "\r"}) {
+            const std::string first =
+                "\"" + std::string(line_length - 14, 'x') + "\",\"a\",\"b\",\"c\"";
+            ASSERT_EQ(first.size(), line_length);
+            const std::string file =
+                first + end + "\"d\",\"e\",\"f\",\"g\"" + end + "\"h\",\"i\",\"j\",\"k\"";
+            TempDir dir;
+            dir.write("w.txt", file);
+            WordFileReader reader(dir.path(), "w.txt");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[0].size(), line_length - 14);
+            EXPECT_EQ(reader[3], "c");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[0], "d");
+            EXPECT_EQ(reader[3], "g");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[3], "k");
+            EXPECT_FALSE(reader.read(4));
+        }
+    }
+}
+
 TEST(WordRecords, WrittenRecordsAreThoseOfTheValueWriter) {
     TempDir dir;
     {
