@@ -400,23 +400,17 @@ void sort_setup(Session& s, int& saved_first_col) {
     if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
     s.sort_keys.assign(idx(std::max(s.sort_keys_max, 0) + 1), SortKey{});
 
-    for (;;) {
-        std::string key = menu_key(
-            s.console,
-            {kMenuRule, "<1> list          columns - all", "<2> list/select   columns - increment",
-             "<3> list selected columns", "<8> exit, continue", ""},
-            "1238");
-        if (key == "1")
-            list_columns(s);
-        else if (key == "2")
-            select_columns(s);
-        else if (key == "3")
-            review_entries(s);
-        else if (used_entries(s) == 0)
-            return;
-        else
-            break;
-    }
+    run_menu(
+        s.console,
+        {{
+            {"", std::string(kMenuRule)},
+            {"1", "<1> list          columns - all", then_show([&] { list_columns(s); })},
+            {"2", "<2> list/select   columns - increment", then_show([&] { select_columns(s); })},
+            {"3", "<3> list selected columns", then_show([&] { review_entries(s); })},
+            {"8", "<8> exit, continue"},
+            {"", ""},
+        }});
+    if (used_entries(s) == 0) return;
 
     for (;;) {
         ask_positions(s);
