@@ -98,9 +98,8 @@ void select_columns(Session& s) {
         con.print_text(kMenuRule);
         con.print_number(k, Ending::zone);
         con.print_text(column_name(s, k));
-        con.print_text("<> any key to continue,  <3> select,  <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<> any key to continue,  <3> select,  <-> skip up", ""});
         if (key == "-") {
             if (k > 1) --k;
             continue;
@@ -134,9 +133,8 @@ void review_entries(Session& s) {
     int e = 1;
     while (e <= used_entries(s)) {
         print_entry(s, e);
-        con.print_text("<Enter> continue, <Space Bar> cancel, <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<Enter> continue, <Space Bar> cancel, <-> skip up", ""});
         if (key == "-") {
             if (e > 1) --e;
         } else if (key == " ") {
@@ -207,9 +205,8 @@ void ask_positions(Session& s) {
         entry(s, e)[kFirst] = plain_number(std::clamp(first, 1, kMaxKeyPosition));
         entry(s, e)[kLast] = plain_number(std::min(last, kMaxKeyPosition));
         preview(s, e);
-        con.print_text("<> any key to continue,  <Enter> repeat,  <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<> any key to continue,  <Enter> repeat,  <-> skip up", ""});
         if (key == "-") {
             if (e > 1) --e;
         } else if (key != "\r") {
