@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,44 @@ TEST(Menus, WrongKeysDroppedSilently) {
     Console c(t);
     EXPECT_EQ(menu_key(c, {"----", "<1> one", "<2> two"}, "12"), "2");
     EXPECT_EQ(t.output(), "----\r\n<1> one\r\n<2> two\r\n");
+}
+
+// print_pieces prints, counts the column and keeps the screen line as print_text does piece
+// by piece: the same output, the same column, and the same line drawn again when the window
+// is resized during the next line entry. Pieces hold line ends, run past the kept line's
+// length, and end in zones near the right edge.
+TEST(PrintPieces, AsPrintTextPieceByPiece) {
+    std::mt19937 random(5);
+    auto piece = [&] {
+        static const std::size_t lengths[] = {0, 1, 5, 13, 30, 700, 1500};
+        std::string text(lengths[random() % 7], 'a');
+        for (auto& c : text) {
+            const unsigned pick = random() % 40;
+            c = pick == 0 ? '\r' : pick == 1 ? '\n' : pick < 8 ? ' ' : 'a';
+        }
+        return std::make_pair(text, static_cast<Ending>(random() % 3));
+    };
+    for (int round = 0; round < 400; ++round) {
+        const auto p1 = piece(), p2 = piece(), p3 = piece(), p4 = piece();
+        ScriptedTerminal ta("", 60, 25), tb("", 60, 25);
+        Console a(ta), b(tb);
+        a.print_text(round % 2 ? "lead " : "", Ending::stay);
+        b.print_text(round % 2 ? "lead " : "", Ending::stay);
+        a.print_pieces({{p1.first, p1.second},
+                        {p2.first, p2.second},
+                        {p3.first, p3.second},
+                        {p4.first, p4.second}});
+        for (const auto& [text, ending] : {p1, p2, p3, p4}) b.print_text(text, ending);
+        ASSERT_EQ(ta.output(), tb.output()) << round;
+        ASSERT_EQ(a.column(), b.column()) << round;
+        for (ScriptedTerminal* t : {&ta, &tb}) {
+            t->add_keys("y");
+            t->add_resize(50, 25);
+            t->add_keys("x\r");
+        }
+        EXPECT_EQ(a.line_input(), b.line_input());
+        ASSERT_EQ(ta.output(), tb.output()) << round;
+    }
 }
 
 }  // namespace
