@@ -240,18 +240,4 @@ std::string Console::line_input() {
     return read_typed_line();
 }
 
-std::string wait_for_one_of(Console& console, std::string_view keys) {
-    for (;;) {
-        std::string key = console.wait_key();
-        if (keys.empty()) return key;
-        if (key.size() == 1 && keys.find(key[0]) != std::string_view::npos) return key;
-    }
-}
-
-std::string menu_key(Console& console, std::initializer_list<std::string_view> block,
-                     std::string_view keys) {
-    for (auto line : block) console.print_text(line);
-    return wait_for_one_of(console, keys);
-}
-
 }  // namespace rowkeep

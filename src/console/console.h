@@ -74,13 +74,4 @@ class Console {
     std::string pieces_;  // print_pieces' bytes, kept for its next call
 };
 
-// The key menu: prints the block, each line with the newline ending, then waits for one
-// of the keys (one-character keys, "\r" for Enter) and returns it; every other key is
-// dropped silently. With no keys given, any key is returned.
-std::string menu_key(Console& console, std::initializer_list<std::string_view> block,
-                     std::string_view keys = {});
-
-// Waits for a key that is one of keys; drops the others. Prints nothing.
-std::string wait_for_one_of(Console& console, std::string_view keys);
-
 }  // namespace rowkeep

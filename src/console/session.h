@@ -50,6 +50,13 @@ class FixedClock : public Clock {
 // first position and last position as decimal texts; index 0 is unused.
 using SortKey = std::array<std::string, 5>;
 
+// Where editing stands, as its readers need it.
+enum class EditMode {
+    none,      // no step of editing is under way: the viewer offers find and the row moves
+    editing,   // a row, rows or the structure are being edited: the viewer only shows
+    end_edit,  // the save menu is open; the edit loop ends the program if it is left so
+};
+
 struct Session {
     // The interpreter is handed the session's file system, so its commands share the faults.
     Session(Console& console_, Shell& shell_, std::filesystem::path dir_, Clock& clock_,
@@ -57,7 +64,8 @@ struct Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    std::string table_name, selected_table, edit_mode, code_page;
+    std::string table_name, selected_table, code_page;
+    EditMode edit_mode = EditMode::none;
     std::string program_file_name, sponsor_address;
     std::string in_file_name, out_file_name;
 

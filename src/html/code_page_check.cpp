@@ -1,6 +1,7 @@
 #include "html/code_page_check.h"
 
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"

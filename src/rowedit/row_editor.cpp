@@ -5,8 +5,8 @@
 #include <tuple>
 #include <vector>
 
-#include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -169,41 +169,61 @@ bool read_edited_row(Session& s) {
     return true;
 }
 
-// The cell menu below the row of column c, and the key pressed. A resize while the menu
-// waits draws the row and the menu again at the new size.
-std::string cell_menu_key(Session& s, int c, unsigned drawn_at) {
-    Console& con = s.console;
-    std::vector<std::string> block = {kRule, "<Enter>      continue", "<1> next     column",
-                                      "<2> previous column", "<3> intermediate view"};
-    if (c > 1) block.push_back("<8> cancel last edit cell");
-    block.insert(block.end(), {"<9> exit", "", "<N/n> edit with Notepad.exe"});
-    for (const auto& line : block) con.print_text(line);
-    std::string key = con.wait_key_or_resize(drawn_at);
-    while (key.empty()) {
-        drawn_at = con.size_changes();
-        std::tie(s.console_cols, s.console_rows) = con.console_size();
-        s.shell.run_command("cls");
-        print_heading_line(s, c);
+// The row from column c on, as the cell menu shows it above its block: an empty answer
+// shows the value the cell had.
+void show_answered_row(Session& s, int c) {
+    s.shell.run_command("cls");
+    print_heading_line(s, c);
+    print_row_line(s, c, true);
+    s.console.print_newline();
+}
+
+// The cell menu below the row of column c, the cell's answer empty: the key pressed moves
+// c, or ends the row's editing (false). A resize while the menu waits draws the row and
+// the menu again at the new size.
+bool cell_menu(Session& s, int& c, unsigned drawn_at) {
+    bool go_on = true;
+    std::vector<MenuEntry> entries = {
+        {"", kRule},
+        {"\r", "<Enter>      continue"},  // the same column again
+        {"1", "<1> next     column", then_leave([&] { ++c; })},
+        {"2", "<2> previous column", then_leave([&] { c = std::max(c - 1, 1); })},
+        {"3", "<3> intermediate view", then_leave([&] { intermediate_view(s); })},
+    };
+    if (c > 1)
+        entries.push_back({"8", "<8> cancel last edit cell", then_leave([&] {
+                               s.cells[at(c - 1)] = s.saved_cells[at(c - 1)];
+                               --c;
+                           })});
+    entries.insert(entries.end(), {{"9", "<9> exit", then_leave([&] { go_on = false; })},
+                                   {"", ""},
+                                   {"nN", "<N/n> edit with Notepad.exe",
+                                    then_leave([&] { edit_with_notepad(s, c); })}});
+    const auto redraw = [&] {
+        std::tie(s.console_cols, s.console_rows) = s.console.console_size();
         s.cells[at(c)].clear();  // shown as it was typed: empty
-        print_row_line(s, c, true);
+        show_answered_row(s, c);
         s.cells[at(c)] = s.saved_cells[at(c)];
-        con.print_newline();
-        for (const auto& line : block) con.print_text(line);
-        key = con.wait_key_or_resize(drawn_at);
-    }
-    return key;
+    };
+    // "1" and every other key: the next column.
+    run_menu(s.console, {.entries = entries,
+                         .other = Next::leave,
+                         .other_action = [&] { ++c; },
+                         .redraw = redraw,
+                         .drawn_at = drawn_at});
+    return go_on;
 }
 
 }  // namespace
 
 void row_editor(Session& s) {
     if (s.column_count < 1) {
-        s.edit_mode = "";
+        s.edit_mode = EditMode::none;
         return;
     }
     s.size_arrays();
     if (!read_edited_row(s)) {
-        s.edit_mode = "";
+        s.edit_mode = EditMode::none;
         return;
     }
     s.col_width = s.default_col_width;
@@ -224,39 +244,17 @@ void row_editor(Session& s) {
         s.cells[at(c)] = clean_cell(con.line_input());
 
         const unsigned drawn_at = con.size_changes();
-        s.shell.run_command("cls");
-        print_heading_line(s, c);
-        print_row_line(s, c, true);
-        con.print_newline();
+        show_answered_row(s, c);
         if (!s.cells[at(c)].empty()) {
             ++c;
             continue;
         }
         s.cells[at(c)] = s.saved_cells[at(c)];
-
-        const std::string key = cell_menu_key(s, c, drawn_at);
-
-        if (key == "n" || key == "N") {
-            edit_with_notepad(s, c);
-        } else if (key == "\r") {
-            // the same column again
-        } else if (key == "2") {
-            c = std::max(c - 1, 1);
-        } else if (key == "3") {
-            intermediate_view(s);
-        } else if (key == "8" && c > 1) {
-            s.cells[at(c - 1)] = s.saved_cells[at(c - 1)];
-            --c;
-        } else if (key == "9") {
-            s.edit_mode = "";
-            break;
-        } else {
-            ++c;  // "1" and every other key
-        }
+        if (!cell_menu(s, c, drawn_at)) break;
     }
 
     write_back(s);
-    s.edit_mode = "";
+    s.edit_mode = EditMode::none;
     s.shell.run_command("cls");
 }
 

@@ -1,7 +1,7 @@
 #include "startup/code_page_choice.h"
 
-#include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 
 namespace rowkeep {
 
@@ -41,8 +41,7 @@ bool step_entries(Session& s) {
     Console& c = s.console;
     for (int number = 1; number <= static_cast<int>(kCodePages.size()); ++number) {
         list_entry(c, number, true);
-        c.print_text("<> any key to continue, <3> select, <8> exit");
-        std::string key = c.wait_key();
+        const std::string key = menu_key(c, {"<> any key to continue, <3> select, <8> exit"});
         if (key == "3") {
             c.print_text("--------- selected code page ----------");
             list_entry(c, number, false);
@@ -55,26 +54,22 @@ bool step_entries(Session& s) {
     return false;
 }
 
+void list_all(Console& c) {
+    for (int number = 1; number <= static_cast<int>(kCodePages.size()); ++number)
+        list_entry(c, number, true);
+}
+
 }  // namespace
 
 void choose_code_page(Session& s) {
     Console& c = s.console;
-    for (;;) {
-        std::string key =
-            menu_key(c,
-                     {"---------------------------------", "<1> list all    Windows code page",
-                      "<2> list/select Windows code page - increment", "<8> exit, end"},
-                     "128");
-        if (key == "1") {
-            for (int number = 1; number <= static_cast<int>(kCodePages.size()); ++number)
-                list_entry(c, number, true);
-        } else if (key == "2") {
-            if (step_entries(s)) return;
-        } else {
-            c.print_text("End");
-            throw ProgramEnd{};
-        }
-    }
+    run_menu(c, {{
+                    {"", "---------------------------------"},
+                    {"1", "<1> list all    Windows code page", then_show([&] { list_all(c); })},
+                    {"2", "<2> list/select Windows code page - increment",
+                     [&] { return step_entries(s) ? Next::leave : Next::show; }},
+                    {"8", "<8> exit, end", [&]() -> Next { end_program(c); }},
+                }});
 }
 
 }  // namespace rowkeep

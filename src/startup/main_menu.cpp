@@ -1,26 +1,18 @@
 #include "startup/main_menu.h"
 
-#include "console/console.h"
+#include "console/menu.h"
 #include "table/create_table.h"
 #include "table/edit_table.h"
 
 namespace rowkeep {
 
 void main_menu(Session& s) {
-    for (;;) {
-        std::string key = menu_key(s.console,
-                                   {"-------------------------------", "<1> edit   table",
-                                    "<2> create table", "<8> exit,  end"},
-                                   "128");
-        if (key == "1") {
-            edit_table(s);
-        } else if (key == "2") {
-            create_table(s);
-        } else {
-            s.console.print_text("End");
-            throw ProgramEnd{};
-        }
-    }
+    run_menu(s.console, {{
+                            {"", "-------------------------------"},
+                            {"1", "<1> edit   table", then_show([&] { edit_table(s); })},
+                            {"2", "<2> create table", then_show([&] { create_table(s); })},
+                            {"8", "<8> exit,  end", [&]() -> Next { end_program(s.console); }},
+                        }});
 }
 
 }  // namespace rowkeep

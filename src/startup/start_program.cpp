@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/folder_lock.h"
+#include "console/menu.h"
 #include "console/program_names.h"
 #include "console/replace_file.h"
 #include "console/shell.h"

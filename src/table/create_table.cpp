@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"
@@ -48,8 +49,13 @@ bool overwrite_chosen(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
     c.print_text("Table exist.");
-    std::string key = menu_key(c, {"", "<1> or <Enter> exit", "<2> overwrite with new table"});
-    return key == "2";
+    const Menu question{{
+                            {"", ""},
+                            {"1\r", "<1> or <Enter> exit"},
+                            {"2", "<2> overwrite with new table"},
+                        },
+                        Next::leave};
+    return run_menu(c, question) == "2";
 }
 
 // The column names as typed; a value is stored as cleaned for the table file, an empty
@@ -128,12 +134,11 @@ void create_one(Session& s) {
 
 void create_table(Session& s) {
     s.console.print_newline();
-    for (;;) {
-        std::string key =
-            menu_key(s.console, {std::string_view(kRule), "<1> create table", "<8> exit"}, "18");
-        if (key == "8") return;
-        create_one(s);
-    }
+    run_menu(s.console, {{
+                            {"", kRule},
+                            {"1", "<1> create table", then_show([&] { create_one(s); })},
+                            {"8", "<8> exit"},
+                        }});
 }
 
 }  // namespace rowkeep

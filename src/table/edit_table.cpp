@@ -25,7 +25,7 @@ bool load_selected_table(Session& s) {
     s.sort_keys.assign(idx(s.sort_keys_max + 1), SortKey{});
     view_table(s, s.top_row);
     s.shell.run_command("cls");
-    s.edit_mode.clear();
+    s.edit_mode = EditMode::none;
     return true;
 }
 

@@ -37,7 +37,7 @@ std::string display_line(const Session& s, const std::string& label,
 void insert_rows(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "insert rows";
+    s.edit_mode = EditMode::editing;
     view_table(s, s.edit_row);
     c.print_newline();
     s.edit_row = clamp_rows(c.prompt_integer("select row for insert (after slected row) = "));
@@ -82,7 +82,7 @@ void insert_rows(Session& s) {
 void delete_rows(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "delete rows";
+    s.edit_mode = EditMode::editing;
     view_table(s, s.edit_row);
     int start = clamp_rows(c.prompt_integer("start row for delete (row > 1) = "));
     int end = clamp_rows(c.prompt_integer("end   row for delete           = "));

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/table_file.h"
@@ -113,6 +114,25 @@ void copy(Session& s) {
     c.wait_any_key();
 }
 
+// After "8": editing goes on, or the program ends; any other key goes back to the save
+// menu's keys, without its block.
+Next continue_or_end(Session& s) {
+    const std::string key = run_menu(
+        s.console, {{
+                        {"", std::string(30, '-')},
+                        {"1\r", "<1> or <Enter> edit continue"},
+                        {"9", "<9>            end  program",
+                         [&]() -> Next {
+                             s.shell.run_command("for %i in (f_*.txt) do del /q %i > out_null.txt");
+                             end_program(s.console);
+                         }},
+                    },
+                    Next::leave});
+    if (key != "1" && key != "\r") return Next::wait;
+    s.edit_mode = EditMode::editing;
+    return Next::leave;
+}
+
 }  // namespace
 
 bool safe_copy_name(std::string_view name) {
@@ -125,39 +145,14 @@ bool safe_copy_name(std::string_view name) {
 }
 
 void save_menu(Session& s) {
-    Console& c = s.console;
-    s.edit_mode = "end edit";
-    bool shown = false;
-    for (;;) {
-        if (!shown) {
-            c.print_text(std::string(40, '-'));
-            c.print_text("<1> or <Enter> save table (*.csv, *.htm)");
-            c.print_text("<2> copy            table (*.csv)");
-            c.print_text("<8> exit");
-            shown = true;
-        }
-        std::string key = wait_for_one_of(c, "1\r28");
-        if (key == "1" || key == "\r") {
-            save(s);
-            shown = false;
-        } else if (key == "2") {
-            copy(s);
-            shown = false;
-        } else {
-            std::string next = menu_key(c, {std::string(30, '-'), "<1> or <Enter> edit continue",
-                                            "<9>            end  program"});
-            if (next == "1" || next == "\r") {
-                s.edit_mode = "edit row";
-                return;
-            }
-            if (next == "9") {
-                s.shell.run_command("for %i in (f_*.txt) do del /q %i > out_null.txt");
-                c.print_text("End");
-                throw ProgramEnd{};
-            }
-            // Any other key: the save menu is waiting again, without its block.
-        }
-    }
+    s.edit_mode = EditMode::end_edit;
+    run_menu(s.console,
+             {{
+                 {"", std::string(40, '-')},
+                 {"1\r", "<1> or <Enter> save table (*.csv, *.htm)", then_show([&] { save(s); })},
+                 {"2", "<2> copy            table (*.csv)", then_show([&] { copy(s); })},
+                 {"8", "<8> exit", [&] { return continue_or_end(s); }},
+             }});
 }
 
 }  // namespace rowkeep

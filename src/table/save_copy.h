@@ -7,7 +7,7 @@
 
 namespace rowkeep {
 
-// Returns to the edit loop with edit_mode "edit row", or ends the program after deleting
+// Returns to the edit loop with edit_mode editing, or ends the program after deleting
 // every f_*.txt.
 void save_menu(Session& s);
 

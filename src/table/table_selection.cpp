@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/menu.h"
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
@@ -48,11 +49,29 @@ void paged_listing(Session& s, TextReader& list) {
         }
         s.console.print_newline();
         print_numbered(s, n, name);
-        s.console.print_text("<> any key to continue,  <3> list all rest,  <8> exit");
-        std::string key = s.console.wait_key();
+        const std::string key =
+            menu_key(s.console, {"<> any key to continue,  <3> list all rest,  <8> exit"});
         if (key == "8") break;
         if (key == "3") paused = false;
     }
+}
+
+void list_all(Session& s, TextReader& list) {
+    list.rewind();
+    for (int n = 1; !list.at_end(); ++n) print_numbered(s, n, list.read_line());
+}
+
+// The table of the number asked into selected_table; false for a number outside the list.
+bool choose_table(Session& s, TextReader& list, int count) {
+    s.console.print_text(std::string(32, '-'));
+    const int chosen = s.console.prompt_integer("select table (row) = ");
+    s.console.print_text(std::string(32, '-'));
+    if (chosen < 1 || chosen > count) return false;
+    list.rewind();
+    std::string name;
+    for (int n = 1; n <= chosen && !list.at_end(); ++n) name = list.read_line();
+    s.selected_table = name;
+    return true;
 }
 
 }  // namespace
@@ -94,33 +113,24 @@ bool select_table(Session& s) {
         s.console.print_text("no select");
         return false;
     }
-    for (;;) {
-        std::string key =
-            menu_key(s.console,
-                     {"-------------------------------", "<1> list all tables",
-                      "<2> list      tables - increment", "<3> select  table", "<8> exit"},
-                     "1238");
-        if (key == "1") {
-            list.rewind();
-            for (int n = 1; !list.at_end(); ++n) print_numbered(s, n, list.read_line());
-        } else if (key == "2") {
-            paged_listing(s, list);
-        } else if (key == "3") {
-            s.console.print_text(std::string(32, '-'));
-            int chosen = s.console.prompt_integer("select table (row) = ");
-            s.console.print_text(std::string(32, '-'));
-            if (chosen < 1 || chosen > count) continue;
-            list.rewind();
-            std::string name;
-            for (int n = 1; n <= chosen && !list.at_end(); ++n) name = list.read_line();
-            s.selected_table = name;
-            return true;
-        } else {
-            list.close();
-            s.shell.run_command("cls");
-            return false;
-        }
-    }
+    bool chosen = false;
+    run_menu(
+        s.console,
+        {{
+            {"", "-------------------------------"},
+            {"1", "<1> list all tables", then_show([&] { list_all(s, list); })},
+            {"2", "<2> list      tables - increment", then_show([&] { paged_listing(s, list); })},
+            {"3", "<3> select  table",
+             [&] {
+                 chosen = choose_table(s, list, count);
+                 return chosen ? Next::leave : Next::show;
+             }},
+            {"8", "<8> exit", then_leave([&] {
+                 list.close();
+                 s.shell.run_command("cls");
+             })},
+        }});
+    return chosen;
 }
 
 }  // namespace rowkeep

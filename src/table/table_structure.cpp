@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "table/header_line.h"
@@ -29,7 +29,7 @@ void print_column(Session& s, int k) {
 void list_columns(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "list columns name";
+    s.edit_mode = EditMode::editing;
     c.print_text("list columns name");
     c.print_newline();
     ensure_names(s);
@@ -41,7 +41,7 @@ void list_columns(Session& s) {
 void rename_columns(Session& s) {
     Console& c = s.console;
     c.print_text(kRule);
-    s.edit_mode = "edit column name";
+    s.edit_mode = EditMode::editing;
     c.print_text("edit column name");
     c.print_newline();
     // With no columns there is nothing to cycle through.
@@ -55,8 +55,8 @@ void rename_columns(Session& s) {
         }
         c.print_text(kRule);
         print_column(s, k);
-        c.print_text("<> any key to continue, <3> edit column name, <8> end edit names");
-        std::string key = c.wait_key();
+        const std::string key =
+            menu_key(c, {"<> any key to continue, <3> edit column name, <8> end edit names"});
         if (key == "8") break;
         if (key == "3") {
             c.print_number(k, Ending::stay);
@@ -76,7 +76,7 @@ void rename_columns(Session& s) {
 
 void insert_column(Session& s) {
     Console& c = s.console;
-    s.edit_mode = "insert/append column";
+    s.edit_mode = EditMode::editing;
     c.print_text(kRule);
     view_table(s, s.edit_row);
     print_header_line(s);
@@ -118,7 +118,7 @@ void insert_column(Session& s) {
 
 void delete_column(Session& s) {
     Console& c = s.console;
-    s.edit_mode = "delete column";
+    s.edit_mode = EditMode::editing;
     c.print_text(kRule);
     view_table(s, s.edit_row);
     print_header_line(s);
@@ -153,29 +153,18 @@ std::string clean_column_name(std::string_view typed) {
 }
 
 void table_structure(Session& s) {
-    Console& c = s.console;
-    for (;;) {
-        s.edit_mode = "table structure";
-        for (auto line : {std::string_view(kRule), std::string_view("<1> list column names"),
-                          std::string_view("<2> edit column name"),
-                          std::string_view("<3> insert/append column"),
-                          std::string_view("<4> delete        column"),
-                          std::string_view("<8> exit"), std::string_view("")})
-            c.print_text(line);
-        std::string key = c.wait_key();
-        if (key == "1") {
-            list_columns(s);
-        } else if (key == "2") {
-            rename_columns(s);
-        } else if (key == "3") {
-            insert_column(s);
-        } else if (key == "4") {
-            delete_column(s);
-        } else if (key == "8") {
-            s.edit_mode.clear();
-            return;
-        }
-    }
+    s.edit_mode = EditMode::editing;
+    run_menu(s.console,
+             {{
+                  {"", kRule},
+                  {"1", "<1> list column names", then_show([&] { list_columns(s); })},
+                  {"2", "<2> edit column name", then_show([&] { rename_columns(s); })},
+                  {"3", "<3> insert/append column", then_show([&] { insert_column(s); })},
+                  {"4", "<4> delete        column", then_show([&] { delete_column(s); })},
+                  {"8", "<8> exit", then_leave([&] { s.edit_mode = EditMode::none; })},
+                  {"", ""},
+              },
+              Next::show});
 }
 
 }  // namespace rowkeep

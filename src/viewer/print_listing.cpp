@@ -4,6 +4,7 @@
 
 #include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/records.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
@@ -41,8 +42,8 @@ void select_columns(Session& s) {
     while (k <= s.column_count) {
         con.print_text(kColumnRule);
         con.print_text(column_line(s, k));
-        con.print_text("<> any key to continue,  <3> select,  <-> skip up");
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<> any key to continue,  <3> select,  <-> skip up"});
         if (key == "-") {
             if (k > 1) --k;
             continue;
@@ -82,8 +83,8 @@ void review_selection(Session& s) {
         }
         con.print_text(kColumnRule);
         con.print_text(column_line(s, k));
-        con.print_text("<Enter> continue,  <Space Bar> cancel, <-> skip up");
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<Enter> continue,  <Space Bar> cancel, <-> skip up"});
         if (key == "-") {
             // Back only onto a chosen column; otherwise this one is offered again.
             if (k > 1 && chosen(s, k - 1)) --k;
@@ -219,24 +220,16 @@ void print_listing(Session& s, int& saved_first_col) {
         s.col_widths.resize(idx(s.column_count + 1), s.col_width);
     s.print_columns.assign(idx(s.column_count + 1), std::string());
 
-    for (;;) {
-        std::string key =
-            menu_key(s.console,
-                     {"-------------------------------------", "<1> list          columns - all",
-                      "<2> list/select   columns - increment", "<3> list selected columns",
-                      "<8> exit, continue", ""},
-                     "1238");
-        if (key == "1")
-            list_all(s);
-        else if (key == "2")
-            select_columns(s);
-        else if (key == "3")
-            review_selection(s);
-        else {
-            write_listing(s, saved_first_col);
-            return;
-        }
-    }
+    run_menu(
+        s.console,
+        {{
+            {"", "-------------------------------------"},
+            {"1", "<1> list          columns - all", then_show([&] { list_all(s); })},
+            {"2", "<2> list/select   columns - increment", then_show([&] { select_columns(s); })},
+            {"3", "<3> list selected columns", then_show([&] { review_selection(s); })},
+            {"8", "<8> exit, continue", then_leave([&] { write_listing(s, saved_first_col); })},
+            {"", ""},
+        }});
 }
 
 }  // namespace rowkeep

@@ -11,6 +11,7 @@
 
 #include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/program_files.h"
 #include "console/records.h"
 #include "console/shell.h"

@@ -88,7 +88,7 @@ std::vector<std::string> status_block(const Session& s, const TextMeasure& m) {
     block.emplace_back(
         "<3>down  <4>up     <7>go_to         <8>print        <F/f>find  <S/s>sort    "
         "<Enter>/<9>exit");
-    if (s.edit_mode.empty()) {
+    if (s.edit_mode == EditMode::none) {
         const long long t = s.top_row;
         block.push_back("<A/a>move_up(" + std::to_string(t) + " -> " + std::to_string(t - 1) + ")" +
                         "   <Y/y>move_down(" + std::to_string(t) + " -> " + std::to_string(t + 1) +

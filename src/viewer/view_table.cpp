@@ -173,17 +173,17 @@ void view_table(Session& s, int from_row) {
             std::fill(s.col_widths.begin(), s.col_widths.end(), s.col_width);
         } else if (key == "7") {
             go_to_row(s);
-        } else if ((key == "F" || key == "f") && s.edit_mode.empty()) {
+        } else if ((key == "F" || key == "f") && s.edit_mode == EditMode::none) {
             find_text(s);
         } else if (key == "8") {
             print_listing(s, saved_first_col);
         } else if (key == "S" || key == "s") {
             sort_setup(s, saved_first_col);
             break;  // no sort column chosen: leave as on "9"
-        } else if ((key == "A" || key == "a") && s.edit_mode.empty()) {
+        } else if ((key == "A" || key == "a") && s.edit_mode == EditMode::none) {
             row_moved = true;
             if (!move_row_up(s, in, index)) break;
-        } else if ((key == "Y" || key == "y") && s.edit_mode.empty()) {
+        } else if ((key == "Y" || key == "y") && s.edit_mode == EditMode::none) {
             row_moved = true;
             if (!move_row_down(s, in, index)) break;
         } else if (key == "9" || key == "\r") {

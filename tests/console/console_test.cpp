@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/code_page.h"
+#include "console/menu.h"
 #include "harness.h"
 
 namespace rowkeep::testing {

@@ -24,7 +24,7 @@ struct Editor {
         dir.write("f_15_1.txt", kTable);
         t.session.column_count = columns;
         t.session.edit_row = 2;
-        t.session.edit_mode = "edit row";
+        t.session.edit_mode = EditMode::editing;
         t.session.row_label_width = 7;
         t.session.table_name = "t.csv";
         t.session.size_arrays();
@@ -58,7 +58,7 @@ TEST(RowEditor, EmptyAnswerKeepsTheValueAndShowsTheMenu) {
     EXPECT_EQ(menu[7], "<3> intermediate view");
     EXPECT_EQ(menu[8], "<9> exit");  // no cancel line in column 1
     EXPECT_EQ(menu[10], "<N/n> edit with Notepad.exe");
-    EXPECT_EQ(e.t.session.edit_mode, "");
+    EXPECT_EQ(e.t.session.edit_mode, EditMode::none);
     EXPECT_EQ(e.t.shell_owner->history().front(), "copy /y f_15_1.txt f_16_1.txt > out_null.txt");
 }
 
@@ -88,7 +88,7 @@ TEST(RowEditor, SemicolonAndQuoteAreReplacedAndNineSaves) {
     Editor e("a;b\"c\r\r9");
     ASSERT_FALSE(e.run());
     EXPECT_EQ(e.dir.read("f_15_1.txt"), with_row2("a,b'c", "y", "z"));
-    EXPECT_EQ(e.t.session.edit_mode, "");
+    EXPECT_EQ(e.t.session.edit_mode, EditMode::none);
 }
 
 TEST(RowEditor, EightIsNextInColumnOneAndCancelsLater) {

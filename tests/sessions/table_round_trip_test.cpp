@@ -198,7 +198,7 @@ TEST(TableRoundTrip, SaveIntoReadOnlyFolderKeepsTheOldTable) {
     for (const auto& entry : fs::directory_iterator(dir.path()))
         names.push_back(entry.path().filename());
     EXPECT_EQ(names.size(), 3u) << "a temporary was left behind";
-    EXPECT_EQ(t.session.edit_mode, "edit row");
+    EXPECT_EQ(t.session.edit_mode, EditMode::editing);
 }
 
 // True when every occurrence of name in the command line lies between double quotes.

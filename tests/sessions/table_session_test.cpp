@@ -142,7 +142,7 @@ TEST(TableSession, SaveThatCannotWriteLosesNothing) {
     EXPECT_NE(t.screen().find("table (file) can not be written: t.csv"), std::string::npos);
     EXPECT_EQ(t.screen().find("copy/save"), std::string::npos);
     EXPECT_EQ(dir.read("f_15_1.txt"), working);
-    EXPECT_EQ(t.session.edit_mode, "edit row");
+    EXPECT_EQ(t.session.edit_mode, EditMode::editing);
 }
 
 }  // namespace

@@ -329,7 +329,7 @@ TEST(SortSetup, NoColumnChosenLeavesTheViewerWithoutSorting) {
     // finished sort ends the program from inside it.
     for (std::string keys : {"1S8", "1s2x381\r4\rx8"}) {
         SortSetup v(rows, keys);
-        v.t.session.edit_mode = "edit menu";
+        v.t.session.edit_mode = EditMode::editing;
         v.t.session.top_row = 2;
         v.t.session.first_col = 1;
         v.t.session.row_label_width = 7;

@@ -156,7 +156,7 @@ TEST(ViewTable, MovesAtTheEdgesChangeNothing) {
 TEST(ViewTable, EditModeHidesTheMoveLineAndFind) {
     Rows rows = numbered_rows(4, 2);
     Viewer v(rows, 2, "AYFf9");
-    v.t.session.edit_mode = "edit menu";
+    v.t.session.edit_mode = EditMode::editing;
     v.t.session.top_row = 3;
     ASSERT_FALSE(v.run());
     ASSERT_EQ(v.pages(), 5u);
