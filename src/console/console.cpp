@@ -4,7 +4,7 @@
 #include "console/index.h"
 #include "console/keys.h"
 #include "console/line_editor.h"
-#include "console/session.h"
+#include "console/program_end.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -157,64 +157,87 @@ std::string move_in_typed_text(std::size_t start, std::size_t from, std::size_t 
     return out;
 }
 
+// Where the typed text stands on the screen, as the line entry last drew it.
+struct TypedLineView {
+    std::size_t line_width = 80;     // the screen's columns
+    std::size_t start = 0;           // the column the typed text starts at
+    std::size_t prompt_columns = 0;  // what the prompt before it takes
+    std::size_t shown_length = 0, shown_cursor = 0;
+};
+
+// After a resize: a line that stayed on one row of the screen and still fits is written
+// again where it is; any other starts afresh on the next row with the prompt, since the
+// terminal may have moved its wrapped rows.
+std::string restart_after_resize(TypedLineView& view, LineEditor& editor, int width,
+                                 const std::string& prompt) {
+    const bool one_row =
+        view.start == view.prompt_columns && view.start + view.shown_length < view.line_width;
+    view.line_width = idx(width > 0 ? width : 80);
+    editor.set_width(width);
+    const auto columns = idx(editor.text_columns());
+    const bool fits = view.prompt_columns + columns < view.line_width;
+    std::string out = one_row && fits ? "\r" : "\r\n";
+    out += prompt;
+    view.start = view.prompt_columns % view.line_width;
+    view.shown_cursor = 0;
+    view.shown_length = columns + 1;  // erase what is left after the text
+    return out;
+}
+
+// The typed text written after out, which has brought the cursor to its start; the rest
+// of what was shown erased and the cursor put in its place.
+std::string draw_typed_text(TypedLineView& view, const LineEditor& editor, std::string out) {
+    const std::string& text = editor.text();
+    out += text;
+    // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that the
+    // cursor stands where the moves count it.
+    const auto columns = idx(editor.text_columns());
+    const auto cursor = idx(editor.cursor_column());
+    if (!text.empty() && (view.start + columns) % view.line_width == 0) out += "\r\n";
+    if (view.shown_length > columns) out += kEraseBelow;
+    if (cursor < columns) out += move_in_typed_text(view.start, columns, cursor, view.line_width);
+    view.shown_length = columns;
+    view.shown_cursor = cursor;
+    return out;
+}
+
 }  // namespace
 
 std::string Console::read_typed_line() {
     int width = terminal_.size().first;
     LineEditor editor(width, terminal_.code_page());
     const bool live = terminal_.interactive();
-    std::size_t line_width = idx(width > 0 ? width : 80);
-    std::size_t start = idx(column_) % line_width;
+    TypedLineView view;
+    view.line_width = idx(width > 0 ? width : 80);
+    view.start = idx(column_) % view.line_width;
     // The prompt before the typed text, shown again when a resize redraws the line.
     const std::string prompt = line_;
-    const auto prompt_columns = idx(measure().width(prompt));
+    view.prompt_columns = idx(measure().width(prompt));
     unsigned drawn_at = terminal_.size_changes();
-    std::size_t shown_length = 0, shown_cursor = 0;
     for (;;) {
         std::string key = live ? wait_key_or_resize(drawn_at) : wait_key();
         std::string out;
         if (key.empty()) {
-            // A new size: a line that stayed on one row of the screen and still fits is
-            // written again where it is; any other starts afresh on the next row, since
-            // the terminal may have moved its wrapped rows.
             drawn_at = terminal_.size_changes();
-            const bool one_row = start == prompt_columns && start + shown_length < line_width;
             width = terminal_.size().first;
-            line_width = idx(width > 0 ? width : 80);
-            editor.set_width(width);
-            const auto columns = idx(editor.text_columns());
-            const bool fits = prompt_columns + columns < line_width;
-            out += one_row && fits ? "\r" : "\r\n";
-            out += prompt;
-            start = prompt_columns % line_width;
-            shown_cursor = 0;
-            shown_length = columns + 1;  // erase what is left after the text
+            out = restart_after_resize(view, editor, width, prompt);
         } else {
             bool beep = false;
             if (editor.apply(key, beep)) break;
             if (beep && live) terminal_.write(kBell);
             if (!live) continue;
             // Redraw the typed text in place: back to its start, the text, erase the rest.
-            if (shown_cursor > 0) out += move_in_typed_text(start, shown_cursor, 0, line_width);
+            if (view.shown_cursor > 0)
+                out = move_in_typed_text(view.start, view.shown_cursor, 0, view.line_width);
         }
-        const std::string& text = editor.text();
-        out += text;
-        // Ending on the right edge, the terminal waits to wrap; make it wrap now, so that
-        // the cursor stands where the moves count it.
-        const auto columns = idx(editor.text_columns());
-        const auto cursor = idx(editor.cursor_column());
-        if (!text.empty() && (start + columns) % line_width == 0) out += "\r\n";
-        if (shown_length > columns) out += kEraseBelow;
-        if (cursor < columns) out += move_in_typed_text(start, columns, cursor, line_width);
-        terminal_.write(out);
-        shown_length = columns;
-        shown_cursor = cursor;
+        terminal_.write(draw_typed_text(view, editor, std::move(out)));
     }
     if (live) {
         const auto length = idx(editor.text_columns());
         const auto cursor = idx(editor.cursor_column());
-        if (cursor < length) terminal_.write(move_in_typed_text(start, cursor, length, line_width));
-        column_ = static_cast<int>(start + length);
+        if (cursor < length)
+            terminal_.write(move_in_typed_text(view.start, cursor, length, view.line_width));
+        column_ = static_cast<int>(view.start + length);
         if (width > 0) column_ %= width;
     } else {
         // Without live echo the line is shown once, as it was entered.

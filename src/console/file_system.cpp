@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -425,6 +426,21 @@ bool FileSystem::list(const fs::path& folder, std::vector<fs::path>& files) cons
     closedir(d);
     if (e != 0) return failed(folder, e);
     return true;
+}
+
+bool remove_stale_temporaries(const FileSystem& files, const fs::path& folder) {
+    const long self = static_cast<long>(getpid());
+    std::vector<fs::path> entries;
+    if (!files.list(folder, entries)) return false;
+    bool removed = true;
+    for (const fs::path& path : entries) {
+        long pid = 0;
+        if (!is_temporary_name(path.filename().string(), &pid) || pid == self) continue;
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == 0) continue;
+        if (pid > 0 && errno == EPERM) continue;  // running, under another user
+        removed = files.remove(path) && removed;
+    }
+    return removed;
 }
 
 }  // namespace rowkeep

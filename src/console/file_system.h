@@ -165,4 +165,8 @@ class FileSystem {
     NameCodec* names_ = nullptr;
 };
 
+// Removes, in the folder, the temporaries of programs that no longer run. The listing and
+// each removal go through the file system; false when one failed (recorded there).
+bool remove_stale_temporaries(const FileSystem& files, const std::filesystem::path& folder);
+
 }  // namespace rowkeep

@@ -1,6 +1,6 @@
 #include "console/menu.h"
 
-#include "console/session.h"
+#include "console/program_end.h"
 
 namespace rowkeep {
 

@@ -1,7 +1,6 @@
 #include "console/replace_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,21 +152,6 @@ void ReplacingFile::abandon() {
     if (temp_.empty()) return;
     unlink(temp_.c_str());
     temp_.clear();
-}
-
-bool remove_stale_temporaries(const FileSystem& files, const fs::path& folder) {
-    const long self = static_cast<long>(getpid());
-    std::vector<fs::path> entries;
-    if (!files.list(folder, entries)) return false;
-    bool removed = true;
-    for (const fs::path& path : entries) {
-        long pid = 0;
-        if (!is_temporary_name(path.filename().string(), &pid) || pid == self) continue;
-        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) == 0) continue;
-        if (pid > 0 && errno == EPERM) continue;  // running, under another user
-        removed = files.remove(path) && removed;
-    }
-    return removed;
 }
 
 }  // namespace rowkeep

@@ -8,8 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "console/file_system.h"
-
 namespace rowkeep {
 
 // ".rowkeep-" + the process id as 10 digits + "-" + 6 letters or digits + ".tmp": short and
@@ -50,9 +48,5 @@ class ReplacingFile {
     int error_ = 0;
     std::filesystem::path final_, temp_;
 };
-
-// Removes, in the folder, the temporaries of programs that no longer run. The listing and
-// each removal go through the file system; false when one failed (recorded there).
-bool remove_stale_temporaries(const FileSystem& files, const std::filesystem::path& folder);
 
 }  // namespace rowkeep

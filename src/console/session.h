@@ -10,16 +10,12 @@
 #include <vector>
 
 #include "console/file_system.h"
+#include "console/program_end.h"
 
 namespace rowkeep {
 
 class Console;
 class Shell;
-
-// Thrown to end the program from anywhere; main catches it and returns 0.
-struct ProgramEnd {
-    bool input_ended = false;  // the keyboard input ran out (pipe closed, terminal gone)
-};
 
 // Time of day and date as the program shows them.
 class Clock {

@@ -41,25 +41,21 @@ std::string clean_cell(std::string text) {
 }
 
 void print_heading_line(Session& s, int c) {
-    std::string line(at(std::max(s.row_label_width, 0)), ' ');
-    line += "|";
+    GridLine line(s.console.measure(), "", s.row_label_width);
     for (int i = c; i <= s.column_count; ++i)
-        line +=
-            fit_cell(s.console.measure(), s.col_headings[at(i)], s.col_widths[at(i)], Align::left) +
-            "|";
-    s.console.print_text(cut_line(s.console.measure(), line, s.console_cols - 1));
+        line.cell(s.col_headings[at(i)], s.col_widths[at(i)], Align::left);
+    s.console.print_text(line.cut(s.console_cols - 1));
 }
 
 // The row from column c on; with show_saved an empty cell shows the value it had.
 void print_row_line(Session& s, int c, bool show_saved) {
-    std::string line = right_align(std::to_string(s.edit_row), s.row_label_width) + "|";
+    GridLine line(s.console.measure(), std::to_string(s.edit_row), s.row_label_width);
     for (int i = c; i <= s.column_count; ++i) {
         const std::string& cell =
             show_saved && s.cells[at(i)].empty() ? s.saved_cells[at(i)] : s.cells[at(i)];
-        line += fit_cell(s.console.measure(), cell, s.col_widths[at(i)], Align::left);
-        line += "|";
+        line.cell(cell, s.col_widths[at(i)], Align::left);
     }
-    s.console.print_text(cut_line(s.console.measure(), line, s.console_cols - 1));
+    s.console.print_text(line.cut(s.console_cols - 1));
 }
 
 // cells as one quoted record in f_16_3.txt.

@@ -23,15 +23,13 @@ void write_blank_rows(TextWriter& out, int column_count, int count) {
 
 std::string display_line(const Session& s, const std::string& label,
                          const std::vector<std::string>& cells) {
-    const TextMeasure& m = s.console.measure();
-    std::string line = right_align(label, s.row_label_width) + "|";
+    GridLine line(s.console.measure(), label, s.row_label_width);
     for (int k = 1; k <= s.column_count; ++k) {
         const auto i = idx(k);
         int width = i < s.col_widths.size() ? s.col_widths[i] : s.col_width;
-        line += fit_cell(m, i < cells.size() ? cells[i] : std::string(), width);
-        line += "|";
+        line.cell(i < cells.size() ? cells[i] : std::string(), width);
     }
-    return cut_line(m, line, s.console_cols - 1);
+    return line.cut(s.console_cols - 1);
 }
 
 void insert_rows(Session& s) {

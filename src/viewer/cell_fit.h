@@ -30,4 +30,26 @@ std::string right_align(std::string_view text, int width);
 // The start of a line that fills at most n screen columns, never part of a character.
 std::string cut_line(const TextMeasure& m, std::string_view line, int n);
 
+// One line of the table's grid, as the viewer, the listing, the row editor and the row
+// deletion show it: the row label right-aligned in label_width and "|", then each
+// column's text fitted to its width and "|". A heading line has the label "".
+class GridLine {
+  public:
+    GridLine(const TextMeasure& m, std::string_view label, int label_width)
+        : m_(m), line_(right_align(label, label_width) + "|") {}
+
+    GridLine& cell(std::string_view text, int width, Align align = Align::by_content) {
+        line_ += fit_cell(m_, text, width, align);
+        line_ += "|";
+        return *this;
+    }
+    const std::string& text() const { return line_; }
+    // As far as a screen line of n columns shows it.
+    std::string cut(int n) const { return cut_line(m_, line_, n); }
+
+  private:
+    const TextMeasure& m_;
+    std::string line_;
+};
+
 }  // namespace rowkeep

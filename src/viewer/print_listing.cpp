@@ -120,16 +120,13 @@ void write_sum_head(Session& s, TextWriter& sum, const std::string& time) {
 // The heading line of the chosen columns; their widths become the current column width.
 std::string listing_heading(Session& s) {
     const TextMeasure& m = s.console.measure();
-    std::string heading(idx(s.row_label_width > 0 ? s.row_label_width : 0), ' ');
-    heading += "|";
+    GridLine heading(m, "", s.row_label_width);
     for (int k = 1; k <= s.column_count; ++k) {
         if (!chosen(s, k)) continue;
         s.col_widths[idx(k)] = s.col_width;
-        heading +=
-            fit_cell(m, column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
-        heading += "|";
+        heading.cell(column_heading(k, name_of(s.column_names, k)), s.col_width, Align::left);
     }
-    return heading;
+    return heading.text();
 }
 
 // Every row of the working file in the chosen columns; with a sum file, each cell of the
@@ -141,11 +138,11 @@ void write_listing_rows(Session& s, TextWriter& list, TextWriter* sum) {
     while (row_available(in, s.column_count)) {
         ++row;
         read_row(in, s.cells, s.column_count);
-        std::string line = right_align(plain_number(row), s.row_label_width) + "|";
+        GridLine line(m, plain_number(row), s.row_label_width);
         for (int k = 1; k <= s.column_count; ++k) {
             if (!chosen(s, k)) continue;
             const std::string& cell = s.cells[idx(k)];
-            line += fit_cell(m, cell, s.col_widths[idx(k)]) + "|";
+            line.cell(cell, s.col_widths[idx(k)]);
             if (!sum || cell.empty()) continue;
             if (row == 1)
                 sum->print_text(cell);
@@ -154,7 +151,7 @@ void write_listing_rows(Session& s, TextWriter& list, TextWriter* sum) {
             else
                 sum->print_text("+" + cell);
         }
-        list.print_text(line);
+        list.print_text(line.text());
     }
 }
 

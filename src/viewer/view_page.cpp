@@ -156,16 +156,14 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
     const int line_width = s.console_cols - 1;
     const TextMeasure& m = con.measure();
 
-    std::string heading(idx(std::max(s.row_label_width, 0)), ' ');
-    heading += "|";
+    GridLine heading(m, "", s.row_label_width);
     for (int k = s.first_col; k <= s.column_count; ++k) {
         const auto i = idx(k);
         s.col_widths[i] = s.col_width;
         s.col_headings[i] = column_heading(k, s.column_names[i]);
-        heading += fit_cell(m, s.col_headings[i], s.col_widths[i], Align::left);
-        heading += "|";
+        heading.cell(s.col_headings[i], s.col_widths[i], Align::left);
     }
-    con.print_text(cut_line(m, heading, line_width));
+    con.print_text(heading.cut(line_width));
 
     // In 64 bits: top_row may be any row number go-to took, down to -kMaxRows.
     const long long page_rows = layout.rows;
@@ -174,14 +172,13 @@ PageLayout show_page(Session& s, TextReader& in, const RowIndex& index, bool row
     for (; row <= s.row_count && row - s.top_row < page_rows; ++row) {
         std::string number = std::to_string(row);
         if (row_moved && row == s.top_row) number = "*" + number;
-        std::string line = right_align(number, s.row_label_width) + "|";
+        GridLine line(m, number, s.row_label_width);
         read_row(in, s.cells, s.column_count);
         for (int k = s.first_col; k <= s.column_count; ++k) {
             const auto i = idx(k);
-            line += fit_cell(m, s.cells[i], s.col_widths[i]);
-            line += "|";
+            line.cell(s.cells[i], s.col_widths[i]);
         }
-        con.print_text(cut_line(m, line, line_width));
+        con.print_text(line.cut(line_width));
     }
 
     for (const auto& line : layout.block) con.print_text(line);
