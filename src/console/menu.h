@@ -13,6 +13,9 @@
 
 namespace rowkeep {
 
+// The rule of 30 dashes above most menus and prompts.
+inline const std::string kRule(30, '-');
+
 // What the menu does once an entry's action is done.
 enum class Next {
     wait,   // waits for the next key, the block not shown again

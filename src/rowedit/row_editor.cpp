@@ -23,7 +23,6 @@ constexpr std::string_view kMergedFile = "f_16_4.txt";
 constexpr std::string_view kCellFile = "cell.edit.txt";
 constexpr std::string_view kCopyToBuffer = "copy /y f_15_1.txt f_16_1.txt > out_null.txt";
 constexpr std::string_view kCopyMerged = "copy /y f_16_4.txt f_15_1.txt > out_null.txt";
-const std::string kRule(30, '-');
 
 std::size_t at(int k) {
     return idx(k);

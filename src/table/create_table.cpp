@@ -19,7 +19,6 @@ namespace rowkeep {
 
 namespace {
 
-const std::string kRule(30, '-');
 constexpr std::string_view kListing = "dir_b_01.txt";
 
 // The existence check: the full listing's lines between its five header lines and its two

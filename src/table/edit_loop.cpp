@@ -16,8 +16,6 @@ namespace rowkeep {
 
 namespace {
 
-const std::string kRule(30, '-');
-
 void view_table_here(Session& s) {
     s.edit_mode = EditMode::none;
     view_table(s, s.edit_row);
@@ -50,8 +48,7 @@ void edit_menu(Session& s) {
          Next::leave});
 }
 
-// "1" and Enter: the top row in the row editor (row 1 holds the column names; it is never
-// offered for editing).
+// "1" and Enter: the top row in the row editor.
 void edit_top_row(Session& s) {
     s.edit_mode = EditMode::editing;
     s.console.print_text(kRule);
@@ -75,6 +72,7 @@ void edit_loop(Session& s) {
         // A resize while the menu waits shows it again at once, at the new size.
         const unsigned drawn_at = s.console.size_changes();
         draw_heading(s);
+        // Row 1 holds the column names; it is never offered for editing.
         if (s.top_row == 1) s.top_row = 2;
         // Every key leads back here, and the screen is drawn afresh; "3" is not listed.
         run_menu(

@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/index.h"
+#include "console/menu.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "viewer/cell_fit.h"
@@ -10,8 +11,6 @@
 namespace rowkeep {
 
 namespace {
-
-const std::string kRule(30, '-');
 
 // Stops at the first failed write: a count of millions must not go on once the disk is full.
 void write_blank_rows(TextWriter& out, int column_count, int count) {

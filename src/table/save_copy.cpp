@@ -10,6 +10,7 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "html/code_page_check.h"
 #include "html/html_export.h"
 
 namespace rowkeep {
@@ -87,7 +88,8 @@ void save(Session& s) {
             }
             // The export leaves the console in code page 1252; editing goes on in the
             // table's own page, or its letters would show and be typed as another page's.
-            if (s.code_page.size() > 8) s.shell.run_command("chcp " + s.code_page.substr(8));
+            if (const std::string number = code_page_number(s.code_page); !number.empty())
+                s.shell.run_command("chcp " + number);
         }
     }
     c.print_text("<> any key to continue");
@@ -119,7 +121,7 @@ void copy(Session& s) {
 Next continue_or_end(Session& s) {
     const std::string key = run_menu(
         s.console, {{
-                        {"", std::string(30, '-')},
+                        {"", kRule},
                         {"1\r", "<1> or <Enter> edit continue"},
                         {"9", "<9>            end  program",
                          [&]() -> Next {

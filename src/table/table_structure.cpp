@@ -14,8 +14,6 @@ namespace rowkeep {
 
 namespace {
 
-const std::string kRule(30, '-');
-
 void ensure_names(Session& s) {
     if (static_cast<int>(s.column_names.size()) < s.column_count + 1)
         s.column_names.resize(idx(s.column_count + 1));

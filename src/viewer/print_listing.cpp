@@ -202,7 +202,7 @@ void write_listing(Session& s, int saved_first_col) {
     con.print_text("ouput (print) file = " + list_name + "    rows = ", Ending::stay);
     con.print_number(s.row_count);
     con.print_text("<> any key to continue");
-    con.print_text("------------------------------");
+    con.print_text(kRule);
     con.wait_any_key();
 }
 

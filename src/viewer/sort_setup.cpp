@@ -98,9 +98,8 @@ void select_columns(Session& s) {
         con.print_text(kMenuRule);
         con.print_number(k, Ending::zone);
         con.print_text(column_name(s, k));
-        con.print_text("<> any key to continue,  <3> select,  <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<> any key to continue,  <3> select,  <-> skip up", ""});
         if (key == "-") {
             if (k > 1) --k;
             continue;
@@ -134,9 +133,8 @@ void review_entries(Session& s) {
     int e = 1;
     while (e <= used_entries(s)) {
         print_entry(s, e);
-        con.print_text("<Enter> continue, <Space Bar> cancel, <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<Enter> continue, <Space Bar> cancel, <-> skip up", ""});
         if (key == "-") {
             if (e > 1) --e;
         } else if (key == " ") {
@@ -207,9 +205,8 @@ void ask_positions(Session& s) {
         entry(s, e)[kFirst] = plain_number(std::clamp(first, 1, kMaxKeyPosition));
         entry(s, e)[kLast] = plain_number(std::min(last, kMaxKeyPosition));
         preview(s, e);
-        con.print_text("<> any key to continue,  <Enter> repeat,  <-> skip up");
-        con.print_newline();
-        std::string key = con.wait_key();
+        const std::string key =
+            menu_key(con, {"<> any key to continue,  <Enter> repeat,  <-> skip up", ""});
         if (key == "-") {
             if (e > 1) --e;
         } else if (key != "\r") {
@@ -400,23 +397,17 @@ void sort_setup(Session& s, int& saved_first_col) {
     if (static_cast<int>(s.cells.size()) < s.column_count + 1) s.size_arrays();
     s.sort_keys.assign(idx(std::max(s.sort_keys_max, 0) + 1), SortKey{});
 
-    for (;;) {
-        std::string key = menu_key(
-            s.console,
-            {kMenuRule, "<1> list          columns - all", "<2> list/select   columns - increment",
-             "<3> list selected columns", "<8> exit, continue", ""},
-            "1238");
-        if (key == "1")
-            list_columns(s);
-        else if (key == "2")
-            select_columns(s);
-        else if (key == "3")
-            review_entries(s);
-        else if (used_entries(s) == 0)
-            return;
-        else
-            break;
-    }
+    run_menu(
+        s.console,
+        {{
+            {"", std::string(kMenuRule)},
+            {"1", "<1> list          columns - all", then_show([&] { list_columns(s); })},
+            {"2", "<2> list/select   columns - increment", then_show([&] { select_columns(s); })},
+            {"3", "<3> list selected columns", then_show([&] { review_entries(s); })},
+            {"8", "<8> exit, continue"},
+            {"", ""},
+        }});
+    if (used_entries(s) == 0) return;
 
     for (;;) {
         ask_positions(s);

@@ -159,34 +159,6 @@ TEST(FolderSession, ReadOnlyTableIsNotReplacedAndACopyKeepsItsTargetsMode) {
     EXPECT_EQ(stat_of(dir.path() / "zz.csv").st_mode & 07777, 0600u);
 }
 
-TEST(FolderSession, UsersFilesBesideASavedTableStay) {
-    TempDir dir;
-    dir.write("t.csv", "k\r\na\r\n");
-    dir.write("notes.txt", "my notes\r\n");
-    dir.write("homepage.HTM", "<html></html>\r\n");
-    dir.write("README.TXT", "read me\r\n");
-    dir.write("htm_out/style.css", "body {}\r\n");
-    // The listing printed before the save: t.txt.
-    dir.write("t.txt", "listing\r\n");
-    dir.write("t_sum.txt", "sums\r\n");
-    RunResult r = run_program(dir.path(), kSaveEnd);
-    EXPECT_TRUE(screen_has(r, "View file: index.htm"));
-    EXPECT_EQ(dir.read("notes.txt"), "my notes\r\n");
-    EXPECT_EQ(dir.read("homepage.HTM"), "<html></html>\r\n");
-    EXPECT_EQ(dir.read("README.TXT"), "read me\r\n");
-    EXPECT_EQ(dir.read("t.txt"), "listing\r\n");
-    EXPECT_EQ(dir.read("t_sum.txt"), "sums\r\n");
-    EXPECT_EQ(dir.read("htm_out/style.css"), "body {}\r\n");
-    EXPECT_TRUE(dir.exists("htm_out/index.htm"));
-    // The program's own files went: no page, no scratch file is left.
-    for (const auto& [name, bytes] : files_of(dir)) {
-        EXPECT_NE(name, "t.htm");
-        EXPECT_NE(name.rfind("f_", 0), 0u) << name;
-        EXPECT_NE(name.rfind("wrd_", 0), 0u) << name;
-        EXPECT_NE(name.rfind("page_", 0), 0u) << name;
-    }
-}
-
 // Keys that create a table of one column k, then leave to the main menu.
 std::string create_keys(const std::string& name) {
     return "21" + name + "\r1\rk\r8";

@@ -87,30 +87,6 @@ TEST(TableRoundTrip, RealBankExportEditedInThreePlaces) {
     EXPECT_EQ(dir.read("bank.csv"), expected_text);
 }
 
-TEST(TableRoundTrip, LastColumnDeletedThenSavedCopiedAndRebuilt) {
-    TempDir dir;
-    dir.write("t.csv", "only\r\n1\r\n2\r\n");
-    // Load; delete column 1; the row editor has nothing to do; the viewer's find, go-to and
-    // right; save, copy, back to editing; insert a column named fresh; save and end.
-    const std::string keys =
-        "131\r924491\r981"
-        "3fx\r 73\r19"
-        "91  2zero\r 81"
-        "24391\rfresh\r98"
-        "91  89";
-    RunResult r = run_program(dir.path(), std::string(kStartKeys) + keys);
-    EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(screen_has(r, "t.csv         f_15_1.txt  rows =  0  columns =  0"));
-    EXPECT_TRUE(screen_has(r, "copy/save ========== t.csv   rows = 0 / 0 =========="));
-    EXPECT_TRUE(screen_has(r, "copy/save ========== zero.csv   rows = 0 / 0 =========="));
-    EXPECT_EQ(dir.read("zero.csv"), "");
-    EXPECT_TRUE(dir.exists("zero.csv"));
-    // The new column of a table without columns starts it afresh with its name.
-    EXPECT_TRUE(screen_has(r, "copy/save ========== t.csv   rows = 1 / 1 =========="));
-    EXPECT_EQ(dir.read("t.csv"), "fresh\r\n");
-    EXPECT_EQ(screen_lines(r.screen).back(), "End");
-}
-
 // Makes a folder refuse new files, also for a user whom permissions do not stop (root):
 // then it is made immutable. Undone when the guard goes.
 class UnwritableFolder {

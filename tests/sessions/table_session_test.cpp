@@ -11,55 +11,6 @@
 namespace rowkeep::testing {
 namespace {
 
-// The first data line a viewer screen shows, or "" when it shows none.
-std::string first_viewer_row(const std::string& screen) {
-    auto lines = screen_lines(screen);
-    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
-        if (lines[i].rfind("       |C1(A)", 0) == 0) return lines[i + 1];
-    return "";
-}
-
-TEST(TableSession, CapitalNameLoadedLowerCaseAndTheLoop) {
-    TempDir dir;
-    const std::string table = "a;b\r\n1;2\r\n3;4\r\n5;6\r\n7;8\r\n";
-    dir.write("MyTab.csv", table);
-    // Choose 1, leave the viewer, "5" three times, an unlisted key, "9" from the edit
-    // menu, save, then end from the end menu.
-    RunResult r = run_program(dir.path(), from_main_menu("131\r9"
-                                                         "59"
-                                                         "59"
-                                                         "59"
-                                                         "x"
-                                                         "29"
-                                                         "1  "
-                                                         "89"));
-    EXPECT_FALSE(r.input_ended);
-    EXPECT_TRUE(screen_has(r, "<1> or <Enter> edit top row ( 2)"));
-    EXPECT_TRUE(screen_has(r, "<1> or <Enter> edit top row ( 5)\r\n"));
-    EXPECT_TRUE(screen_has(r, "mytab.csv     f_15_1.txt  rows =  5  columns =  2\r\n"));
-    auto screens = split_screens(r.screen);
-    int offered5 = 0;
-    std::vector<std::string> viewer_tops;
-    for (const auto& screen : screens) {
-        if (screen.find("top row ( 5)") != std::string::npos) ++offered5;
-        std::string row = first_viewer_row(screen);
-        if (!row.empty()) viewer_tops.push_back(row.substr(0, 8));
-    }
-    EXPECT_EQ(offered5, 2);  // after the third "5" and again after the unlisted key
-    // The load's view, then one view for each "5".
-    EXPECT_EQ(viewer_tops,
-              (std::vector<std::string>{"      1|", "      3|", "      4|", "      5|"}));
-    EXPECT_TRUE(screen_has(r, "copy/save ========== mytab.csv   rows = 5 / 5 =========="));
-    EXPECT_EQ(screen_lines(r.screen).back(), "End");
-    EXPECT_FALSE(dir.exists("f_15_1.txt"));
-    // The save replaced the table under its own name, beside no lower-case twin.
-    std::vector<std::string> tables;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        if (entry.path().extension() == ".csv") tables.push_back(entry.path().filename());
-    EXPECT_EQ(tables, std::vector<std::string>{"MyTab.csv"});
-    EXPECT_EQ(dir.read("MyTab.csv"), table);
-}
-
 bool is_reserved_scratch(const std::string& name) {
     return name.rfind("f_", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".txt";
 }
