@@ -61,6 +61,15 @@ class TextReader {
     std::uint64_t tell() const { return base_ + pos_; }
     void seek(std::uint64_t offset);
 
+    // The bytes read ahead and not yet taken (read first when none are left; empty at the
+    // end of the file), and the taking of some of them: for a reader of records that
+    // parses them where they lie.
+    std::string_view ahead() {
+        if (pos_ >= len_ && !fill()) return {};
+        return {buffer_.data() + pos_, len_ - pos_};
+    }
+    void take(std::size_t bytes) { pos_ += bytes; }
+
   private:
     bool fill();
     int peek();

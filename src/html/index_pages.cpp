@@ -1,7 +1,6 @@
 #include "html/index_pages.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 
 #include "console/console.h"
@@ -12,39 +11,37 @@
 #include "console/tokens.h"
 #include "html/html_names.h"
 #include "html/keyword_extraction.h"
+#include "html/word_records.h"
 
 namespace rowkeep {
 
 namespace {
 
+// A record of wrd_04.txt or wrd_06.txt; its texts hold until the next record is read.
 struct Occurrence {
-    std::string page, word, id, occurrence;
-    std::string number;  // the text of line or position, as read
+    std::string_view page, word, id, occurrence;
     long long line = 0, position = 0;
 };
 
-bool read_occurrence(TextReader& in, Occurrence& r) {
-    if (in.at_end()) return false;
-    // Into the record's own strings: a word file has millions of values.
-    in.read_value(r.page);
-    in.read_value(r.number);
-    r.line = std::atoll(r.number.c_str());
-    in.read_value(r.number);
-    r.position = position_value(r.number);
-    in.read_value(r.word);
-    in.read_value(r.id);
-    in.read_value(r.occurrence);
+bool read_occurrence(WordFileReader& in, Occurrence& r) {
+    if (!in.read(6)) return false;
+    r.page = in[0];
+    r.line = leading_number(in[1]);
+    r.position = position_value(in[2]);
+    r.word = in[3];
+    r.id = in[4];
+    r.occurrence = in[5];
     return true;
 }
 
 // Positions are 1-based; the piece from first to before end, clamped to the line.
-std::string between(const std::string& line, long long first, long long end) {
+std::string_view between(std::string_view line, long long first, long long end) {
     first = std::max(first, 1LL);
     if (first > static_cast<long long>(line.size()) || end <= first) return {};
     return line.substr(idx(first - 1), idx(end - first));
 }
 
-std::string from(const std::string& line, long long first) {
+std::string_view from(std::string_view line, long long first) {
     return between(line, first, static_cast<long long>(line.size()) + 1);
 }
 
@@ -71,31 +68,11 @@ class AnchoredPage {
     }
 
     void add(const Occurrence& r) {
-        while (lines_read_ < r.line && !in_.at_end()) {
-            // The text after the last word of a line left behind (closing tags, "<br>")
-            // belongs to the page as much as the page's last line does.
-            if (word_on_line_) out_.print_text(from(line_, end_));
-            line_ = in_.read_line();
-            ++lines_read_;
-            word_on_line_ = false;
-            if (!body_seen_ && opens_with_bracket(lower_az(line_), "body")) {
-                body_seen_ = true;
-                write_all(out_, highlighting_script(settings_));
-            }
-            if (lines_read_ < r.line) out_.print_text(line_);
-        }
+        copy_lines_before(r.line);
         out_.print_text(word_on_line_ ? between(line_, end_, r.position)
                                       : between(line_, 1, r.position));
-        out_.print_text("<span id=\"" + r.id + "\">" + r.word + "</span>");
-        if (settings_.show_navigation == 1) {
-            long long n = std::atoll(r.occurrence.c_str());
-            out_.print_text("<span hidden id=\"" + r.id + "\">");
-            out_.print_text("(<a href=\"#" + r.id + "_" + plain_number(n + 1) + "\">&gt;</a>,");
-            out_.print_text("<a href=\"index.htm#" + r.id + "\">i</a>,");
-            out_.print_text("<a href=\"search.htm#" + r.id + "_" + r.occurrence +
-                            "\">s</a>)</span>");
-            out_.print_text("<span id=\"" + r.id + "_" + r.occurrence + "\"></span>");
-        }
+        write_line(out_, "<span id=\"", r.id, "\">", r.word, "</span>");
+        if (settings_.show_navigation == 1) write_navigation(r);
         // The end never moves back: a record out of order must not make the next gap
         // write the line's text a second time.
         const long long end = r.position + static_cast<long long>(r.word.size());
@@ -105,16 +82,52 @@ class AnchoredPage {
 
     void finish() {
         if (word_on_line_) out_.print_text(from(line_, end_));
-        while (!in_.at_end()) out_.print_text(in_.read_line());
+        while (!in_.at_end()) {
+            in_.read_line(line_);
+            out_.print_text(line_);
+        }
         in_.close();
         out_.close();
         s_.shell.run_command("copy " + command_name(target_) + "  " + command_name(page_));
     }
 
   private:
+    // Reads on to the word's line, writing the lines before it whole.
+    void copy_lines_before(long long line) {
+        while (lines_read_ < line && !in_.at_end()) {
+            // The text after the last word of a line left behind (closing tags, "<br>")
+            // belongs to the page as much as the page's last line does.
+            if (word_on_line_) out_.print_text(from(line_, end_));
+            in_.read_line(line_);
+            ++lines_read_;
+            word_on_line_ = false;
+            if (!body_seen_ && opens_body()) {
+                body_seen_ = true;
+                write_all(out_, highlighting_script(settings_));
+            }
+            if (lines_read_ < line) out_.print_text(line_);
+        }
+    }
+
+    bool opens_body() {
+        lower_.assign(line_);
+        for (char& c : lower_)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return opens_with_bracket(lower_, "body");
+    }
+
+    void write_navigation(const Occurrence& r) {
+        write_line(out_, "<span hidden id=\"", r.id, "\">");
+        write_line(out_, "(<a href=\"#", r.id, "_", Digits(leading_number(r.occurrence) + 1),
+                   "\">&gt;</a>,");
+        write_line(out_, "<a href=\"index.htm#", r.id, "\">i</a>,");
+        write_line(out_, "<a href=\"search.htm#", r.id, "_", r.occurrence, "\">s</a>)</span>");
+        write_line(out_, "<span id=\"", r.id, "_", r.occurrence, "\"></span>");
+    }
+
     Session& s_;
     const IndexSettings& settings_;
-    std::string page_, target_, line_;
+    std::string page_, target_, line_, lower_;
     TextReader in_;
     TextWriter out_;
     long long lines_read_ = 0, end_ = 0;
@@ -166,23 +179,24 @@ std::string search_query(std::string_view word_list, int words, std::size_t prev
 }
 
 void write_anchored_pages(Session& s, const IndexSettings& settings) {
-    TextReader in(s.files, "wrd_06.txt");
+    WordFileReader in(s.files, "wrd_06.txt");
     std::unique_ptr<AnchoredPage> page;
     std::string current;
     Occurrence r;
     while (read_occurrence(in, r)) {
         if (!page || r.page != current) {
             if (page) page->finish();
-            current = r.page;
-            page = std::make_unique<AnchoredPage>(s, settings, r.page);
+            current.assign(r.page);
+            page = std::make_unique<AnchoredPage>(s, settings, current);
         }
         page->add(r);
     }
     if (page) page->finish();
 }
 
-void write_index_page(Session& s, const IndexSettings& settings) {
-    TextWriter out(s.files, "index.htm");
+namespace {
+
+void write_index_head(Session& s, TextWriter& out, const IndexSettings& settings) {
     write_head(out, settings, "<title>index of key words</title>");
     out.print_text("<br> File was created with freeware program: " + s.program_file_name);
     out.print_text(maker_link_line());
@@ -192,108 +206,167 @@ void write_index_page(Session& s, const IndexSettings& settings) {
     out.print_text("<br><br>");
     out.print_text("---------- List *.html files ----------");
     out.print_text("<br>");
-    {
-        TextReader in(s.files, "wrd_06.txt");
-        Occurrence r;
-        std::string current;
-        bool any = false;
-        while (read_occurrence(in, r)) {
-            if (any && r.page == current) continue;
-            any = true;
-            current = r.page;
-            out.print_text("<a href=\"" + r.page + "\">" + r.page + "</a><br>");
-        }
+}
+
+// Every page that has words, in the order of the records.
+void write_page_list(Session& s, TextWriter& out) {
+    WordFileReader in(s.files, "wrd_06.txt");
+    Occurrence r;
+    std::string current;
+    bool any = false;
+    while (read_occurrence(in, r)) {
+        if (any && r.page == current) continue;
+        any = true;
+        current.assign(r.page);
+        write_line(out, "<a href=\"", r.page, "\">", r.page, "</a><br>");
     }
     out.print_text(std::string(39, '-'));
     out.print_text("<br><br>");
+}
 
-    // Groups of records with the same id and page; a group's line is written when the
-    // next group starts, whose first occurrence number its search link takes.
-    TextReader in(s.files, "wrd_04.txt");
-    Occurrence r, first;
-    long long count = 0;
-    int groups_since_block = 0;
-    bool open = false;
-    auto close_group = [&](const Occurrence* next) {
-        std::string entry = "<a href=\"" + first.page + "#" + first.id + "\" id=\"" + first.id +
-                            "\">" + first.word + "</a>&nbsp;&nbsp;&nbsp; (" + first.page + ", " +
-                            plain_number(count) + ")";
-        if (next)
-            entry += "&nbsp;&nbsp;<a href=\"search.htm#" + first.id + "_" + next->occurrence +
-                     "\">search</a> <br>";
-        else
-            entry += "<br>";
-        out.print_text(entry);
-        if (next && next->id != first.id) out.print_text("<br>");
-        if (++groups_since_block == 21) {
-            groups_since_block = 0;
-            out.print_text("---------- Ad ---------- <br>");
-            out.print_text("Check supply stores. <br>");
-            out.print_text("Create your own shopping guide. <br>");
-            out.print_text("Download our program on your PC. <br>");
-            out.print_text(maker_link_line().substr(5));
-            if (!s.sponsor_address.empty()) out.print_text(sponsor_line(s.sponsor_address));
-            out.print_text("<br> <br>");
+// The word entries: one line for each group of records with the same id and page.
+class WordEntries {
+  public:
+    WordEntries(Session& s, TextWriter& out) : s_(s), out_(out) {}
+
+    void add(const Occurrence& r) {
+        if (open_ && r.id == id_ && r.page == page_) {
+            ++count_;
+            return;
         }
-    };
-    while (read_occurrence(in, r)) {
-        if (open && r.id == first.id && r.page == first.page) {
-            ++count;
-            continue;
-        }
-        if (open) close_group(&r);
-        first = r;
-        count = 1;
-        open = true;
+        if (open_) close_group(&r);
+        page_.assign(r.page);
+        id_.assign(r.id);
+        word_.assign(r.word);
+        count_ = 1;
+        open_ = true;
     }
-    if (open) close_group(nullptr);
+    void finish() {
+        if (open_) close_group(nullptr);
+    }
+
+  private:
+    // A group's line is written when the next group starts, whose first occurrence
+    // number its search link takes.
+    void close_group(const Occurrence* next) {
+        out_.write_raw("<a href=\"");
+        write_line(out_, page_, "#", id_, "\" id=\"", id_, "\">", word_, "</a>&nbsp;&nbsp;&nbsp; (",
+                   page_, ", ", Digits(count_), ")",
+                   next ? "&nbsp;&nbsp;<a href=\"search.htm#" : "<br>",
+                   next ? std::string_view(id_) : "", next ? "_" : "", next ? next->occurrence : "",
+                   next ? "\">search</a> <br>" : "");
+        if (next && next->id != id_) out_.print_text("<br>");
+        if (++groups_since_block_ == 21) {
+            groups_since_block_ = 0;
+            write_ad_block();
+        }
+    }
+    void write_ad_block() {
+        out_.print_text("---------- Ad ---------- <br>");
+        out_.print_text("Check supply stores. <br>");
+        out_.print_text("Create your own shopping guide. <br>");
+        out_.print_text("Download our program on your PC. <br>");
+        out_.print_text(maker_link_line().substr(5));
+        if (!s_.sponsor_address.empty()) out_.print_text(sponsor_line(s_.sponsor_address));
+        out_.print_text("<br> <br>");
+    }
+
+    Session& s_;
+    TextWriter& out_;
+    std::string page_, id_, word_;
+    long long count_ = 0;
+    int groups_since_block_ = 0;
+    bool open_ = false;
+};
+
+}  // namespace
+
+void write_index_page(Session& s, const IndexSettings& settings) {
+    TextWriter out(s.files, "index.htm");
+    write_index_head(s, out, settings);
+    write_page_list(s, out);
+    WordFileReader in(s.files, "wrd_04.txt");
+    WordEntries entries(s, out);
+    Occurrence r;
+    while (read_occurrence(in, r)) entries.add(r);
+    entries.finish();
     out.print_text("</body>");
     out.print_text("</html>");
 }
+
+namespace {
+
+// One line of search.htm for each source line with words: its words written as they
+// come, its word list kept for the query.
+class SearchLines {
+  public:
+    SearchLines(Session& s, TextWriter& out) : s_(s), out_(out) {}
+
+    void add(const Occurrence& r) {
+        if (open_ && r.line != line_) complete();
+        if (!open_) {
+            write_pieces("<span id=\"", r.id, "_", r.occurrence, "\">", r.word,
+                         " &nbsp </span>&nbsp ");
+            word_list_.clear();
+            words_ = 0;
+            open_ = true;
+            line_ = r.line;
+        } else {
+            write_pieces(" <span id=\"", r.id, "_", r.occurrence, "\">");
+        }
+        write_pieces("<a href=\"index.htm#", r.id, "\">", r.word, "</a></span>");
+        previous_length_ = word_list_.size();
+        std::string_view word = r.word;
+        while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
+        while (!word.empty() && word.back() == ' ') word.remove_suffix(1);
+        word_list_.append(word);
+        word_list_.push_back(' ');
+        ++words_;
+    }
+    void finish() {
+        if (open_) complete();
+    }
+
+  private:
+    template <class... Pieces>
+    void write_pieces(const Pieces&... pieces) {
+        (out_.write_raw(std::string_view(pieces)), ...);
+    }
+    void complete() {
+        write_line(out_, "<br>");
+        out_.print_text("<a href=\"index.htm\">index</a>");
+        constexpr int kWholeList = 28;  // up to this many words the query is the list itself
+        const std::string picked =
+            words_ > kWholeList ? search_query(word_list_, words_, previous_length_, s_.random)
+                                : std::string();
+        write_line(out_, "&nbsp <a href=\"", kWebSearchAddress,
+                   words_ > kWholeList ? std::string_view(picked) : std::string_view(word_list_),
+                   "\"> search</a>");
+        out_.print_text("<br><br>");
+        open_ = false;
+    }
+
+    Session& s_;
+    TextWriter& out_;
+    std::string word_list_;
+    std::size_t previous_length_ = 0;
+    long long line_ = 0;
+    int words_ = 0;
+    bool open_ = false;
+};
+
+}  // namespace
 
 void write_search_page(Session& s, const IndexSettings& settings) {
     TextWriter out(s.files, "search.htm");
     write_head(out, settings,
                "<title>search.htm, content (only words) from input *.htm files</title>");
     write_all(out, highlighting_script(settings));
-
-    std::string line, word_list;
-    std::size_t previous_length = 0;
-    int words = 0;
-    auto complete = [&]() {
-        out.print_text(line + "<br>");
-        out.print_text("<a href=\"index.htm\">index</a>");
-        out.print_text("&nbsp <a href=\"" + std::string(kWebSearchAddress) +
-                       search_query(word_list, words, previous_length, s.random) +
-                       "\"> search</a>");
-        out.print_text("<br><br>");
-    };
-    TextReader in(s.files, "wrd_06.txt");
+    WordFileReader in(s.files, "wrd_06.txt");
+    SearchLines lines(s, out);
     Occurrence r;
-    long long current_line = 0;
-    bool open = false;
-    while (read_occurrence(in, r)) {
-        if (open && r.line != current_line) {
-            complete();
-            open = false;
-        }
-        const std::string anchor = r.id + "_" + r.occurrence;
-        const std::string link = "<a href=\"index.htm#" + r.id + "\">" + r.word + "</a>";
-        if (!open) {
-            line =
-                "<span id=\"" + anchor + "\">" + r.word + " &nbsp </span>&nbsp " + link + "</span>";
-            word_list.clear();
-            words = 0;
-            open = true;
-            current_line = r.line;
-        } else {
-            line += " <span id=\"" + anchor + "\">" + link + "</span>";
-        }
-        previous_length = word_list.size();
-        word_list += trim_blanks(r.word) + " ";
-        ++words;
-    }
-    if (open) complete();
+    while (read_occurrence(in, r)) lines.add(r);
+    lines.finish();
     out.print_text("</body>");
     out.print_text("</html>");
 }

@@ -1,5 +1,6 @@
 #include "html/keyword_extraction.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "console/tokens.h"
 #include "html/html_names.h"
 #include "html/keyword_scanner.h"
+#include "html/word_records.h"
 #include "viewer/sort_engine.h"
 
 namespace rowkeep {
@@ -54,67 +56,97 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
 void write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
+    std::string line;
     while (!in.at_end()) {
-        std::string line = in.read_line();
-        std::string kept;
-        kept.reserve(line.size());
-        for (char c : line)
-            if (static_cast<unsigned char>(c) > 15) kept += c;
-        out.print_text(kept);
+        in.read_line(line);
+        auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
+        line.erase(std::remove_if(line.begin(), line.end(), control), line.end());
+        out.print_text(line);
     }
 }
+
+// The trace file of a page, taking the scanner's trace in large pieces.
+class TraceWriter final : public TraceFile {
+  public:
+    TraceWriter(const FileSystem& files, std::string_view name) : out_(files, name) {}
+    void write(std::string_view bytes) override { out_.write_raw(bytes); }
+
+  private:
+    TextWriter out_;
+};
 
 void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words) {
     std::string trace_name = page;
     std::size_t dot = trace_name.find(".htm");
     trace_name.replace(dot, 4, ".txt");
     TextReader in(s.files, page);
-    TextWriter trace(s.files, trace_name);
-    TraceSink sink = [&trace](std::string_view text, Ending ending) {
-        trace.print_text(text, ending);
-    };
+    TraceWriter trace(s.files, trace_name);
     scanner.start_page();
+    std::string line, line_field;
     while (!in.at_end()) {
-        std::string line = in.read_line();
-        for (const FoundWord& w : scanner.scan_line(line, sink)) {
-            words.write_value(w.text, false);
-            words.write_value(page, false);
-            words.write_value(padded(scanner.line_number(), 10), false);
-            words.write_value(position_field(w.position), false);
-            words.write_value(w.text, true);
-        }
+        in.read_line(line);
+        scanner.scan(line, &trace);
+        if (scanner.words().empty()) continue;
+        line_field = padded(scanner.line_number(), 10);
+        for (const WordAt& w : scanner.words())
+            write_record(words, w.text, page, line_field, position_field(w.position), w.text);
     }
-}
-
-struct WordRecord {
-    std::string page, line, position, word, id, occurrence;
-};
-
-// page, line, position, word, id and, when wanted, the occurrence number.
-bool read_record(TextReader& in, WordRecord& r, bool with_occurrence) {
-    if (in.at_end()) return false;
-    // Into the record's own strings: a word file has millions of values.
-    in.read_value(r.page);
-    in.read_value(r.line);
-    in.read_value(r.position);
-    in.read_value(r.word);
-    in.read_value(r.id);
-    if (with_occurrence) in.read_value(r.occurrence);
-    return true;
-}
-
-void write_record(TextWriter& out, const WordRecord& r) {
-    out.write_value(r.page, false);
-    out.write_value(r.line, false);
-    out.write_value(r.position, false);
-    out.write_value(r.word, false);
-    out.write_value(r.id, false);
-    out.write_value(r.occurrence, true);
 }
 
 void run_sort(Session& s, const char* in, const char* out, const char* label) {
     s.console.print_text(label);
     sort_file(s, {in, out, label});
+}
+
+// A word's id is the 0-based place of its first record in the sorted list.
+void number_words(Session& s) {
+    WordFileReader in(s.files, "wrd_02.txt");
+    TextWriter out(s.files, "wrd_03.txt");
+    std::string previous_word, id;
+    for (long long count = 0; in.read(5); ++count) {
+        // word, page, line, position, word
+        if (count == 0 || in[0] != previous_word) set_word_id(id, count);
+        previous_word.assign(in[0]);
+        write_record(out, in[1], in[2], in[3], previous_word, id);
+    }
+}
+
+// The occurrence number counts a word's records from 1.
+void count_occurrences(Session& s) {
+    WordFileReader in(s.files, "wrd_03.txt");
+    TextWriter out(s.files, "wrd_04.txt");
+    std::string previous_id;
+    long long occurrence = 0;
+    while (in.read(5)) {
+        // page, line, position, word, id
+        occurrence = in[4] == previous_id ? occurrence + 1 : 1;
+        previous_id.assign(in[4]);
+        if (contains(in[0], "page_") && contains(in[4], "id"))
+            write_record(out, in[0], in[1], in[2], in[3], in[4], Digits(occurrence));
+    }
+}
+
+void keep_indexed_words(Session& s) {
+    WordFileReader in(s.files, "wrd_05.txt");
+    TextWriter out(s.files, "wrd_06.txt");
+    while (in.read(6))
+        if (contains(in[0], "page_") && contains_id_any_case(in[4]))
+            write_record(out, in[0], in[1], in[2], in[3], in[4], in[5]);
+}
+
+void split_by_page(Session& s) {
+    WordFileReader in(s.files, "wrd_06.txt");
+    TextWriter part;
+    std::string page;
+    int k = 0;
+    while (in.read(6)) {
+        if (k == 0 || in[0] != page) {
+            part.close();
+            part.open(s.files, "wrd_06_" + plain_number(++k) + ".txt");
+            page.assign(in[0]);
+        }
+        write_record(part, in[0], in[1], in[2], in[3], in[4], in[5]);
+    }
 }
 
 }  // namespace
@@ -156,66 +188,13 @@ void number_and_scan_pages(Session& s) {
 void sort_and_number_words(Session& s) {
     run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2");
     s.mark_step("sort 1/2");
-
-    {  // a word's id is the 0-based place of its first record in the sorted list
-        TextReader in(s.files, "wrd_02.txt");
-        TextWriter out(s.files, "wrd_03.txt");
-        std::string previous_word, id, word, page, line, position, text;
-        for (long long count = 0; !in.at_end(); ++count) {
-            in.read_value(word);
-            in.read_value(page);
-            in.read_value(line);
-            in.read_value(position);
-            in.read_value(text);
-            if (count == 0 || word != previous_word) id = word_id(count);
-            previous_word.swap(word);
-            out.write_value(page, false);
-            out.write_value(line, false);
-            out.write_value(position, false);
-            out.write_value(previous_word, false);
-            out.write_value(id, true);
-        }
-    }
-    {
-        TextReader in(s.files, "wrd_03.txt");
-        TextWriter out(s.files, "wrd_04.txt");
-        WordRecord r;
-        std::string previous_id;
-        long long occurrence = 0;
-        while (read_record(in, r, false)) {
-            occurrence = r.id == previous_id ? occurrence + 1 : 1;
-            previous_id = r.id;
-            r.occurrence = plain_number(occurrence);
-            if (contains(r.page, "page_") && contains(r.id, "id")) write_record(out, r);
-        }
-    }
-
+    number_words(s);
+    count_occurrences(s);
     s.mark_step("ids and occurrences");
     run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2");
     s.mark_step("sort 2/2");
-
-    {
-        TextReader in(s.files, "wrd_05.txt");
-        TextWriter out(s.files, "wrd_06.txt");
-        WordRecord r;
-        while (read_record(in, r, true))
-            if (contains(r.page, "page_") && contains(lower_az(r.id), "id")) write_record(out, r);
-    }
-    {
-        TextReader in(s.files, "wrd_06.txt");
-        TextWriter part;
-        WordRecord r;
-        std::string page;
-        int k = 0;
-        while (read_record(in, r, true)) {
-            if (k == 0 || r.page != page) {
-                part.close();
-                part.open(s.files, "wrd_06_" + plain_number(++k) + ".txt");
-                page = r.page;
-            }
-            write_record(part, r);
-        }
-    }
+    keep_indexed_words(s);
+    split_by_page(s);
     s.mark_step("filter and split");
 }
 

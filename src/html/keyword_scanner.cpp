@@ -11,8 +11,17 @@
 // candidate at each gap, each element start and the last position, from whichever of
 // those marks lies nearest before it (the eight cases). Candidates shorter than two
 // characters after the quote clean-up are dropped; punctuation stays in the word.
+//
+// Nothing happens between those positions, so the walk visits only them (the events);
+// the trace's shifted copies of a line, one per position, are written up to each event
+// before it. The trace goes to a sink piece by piece (for tests), or as bytes gathered
+// in a buffer and handed to the trace file in large pieces.
 
 #include "html/keyword_scanner.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 
 #include "console/index.h"
 #include "console/tokens.h"
@@ -32,18 +41,147 @@ constexpr int kLongestShiftedLine = 4096;
 constexpr unsigned long long kShiftedFloor = 16ULL << 20;
 constexpr unsigned long long kShiftedPerByte = 4;
 
-void put(const TraceSink& trace, std::string_view text, Ending ending = Ending::newline) {
-    if (trace) trace(text, ending);
-}
+// Kinds of an event; a one-character element is both start and end.
+constexpr unsigned char kStart = 1, kEnd = 2, kGap = 4;
 
-void put_value(const TraceSink& trace, std::string_view label, long long n) {
-    if (!trace) return;
-    trace(label, Ending::stay);
-    trace(number_text(n), Ending::newline);
-}
+// No trace wanted: every piece dropped.
+struct NoTrace {
+    bool on() const { return false; }
+    void line(std::string_view) {}
+    void stay(std::string_view) {}
+    void zone_number(long long) {}
+    void value(std::string_view, long long) {}
+    void shifted(std::string_view, int, int) {}
+    void finish() {}
+};
 
-// Marks of a position of the line (index 1 to length).
-enum Mark : unsigned char { kNone = 0, kStart = 1, kEnd = 2, kInside = 4 };
+// Each piece to the sink with its ending.
+struct SinkTrace {
+    const TraceSink& sink;
+    bool on() const { return static_cast<bool>(sink); }
+    void line(std::string_view text) { sink(text, Ending::newline); }
+    void stay(std::string_view text) { sink(text, Ending::stay); }
+    void zone_number(long long n) { sink(number_text(n), Ending::zone); }
+    void value(std::string_view label, long long n) {
+        sink(label, Ending::stay);
+        sink(number_text(n), Ending::newline);
+    }
+    void shifted(std::string_view line, int first, int last) {
+        for (int i = first; i <= last; ++i) {
+            std::string copy(idx(i - 1), ' ');
+            copy.append(line.substr(idx(i - 1)));
+            sink(copy, Ending::newline);
+        }
+    }
+    void finish() {}
+};
+
+// The bytes a text file writes for the pieces (CR LF line ends, zones padded with
+// blanks by the column), gathered in the scanner's storage and handed to the trace file
+// when a megabyte is there and at the end of the scan; a piece of a megabyte or more
+// goes to the file directly.
+class BufferTrace {
+  public:
+    BufferTrace(std::string& storage, TraceFile& file) : storage_(storage), file_(file) {
+        if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
+        data_ = storage_.data();
+    }
+    bool on() const { return true; }
+    void line(std::string_view text) {
+        put(text);
+        end_line();
+    }
+    void stay(std::string_view text) {
+        put(text);
+        column_ = advance_column(column_, text);
+    }
+    void zone_number(long long n) {
+        char digits[24];
+        stay(number(digits, n));
+        const int pad = zone_padding(column_);
+        std::memset(room(idx(pad)), ' ', idx(pad));
+        used_ += idx(pad);
+        column_ += pad;
+    }
+    void value(std::string_view label, long long n) {
+        char digits[24];
+        stay(label);
+        line(number(digits, n));
+    }
+    // The copies for positions first to last, each the line with the characters before
+    // that position blanked: each copy is the one before with one more blank.
+    void shifted(std::string_view line, int first, int last) {
+        const std::size_t width = line.size() + 2;
+        while (first <= last) {
+            const std::size_t fit = used_ < kPiece ? (kPiece - used_) / width : 0;
+            const int count =
+                std::min(last - first + 1, static_cast<int>(std::max<std::size_t>(fit, 1)));
+            char* out = room(idx(count) * width);
+            std::memset(out, ' ', idx(first - 1));
+            std::memcpy(out + first - 1, line.data() + first - 1, line.size() - idx(first - 1));
+            std::memcpy(out + line.size(), "\r\n", 2);
+            for (int i = first + 1; i < first + count; ++i) {
+                out += width;
+                std::memcpy(out, out - width, width);
+                out[i - 2] = ' ';
+            }
+            used_ += idx(count) * width;
+            first += count;
+            column_ = 0;
+            if (used_ >= kPiece) finish();
+        }
+    }
+    void finish() {
+        if (used_ > 0) file_.write(std::string_view(data_, used_));
+        used_ = 0;
+    }
+
+  private:
+    static constexpr std::size_t kPiece = 1 << 20;
+
+    // As number_text: a blank before a number that is not negative.
+    static std::string_view number(char (&digits)[24], long long n) {
+        char* first = digits;
+        if (n >= 0) *first++ = ' ';
+        char* last = std::to_chars(first, digits + sizeof digits, n).ptr;
+        return {digits, idx(last - digits)};
+    }
+    char* room(std::size_t bytes) {
+        if (storage_.size() - used_ < bytes) {
+            storage_.resize(std::max(2 * storage_.size(), used_ + bytes));
+            data_ = storage_.data();
+        }
+        return data_ + used_;
+    }
+    void put(std::string_view text) {
+        if (text.size() >= kPiece) {
+            finish();
+            file_.write(text);
+            return;
+        }
+        std::memcpy(room(text.size()), text.data(), text.size());
+        used_ += text.size();
+    }
+    void end_line() {
+        std::memcpy(room(2), "\r\n", 2);
+        used_ += 2;
+        column_ = 0;
+        if (used_ >= kPiece) finish();
+    }
+
+    std::string& storage_;
+    TraceFile& file_;
+    char* data_;
+    std::size_t used_ = 0;
+    int column_ = 0;  // every line of the trace ends within the scan of its page line
+};
+
+// The 0-based position of the first `c` in text[from, to), or `to`.
+std::size_t find_in(std::string_view text, char c, std::size_t from, std::size_t to) {
+    if (from >= to) return to;
+    const void* at = std::memchr(text.data() + from, c, to - from);
+    return at ? idx(static_cast<const char*>(at) - text.data()) : to;
+}
 
 }  // namespace
 
@@ -63,12 +201,67 @@ void KeywordScanner::start_page() {
     in_style_ = style_closed_ = false;
 }
 
-bool KeywordScanner::skip_block(std::string_view lower, std::string_view open,
-                                std::string_view close, bool& in_block, bool& block_closed,
-                                bool opens_here) {
-    if (!in_block && !block_closed && opens_here && opens_with_bracket(lower, open))
+std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const TraceSink& trace) {
+    if (trace) {
+        SinkTrace sink{trace};
+        scan_with(line, sink);
+    } else {
+        NoTrace none;
+        scan_with(line, none);
+    }
+    std::vector<FoundWord> found;
+    found.reserve(words_.size());
+    for (const WordAt& w : words_) found.push_back({w.position, std::string(w.text)});
+    return found;
+}
+
+void KeywordScanner::scan(std::string_view line, TraceFile* trace) {
+    if (trace) {
+        BufferTrace bytes(trace_bytes_, *trace);
+        scan_with(line, bytes);
+        bytes.finish();
+    } else {
+        NoTrace none;
+        scan_with(line, none);
+    }
+}
+
+template <class Trace>
+void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
+    word_bytes_.clear();
+    word_ends_.clear();
+    words_.clear();
+    scanned_bytes_ += line.size() + 2;
+    lower_.assign(line);
+    for (char& c : lower_)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    trace.line(kLineMark);
+    trace.line(lower_);
+    ++line_number_;
+
+    if (skip_block("script", "/script", in_script_, script_closed_, true)) return;
+    if (skip_block("style", "/style", in_style_, style_closed_, !contains(lower_, "style=")))
+        return;
+    if (!list_elements(trace)) return;
+    list_events(trace);
+    const bool shifted = take_shifted_copies(trace);
+    trace.line("========== iscemo besede ==========");
+    trace.line(line);
+    walk(line, trace, shifted);
+
+    words_.reserve(word_ends_.size());
+    std::size_t start = 0;
+    for (auto [position, end] : word_ends_) {
+        words_.push_back({position, std::string_view(word_bytes_).substr(start, end - start)});
+        start = end;
+    }
+}
+
+bool KeywordScanner::skip_block(std::string_view open, std::string_view close, bool& in_block,
+                                bool& block_closed, bool opens_here) {
+    if (!in_block && !block_closed && opens_here && opens_with_bracket(lower_, open))
         in_block = true;
-    if (in_block && !block_closed && opens_with_bracket(lower, close)) block_closed = true;
+    if (in_block && !block_closed && opens_with_bracket(lower_, close)) block_closed = true;
     if (in_block && !block_closed) return true;
     if (in_block && block_closed) {
         in_block = block_closed = false;
@@ -77,154 +270,174 @@ bool KeywordScanner::skip_block(std::string_view lower, std::string_view open,
     return false;
 }
 
-std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const TraceSink& trace) {
-    std::vector<FoundWord> words;
-    scanned_bytes_ += line.size() + 2;
-    const std::string lower = lower_az(line);
-    put(trace, kLineMark);
-    put(trace, lower);
-    ++line_number_;
-
-    if (skip_block(lower, "script", "/script", in_script_, script_closed_, true)) return words;
-    if (skip_block(lower, "style", "/style", in_style_, style_closed_, !contains(lower, "style=")))
-        return words;
-
-    put(trace, "---------- line.03$, HTML elementi ----------");
+// The elements, "<" to ">" (or to the end of the line, where one stays open). False when
+// the line lies wholly within an element that goes on from the line before.
+template <class Trace>
+bool KeywordScanner::list_elements(Trace& trace) {
+    trace.line("---------- line.03$, HTML elementi ----------");
+    const std::string_view lower = lower_;
     const int length = static_cast<int>(lower.size());
-    const bool has_close = contains(lower, ">");
-    if (element_continues_ && !has_close) return words;
+    const std::size_t first_close = lower.find('>');
+    if (element_continues_ && first_close == std::string_view::npos) return false;
 
-    // Elements, 1-based and inclusive.
-    std::vector<std::pair<int, int>> elements;
+    elements_.clear();
     std::size_t from = 0;  // 0-based index where the search for the next "<" starts
     if (element_continues_) {
-        std::size_t close = lower.find('>');
-        elements.emplace_back(1, static_cast<int>(close) + 1);
+        elements_.emplace_back(1, static_cast<int>(first_close) + 1);
         element_continues_ = false;
-        from = close + 1;
+        from = first_close + 1;
     }
     for (;;) {
-        std::size_t open = lower.find('<', from);
-        if (open == std::string::npos) break;
-        std::size_t close = lower.find('>', open + 1);
-        if (close == std::string::npos) {
-            elements.emplace_back(static_cast<int>(open) + 1, length);
+        const std::size_t open = find_in(lower, '<', from, lower.size());
+        if (open == lower.size()) break;
+        const std::size_t close = find_in(lower, '>', open + 1, lower.size());
+        if (close == lower.size()) {
+            elements_.emplace_back(static_cast<int>(open) + 1, length);
             element_continues_ = true;
             break;
         }
-        elements.emplace_back(static_cast<int>(open) + 1, static_cast<int>(close) + 1);
+        elements_.emplace_back(static_cast<int>(open) + 1, static_cast<int>(close) + 1);
         from = close + 1;
     }
-    if (element_continues_ && elements.size() == 1 && elements[0] == std::pair(1, length))
-        return words;
+    return !(element_continues_ && elements_.size() == 1 && elements_[0] == std::pair(1, length));
+}
 
-    std::vector<unsigned char> mark(idx(length) + 2, kNone);
-    for (auto [start, end] : elements) {
-        mark[idx(start)] |= kStart;
-        mark[idx(end)] |= kEnd;
-        for (int i = start + 1; i < end; ++i) mark[idx(i)] |= kInside;
-    }
-    auto in_element = [&](int i) { return mark[idx(i)] != kNone; };
-
-    put(trace, "---------- imamo HTML elemente ----------");
-    std::vector<bool> gap(idx(length) + 2, false);
+// The walk's events in order of position, and the trace of every blank: a word gap
+// outside the elements, or a blank within one (its start and end included).
+template <class Trace>
+void KeywordScanner::list_events(Trace& trace) {
+    trace.line("---------- imamo HTML elemente ----------");
+    const std::string_view lower = lower_;
+    events_.clear();
     int gaps = 0;
-    for (int i = 1; i <= length; ++i) {
-        if (lower[idx(i - 1)] != ' ') continue;
-        if (in_element(i)) {
-            put(trace, "space.pos je v HTML elementu, continue do");
-            continue;
+    auto gaps_before = [&](std::size_t from, std::size_t to) {  // 0-based [from, to)
+        for (std::size_t at = find_in(lower, ' ', from, to); at < to;
+             at = find_in(lower, ' ', at + 1, to)) {
+            events_.push_back({static_cast<int>(at) + 1, kGap});
+            trace.value("space count = ", ++gaps);
         }
-        gap[idx(i)] = true;
-        put_value(trace, "space count = ", ++gaps);
+    };
+    std::size_t from = 0;
+    for (auto [start, end] : elements_) {
+        gaps_before(from, idx(start - 1));
+        if (start == end) {
+            events_.push_back({start, kStart | kEnd});
+        } else {
+            events_.push_back({start, kStart});
+            events_.push_back({end, kEnd});
+        }
+        if (trace.on())
+            for (std::size_t at = find_in(lower, ' ', idx(start - 1), idx(end)); at < idx(end);
+                 at = find_in(lower, ' ', at + 1, idx(end)))
+                trace.line("space.pos je v HTML elementu, continue do");
+        from = idx(end);
     }
+    gaps_before(from, lower.size());
+    // The last position is never within an element: an element ends there at the latest.
+    const int length = static_cast<int>(lower.size());
+    if (length > 0 && (events_.empty() || events_.back().position != length))
+        events_.push_back({length, 0});
+}
 
-    bool shifted_copies = false;
-    if (trace && length <= kLongestShiftedLine) {
-        const auto cost = static_cast<unsigned long long>(length) * (idx(length) + 2ULL);
-        shifted_copies = shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * scanned_bytes_;
-        if (shifted_copies) shifted_bytes_ += cost;
-    }
+template <class Trace>
+bool KeywordScanner::take_shifted_copies(const Trace& trace) {
+    const auto length = static_cast<int>(lower_.size());
+    if (!trace.on() || length > kLongestShiftedLine) return false;
+    const auto cost = static_cast<unsigned long long>(length) * (idx(length) + 2ULL);
+    if (shifted_bytes_ + cost > kShiftedFloor + kShiftedPerByte * scanned_bytes_) return false;
+    shifted_bytes_ += cost;
+    return true;
+}
 
-    put(trace, "========== iscemo besede ==========");
-    put(trace, line);
+template <class Trace>
+void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
+    const int length = static_cast<int>(lower_.size());
     int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
-    auto piece = [&](int first, int last) {  // 1-based, inclusive; empty when last < first
-        if (last < first) return std::string();
-        return lower.substr(idx(first - 1), idx(last - first + 1));
-    };
-    int at = 0;  // the walk's position, which the trace gives beside each word
-    auto take = [&](int first, int last) {
-        std::string word = piece(first, last);
-        int position = first;
-        if (!clean_candidate(word, position)) return;
-        if (trace) {
-            trace(number_text(at), Ending::zone);
-            trace(word, Ending::newline);
+    int copied = 0;  // positions whose shifted copy is written
+    for (const Event& event : events_) {
+        const int i = event.position;
+        if (shifted && copied < i) {
+            trace.shifted(line, copied + 1, i);
+            copied = i;
         }
-        words.push_back({position, std::move(word)});
-    };
-    for (int i = 1; i <= length; ++i) {
-        at = i;
-        if (shifted_copies) {
-            std::string shifted(idx(i - 1), ' ');
-            shifted.append(line.substr(idx(i - 1)));
-            trace(shifted, Ending::newline);
-        }
-        const unsigned char here = mark[idx(i)];
-        const bool space = gap[idx(i)];
-        if (here & kInside) continue;
-        if (here & kStart) last_open = i;
-        if (here & kEnd) last_close = i;
+        const bool space = event.kind & kGap;
+        if (event.kind & kStart) last_open = i;
+        if (event.kind & kEnd) last_close = i;
         if (space) current_space = i;
 
         if (space) {
             if (last_open == 0 && last_close == 0) {
-                put(trace, "=====space2-----");
-                take(previous_space + 1, i - 1);
+                trace.line("=====space2-----");
+                take(previous_space + 1, i - 1, i, trace);
             }
             if (last_open < last_close && previous_space < last_open) {
-                put(trace, "<   >=====space2-----");
-                take(last_close + 1, i - 1);
+                trace.line("<   >=====space2-----");
+                take(last_close + 1, i - 1, i, trace);
             }
             if (last_open < last_close && last_close < previous_space) {
-                put(trace, "<   >-----space1=====space2-----");
-                take(previous_space + 1, i - 1);
+                trace.line("<   >-----space1=====space2-----");
+                take(previous_space + 1, i - 1, i, trace);
             }
         }
-        if (here & kStart) {
+        if (event.kind & kStart) {
             if (previous_space < last_close && current_space < last_close && last_close < i) {
-                put(trace, "-----space2-----<   >=====<   >");
-                put_value(trace, "elemen.pos.01 = ", 0);
-                put_value(trace, "elemen.pos.02 = ", 0);
-                put_value(trace, "space.pos.01 = ", previous_space);
-                put_value(trace, "space.pos.02 = ", current_space);
-                if (trace) {
-                    trace("sword$ = ", Ending::stay);
-                    trace(piece(last_close + 1, i - 1), Ending::newline);
+                trace.line("-----space2-----<   >=====<   >");
+                trace.value("elemen.pos.01 = ", 0);
+                trace.value("elemen.pos.02 = ", 0);
+                trace.value("space.pos.01 = ", previous_space);
+                trace.value("space.pos.02 = ", current_space);
+                if (trace.on()) {
+                    trace.stay("sword$ = ");
+                    trace.line(
+                        std::string_view(lower_).substr(idx(last_close), idx(i - 1 - last_close)));
                 }
-                take(last_close + 1, i - 1);
+                take(last_close + 1, i - 1, i, trace);
             }
             if (last_close < current_space && current_space < i) {
-                put(trace, "-----<   >-----space2=====<   >");
-                take(current_space + 1, i - 1);
+                trace.line("-----<   >-----space2=====<   >");
+                take(current_space + 1, i - 1, i, trace);
             }
         }
         if (i == length) {
             if (current_space < last_open && last_open < last_close) {
-                put(trace, "-----space2-----<   >=====");
-                take(last_close + 1, length);
+                trace.line("-----space2-----<   >=====");
+                take(last_close + 1, length, i, trace);
             }
             if (last_close < current_space && current_space < i) {
-                put(trace, "-----<   >-----space2=====");
-                take(current_space + 1, length);
+                trace.line("-----<   >-----space2=====");
+                take(current_space + 1, length, i, trace);
             }
             if (last_open == 0 && last_close == 0 && previous_space == 0 && current_space == 0)
-                take(1, length);
+                take(1, length, i, trace);
         }
         if (space) previous_space = current_space;
     }
-    return words;
+}
+
+// The candidate from first to last (1-based, inclusive; none when last < first), cleaned
+// of its quotes, kept when 2 characters or more remain; `at` is the walk's position,
+// which the trace gives beside the word.
+template <class Trace>
+void KeywordScanner::take(int first, int last, int at, Trace& trace) {
+    std::string_view word;
+    if (last >= first)
+        word = std::string_view(lower_).substr(idx(first - 1), idx(last - first + 1));
+    int position = first;
+    if (!word.empty() && word.front() == '"') {
+        word.remove_prefix(1);
+        ++position;
+        if (!word.empty() && word.back() == '"') word.remove_suffix(1);
+    }
+    if (word.size() < 2) return;
+    const std::size_t start = word_bytes_.size();
+    word_bytes_.append(word);
+    for (std::size_t k = start; k < word_bytes_.size(); ++k)
+        if (word_bytes_[k] == '"') word_bytes_[k] = '\'';
+    word_ends_.emplace_back(position, word_bytes_.size());
+    if (trace.on()) {
+        trace.zone_number(at);
+        trace.line(std::string_view(word_bytes_).substr(start));
+    }
 }
 
 }  // namespace rowkeep

@@ -18,8 +18,23 @@ struct FoundWord {
     bool operator==(const FoundWord&) const = default;
 };
 
+// A word of the last line scanned; its text lives in the scanner until the next line.
+struct WordAt {
+    int position = 0;
+    std::string_view text;
+};
+
 // Receives each piece of the trace with its ending, as a text file takes it.
 using TraceSink = std::function<void(std::string_view text, Ending ending)>;
+
+// Takes the trace's bytes exactly as the trace file holds them, in large pieces.
+class TraceFile {
+  public:
+    virtual void write(std::string_view bytes) = 0;
+
+  protected:
+    ~TraceFile() = default;
+};
 
 class KeywordScanner {
   public:
@@ -28,13 +43,35 @@ class KeywordScanner {
     void start_page();
     // Scans the next line of the page (as read, without its line end).
     std::vector<FoundWord> scan_line(std::string_view line, const TraceSink& trace = {});
+    // The same scan, the trace's bytes handed to the file (when given) by the end of the
+    // line, the words left in words(): nothing is made anew for each piece or word.
+    void scan(std::string_view line, TraceFile* trace);
+    const std::vector<WordAt>& words() const { return words_; }
 
     int line_number() const { return line_number_; }
     bool element_continues() const { return element_continues_; }
 
   private:
-    bool skip_block(std::string_view lower, std::string_view open, std::string_view close,
-                    bool& in_block, bool& block_closed, bool opens_here);
+    // A position of the walk: an element's start or end, a word gap, or the last one.
+    struct Event {
+        int position;
+        unsigned char kind;
+    };
+
+    template <class Trace>
+    void scan_with(std::string_view line, Trace& trace);
+    bool skip_block(std::string_view open, std::string_view close, bool& in_block,
+                    bool& block_closed, bool opens_here);
+    template <class Trace>
+    bool list_elements(Trace& trace);
+    template <class Trace>
+    void list_events(Trace& trace);
+    template <class Trace>
+    bool take_shifted_copies(const Trace& trace);
+    template <class Trace>
+    void walk(std::string_view line, Trace& trace, bool shifted);
+    template <class Trace>
+    void take(int first, int last, int at, Trace& trace);
 
     int line_number_ = 0;
     bool in_script_ = false, script_closed_ = false;
@@ -42,6 +79,15 @@ class KeywordScanner {
     bool element_continues_ = false;
     // The run's bytes scanned and bytes of shifted line copies traced, over all pages.
     unsigned long long scanned_bytes_ = 0, shifted_bytes_ = 0;
+
+    // The current line's work, kept for the next line: a page has many short lines.
+    std::string lower_;
+    std::vector<std::pair<int, int>> elements_;  // 1-based, inclusive
+    std::vector<Event> events_;
+    std::string word_bytes_;
+    std::vector<std::pair<int, std::size_t>> word_ends_;  // position, end in word_bytes_
+    std::vector<WordAt> words_;
+    std::string trace_bytes_;
 };
 
 // The candidate clean-up: a leading double quote dropped (the start moves on), then a

@@ -1,0 +1,124 @@
+#include "html/word_records.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <climits>
+#include <cstring>
+
+namespace rowkeep {
+
+bool WordFileReader::read(std::size_t values) {
+    const std::string_view bytes = in_.ahead();
+    if (bytes.empty()) return false;
+    if (split_in_buffer(bytes, values)) return true;
+    const std::uint64_t start = in_.tell();
+    in_.read_line(line_);
+    if (split_plain(line_, values)) return true;
+    in_.seek(start);
+    for (std::size_t k = 0; k < values; ++k) {
+        in_.read_value(read_apart_[k]);
+        values_[k] = read_apart_[k];
+    }
+    return true;
+}
+
+// The token rules read a line of the plain form as exactly these values and then take
+// its line end, just as the line reader does: the record ends where the line does.
+bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < values; ++k) {
+        if (k > 0) {
+            if (at >= line.size() || line[at] != ',') return false;
+            ++at;
+        }
+        if (at >= line.size() || line[at] != '"') return false;
+        const void* close = std::memchr(line.data() + at + 1, '"', line.size() - at - 1);
+        if (!close) return false;
+        const auto end = static_cast<std::size_t>(static_cast<const char*>(close) - line.data());
+        values_[k] = line.substr(at + 1, end - at - 1);
+        at = end + 1;
+    }
+    return at == line.size();
+}
+
+// The line at the start of the bytes, when it ends there and has the plain form: its
+// values taken where they lie, the line and its end taken from the reader. The quotes
+// and the line end are found sixteen bytes a step.
+bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values) {
+    std::size_t quotes[2 * kMostValues];
+    const std::size_t wanted = 2 * values;
+    std::size_t found = 0, end = bytes.size(), i = 0;
+    auto quote_at = [&](std::size_t at) {
+        if (found == wanted) return false;
+        quotes[found++] = at;
+        return true;
+    };
+#ifdef __SSE2__
+    const __m128i quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= bytes.size(); i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+        auto in_quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, quote)));
+        const auto ends = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
+        if (ends) in_quotes &= (1u << __builtin_ctz(ends)) - 1;
+        for (; in_quotes; in_quotes &= in_quotes - 1)
+            if (!quote_at(i + static_cast<std::size_t>(__builtin_ctz(in_quotes)))) return false;
+        if (ends) {
+            end = i + static_cast<std::size_t>(__builtin_ctz(ends));
+            break;
+        }
+    }
+#endif
+    for (; end == bytes.size() && i < bytes.size(); ++i) {
+        if (bytes[i] == '"' && !quote_at(i)) return false;
+        if (bytes[i] == '\r' || bytes[i] == '\n') end = i;
+    }
+    // A CR that ends the bytes may have its LF still unread.
+    if (end + 1 >= bytes.size() && (end == bytes.size() || bytes[end] == '\r')) return false;
+    if (found != wanted || quotes[0] != 0 || quotes[wanted - 1] != end - 1) return false;
+    for (std::size_t k = 1; k + 1 < wanted; k += 2)
+        if (quotes[k + 1] != quotes[k] + 2 || bytes[quotes[k] + 1] != ',') return false;
+    for (std::size_t k = 0; k < values; ++k)
+        values_[k] = bytes.substr(quotes[2 * k] + 1, quotes[2 * k + 1] - quotes[2 * k] - 1);
+    const bool crlf = bytes[end] == '\r' && bytes[end + 1] == '\n';
+    in_.take(end + (crlf ? 2 : 1));
+    return true;
+}
+
+long long leading_number(std::string_view text) {
+    std::size_t at = 0;
+    auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (at < text.size() && space(text[at])) ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+    unsigned long long value = 0;
+    bool over = false;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        const auto digit = static_cast<unsigned long long>(text[at] - '0');
+        over = over || __builtin_mul_overflow(value, 10ULL, &value) ||
+               __builtin_add_overflow(value, digit, &value);
+    }
+    // Out of range the library's reading saturates.
+    const unsigned long long limit = negative ? 1ULL + LLONG_MAX : LLONG_MAX;
+    if (over || value > limit) return negative ? LLONG_MIN : LLONG_MAX;
+    if (negative) return value == limit ? LLONG_MIN : -static_cast<long long>(value);
+    return static_cast<long long>(value);
+}
+
+void set_word_id(std::string& id, long long number) {
+    const Digits digits(number);
+    const std::string_view text = digits;
+    id.assign("id");
+    if (text.size() < 6) id.append(6 - text.size(), '0');
+    id.append(text);
+}
+
+bool contains_id_any_case(std::string_view text) {
+    for (std::size_t k = 0; k + 1 < text.size(); ++k)
+        if ((text[k] == 'i' || text[k] == 'I') && (text[k + 1] == 'd' || text[k + 1] == 'D'))
+            return true;
+    return false;
+}
+
+}  // namespace rowkeep

@@ -1,0 +1,83 @@
+// The word files' records, read and written a whole record at a time: every value in
+// double quotes, separated by commas, one record a line. The export reads and writes
+// millions of them, so a record costs a line's bytes, not a string per value.
+#pragma once
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "console/records.h"
+
+namespace rowkeep {
+
+// Reads records of up to kMostValues values. A line in the form the program writes
+// ("a","b",...,"z" and nothing else) is split where it lies; anything else is read
+// again value by value by the reader's token rules, so every file reads as before.
+class WordFileReader {
+  public:
+    static constexpr std::size_t kMostValues = 6;
+
+    WordFileReader(const FileSystem& files, std::string_view name) : in_(files, name) {}
+
+    // The next record's first `values` values; false at the end of the file. The values
+    // stay valid until the next read.
+    bool read(std::size_t values);
+    std::string_view operator[](std::size_t k) const { return values_[k]; }
+
+  private:
+    bool split_in_buffer(std::string_view bytes, std::size_t values);
+    bool split_plain(std::string_view line, std::size_t values);
+
+    TextReader in_;
+    std::string line_;
+    std::array<std::string_view, kMostValues> values_;
+    std::array<std::string, kMostValues> read_apart_;  // values read by the token rules
+};
+
+// Writes one record: the values, each in double quotes, commas between, CR LF.
+template <class... Values>
+void write_record(TextWriter& out, const Values&... values) {
+    bool first = true;
+    auto value = [&](std::string_view v) {
+        out.write_raw(first ? "\"" : "\",\"");
+        out.write_raw(v);
+        first = false;
+    };
+    (value(std::string_view(values)), ...);
+    out.print_text("\"");
+}
+
+// A line of pieces, then CR LF: markup written without a string made for it.
+template <class... Pieces>
+void write_line(TextWriter& out, const Pieces&... pieces) {
+    (out.write_raw(std::string_view(pieces)), ...);
+    out.print_newline();
+}
+
+// A number's decimal digits, held where it is used.
+class Digits {
+  public:
+    explicit Digits(long long n) {
+        size_ = static_cast<std::size_t>(std::to_chars(text_, text_ + sizeof text_, n).ptr - text_);
+    }
+    operator std::string_view() const { return {text_, size_}; }
+
+  private:
+    char text_[24];
+    std::size_t size_;
+};
+
+// The number at the start of the text as std::atoll reads it: white space, a sign, the
+// digits up to the first other character; 0 when there are none.
+long long leading_number(std::string_view text);
+
+// "id" and the number with at least 6 digits, into `id` (kept for reuse).
+void set_word_id(std::string& id, long long number);
+
+// True when the text holds "id" in either case of each letter.
+bool contains_id_any_case(std::string_view text);
+
+}  // namespace rowkeep

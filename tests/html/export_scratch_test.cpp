@@ -1,0 +1,206 @@
+// The index run's scratch files (the scan traces, every word file, the numbered and
+// anchored pages) stay the same byte for byte while the run gets faster. They are gone
+// when the export ends, so each case takes the folder's manifest (name, size, hash of
+// every file) right after search.htm is written, and compares it with the reference
+// checked in under tests/html/export_scratch/. Recapture, for a change meant to alter
+// them, with
+//   ROWKEEP_CAPTURE_REFERENCE=1 build/rowkeep_tests --gtest_filter='ExportScratch*'
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "html/index_pages.h"
+#include "html/keyword_extraction.h"
+
+namespace rowkeep::testing {
+namespace {
+
+// A generator of its own, so that the pages are the same on every library.
+class Lcg {
+  public:
+    explicit Lcg(std::uint64_t seed) : state_(seed) {}
+    int below(int n) {
+        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<int>((state_ >> 33) % static_cast<std::uint64_t>(n));
+    }
+
+  private:
+    std::uint64_t state_;
+};
+
+std::string word(Lcg& g) {
+    static const std::string kLetters = "abcdefghijKLMNOPQRSTuvwxyz0123\xe1\xc8\x9a.,;";
+    std::string w;
+    for (int n = 1 + g.below(9); n > 0; --n)
+        w += kLetters[static_cast<std::size_t>(g.below(static_cast<int>(kLetters.size())))];
+    return w;
+}
+
+// A piece of a page line: words and blanks most often, then every kind of mark the
+// scanner treats apart.
+std::string piece(Lcg& g) {
+    switch (g.below(24)) {
+        case 0:
+            return "<b>";
+        case 1:
+            return "</td>";
+        case 2:
+            return "<a href=\"x y\">";
+        case 3:
+            return "<img src=";  // often left open at the line's end
+        case 4:
+            return ">";
+        case 5:
+            return "\"" + word(g) + "\"";
+        case 6:
+            return "\"";
+        case 7:
+            return "it\"s";
+        case 8:
+            return "\t";
+        case 9:
+            return "\x01";
+        case 10:
+            return "  ";
+        case 11:
+            return "<td style=\"x\">";
+        case 12:
+            return "<";
+        default:
+            return g.below(2) ? " " : word(g);
+    }
+}
+
+std::string line(Lcg& g, std::size_t length) {
+    std::string text;
+    while (text.size() < length) text += piece(g);
+    return text;
+}
+
+// A page: short lines, blocks, a body line, lines of 28 and 29 words, lines past the
+// length that gets shifted trace copies, and line ends of every kind.
+std::string page(Lcg& g, int lines) {
+    std::string text = "<html><head>\r\n<style>\r\np { x }\r\n</style>\r\n<BODY>\r\n";
+    for (int i = 0; i < lines; ++i) {
+        switch (g.below(40)) {
+            case 0:
+                text += "<script>\r\nvar a = 1;\r\n</script> lost";
+                break;
+            case 1:
+                for (int w = 0; w < 28 + g.below(3); ++w) text += word(g) + " ";
+                break;
+            case 2:
+                text += line(g, 2000 + static_cast<std::size_t>(g.below(3000)));
+                break;
+            case 3:
+                text += "";
+                break;
+            default:
+                text += line(g, static_cast<std::size_t>(g.below(90)));
+        }
+        const int end = g.below(10);
+        text += end == 0 ? "\n" : end == 1 ? "\r" : "\r\n";
+    }
+    return text;
+}
+
+std::uint64_t fnv1a(const std::string& bytes) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+
+std::string file_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::vector<std::string> manifest(const fs::path& dir) {
+    std::vector<std::string> lines;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = fs::relative(entry.path(), dir).generic_string();
+        if (entry.is_directory()) {
+            lines.push_back(name + "/");
+            continue;
+        }
+        const std::string bytes = file_bytes(entry.path());
+        char hash[17];
+        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(bytes)));
+        lines.push_back(name + " " + std::to_string(bytes.size()) + " " + hash);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void compare_with_reference(const std::string& name, const std::vector<std::string>& lines) {
+    const fs::path path =
+        fs::path(ROWKEEP_SOURCE_DIR) / "tests/html/export_scratch" / (name + ".txt");
+    if (const char* capture = std::getenv("ROWKEEP_CAPTURE_REFERENCE"); capture && *capture) {
+        fs::create_directories(path.parent_path());
+        std::ofstream out(path, std::ios::binary);
+        for (const auto& line : lines) out << line << '\n';
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "no reference " << path;
+    std::vector<std::string> expected;
+    for (std::string line; std::getline(in, line);) expected.push_back(line);
+    EXPECT_EQ(lines, expected) << "scratch files of " << name << " differ from " << path;
+}
+
+// The index run over the pages put into htm_in, the folder's manifest taken before the
+// results are gathered (and the scratch files deleted), then once more at the end.
+void check_index_run(const std::string& name, const std::vector<std::string>& pages) {
+    TempDir dir;
+    for (std::size_t k = 0; k < pages.size(); ++k)
+        dir.write("htm_in/p" + std::to_string(k + 1) + ".htm", pages[k]);
+    TestSession t(dir.path(), "x");
+    std::vector<std::string> before_results;
+    t.session.step_done = [&](std::string_view step) {
+        if (step == "search.htm") before_results = manifest(dir.path());
+    };
+    IndexSettings settings;
+    settings.charset = "1250";
+    t.run([&](Session& s) {
+        number_and_scan_pages(s);
+        sort_and_number_words(s);
+        write_index_pages(s, settings);
+    });
+    ASSERT_FALSE(before_results.empty());
+    std::vector<std::string> all = before_results;
+    all.push_back("-- after the results");
+    for (const auto& line : manifest(dir.path())) all.push_back(line);
+    compare_with_reference(name, all);
+}
+
+TEST(ExportScratch, GeneratedPagesKeepEveryScratchFile) {
+    for (std::uint64_t seed : {1, 2, 3}) {
+        Lcg g(seed);
+        std::vector<std::string> pages;
+        for (int k = 0; k < 1 + g.below(4); ++k) pages.push_back(page(g, 60 + g.below(200)));
+        check_index_run("pages_" + std::to_string(seed), pages);
+    }
+}
+
+TEST(ExportScratch, LongLinesAndAnElementAcrossPages) {
+    Lcg g(9);
+    std::string long_lines = "<body>\r\n";
+    for (int i = 0; i < 5; ++i) long_lines += line(g, 2600) + "\r\n";  // the budget runs out
+    long_lines += line(g, 300000) + " end <img\r\n";
+    check_index_run("long_lines", {long_lines, "alt=\"a b\"> after all\r\nnext words\r\n"});
+}
+
+}  // namespace
+}  // namespace rowkeep::testing

@@ -1,0 +1,143 @@
+// The scanner against the one it replaced (tests/html/reference_scanner.*), on random
+// lines made of every mark the scan treats apart: the same words, the same trace pieces
+// through a sink, and the same trace bytes as the file of the old scan held them.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/records.h"
+#include "harness.h"
+#include "html/keyword_scanner.h"
+#include "html/reference_scanner.h"
+
+namespace rowkeep::testing {
+namespace {
+
+std::string random_line(std::mt19937& g, std::size_t length) {
+    static const std::vector<std::string> kPieces = {
+        " ",
+        " ",
+        "  ",
+        "ab",
+        "Word",
+        "x",
+        "\"",
+        "\"q\"",
+        "<",
+        ">",
+        "<b>",
+        "</b> ",
+        "<a h=\"1 2\">",
+        "it\"s",
+        "<script>",
+        "</script>",
+        "<style>",
+        "</style>",
+        "style=",
+        "<body>",
+        "\"\"",
+        "<i",
+        "e>",
+        "\xe8\x9a",
+    };
+    std::string line;
+    while (line.size() < length) line += kPieces[g() % kPieces.size()];
+    return line;
+}
+
+// The trace pieces with their endings, one string.
+struct Pieces {
+    std::string text;
+    TraceSink sink() {
+        return [this](std::string_view piece, Ending ending) {
+            text += piece;
+            text += ending == Ending::newline ? "|n\n" : ending == Ending::zone ? "|z\n" : "|s\n";
+        };
+    }
+};
+
+class StringTrace final : public TraceFile {
+  public:
+    void write(std::string_view bytes) override { text.append(bytes); }
+    std::string text;
+};
+
+std::vector<FoundWord> copied(const std::vector<WordAt>& words) {
+    std::vector<FoundWord> found;
+    for (const WordAt& w : words) found.push_back({w.position, std::string(w.text)});
+    return found;
+}
+
+TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
+    std::mt19937 g(5);
+    for (int round = 0; round < 12; ++round) {
+        TempDir dir;
+        ReferenceScanner old_scan, old_pieces;
+        KeywordScanner new_scan, new_pieces;
+        TextWriter old_file(dir.path(), "old.txt");
+        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
+            old_file.print_text(text, ending);
+        };
+        StringTrace new_file;
+        Pieces old_sink, new_sink;
+        for (int line_no = 0; line_no < 60; ++line_no) {
+            if (line_no % 20 == 0) {  // a new page: flags cleared, an open element kept
+                old_scan.start_page();
+                new_scan.start_page();
+                old_pieces.start_page();
+                new_pieces.start_page();
+            }
+            const std::size_t length = g() % 12 == 0 ? 1500 + g() % 3500 : g() % 120;
+            const std::string line = random_line(g, length);
+            const auto words = old_scan.scan_line(line, to_file);
+            new_scan.scan(line, &new_file);
+            ASSERT_EQ(copied(new_scan.words()), words) << line;
+            ASSERT_EQ(new_pieces.scan_line(line, new_sink.sink()),
+                      old_pieces.scan_line(line, old_sink.sink()))
+                << line;
+            ASSERT_EQ(new_scan.element_continues(), old_scan.element_continues());
+            ASSERT_EQ(new_scan.line_number(), old_scan.line_number());
+        }
+        ASSERT_TRUE(old_file.close());
+        ASSERT_EQ(new_sink.text, old_sink.text);
+        ASSERT_EQ(new_file.text, dir.read("old.txt")) << "round " << round;
+    }
+}
+
+TEST(KeywordScannerReference, LineOfMoreThanTheTracesPieceGoesWhole) {
+    std::mt19937 g(7);
+    TempDir dir;
+    ReferenceScanner old_scan;
+    KeywordScanner new_scan;
+    StringTrace new_file;
+    {
+        TextWriter old_file(dir.path(), "old.txt");
+        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
+            old_file.print_text(text, ending);
+        };
+        for (std::size_t length : {100u, 1200000u, 50u, 3000000u, 10u}) {
+            const std::string line = random_line(g, length);
+            const auto words = old_scan.scan_line(line, to_file);
+            new_scan.scan(line, &new_file);
+            ASSERT_EQ(copied(new_scan.words()), words);
+        }
+    }
+    ASSERT_EQ(new_file.text, dir.read("old.txt"));
+}
+
+TEST(KeywordScannerReference, ScanWithoutTraceGivesTheSameWords) {
+    std::mt19937 g(6);
+    ReferenceScanner old_scan;
+    KeywordScanner new_scan;
+    for (int line_no = 0; line_no < 2000; ++line_no) {
+        const std::string line = random_line(g, g() % 200);
+        const auto words = old_scan.scan_line(line);
+        new_scan.scan(line, nullptr);
+        ASSERT_EQ(copied(new_scan.words()), words) << line;
+    }
+}
+
+}  // namespace
+}  // namespace rowkeep::testing

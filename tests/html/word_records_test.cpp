@@ -1,0 +1,129 @@
+#include "html/word_records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/tokens.h"
+#include "harness.h"
+#include "html/html_names.h"
+#include "html/keyword_extraction.h"
+
+namespace rowkeep::testing {
+namespace {
+
+// A record line as the program writes it, or, now and then, spoilt in one of the ways a
+// hand edit or a cut-off file would spoil it.
+std::string record_line(std::mt19937& g, int values) {
+    auto value = [&]() {
+        switch (g() % 9) {
+            case 0:
+                return std::string(g() % 70000, 'v');  // across the reader's buffer
+            case 1:
+                return std::string();
+            case 2:
+                return std::string("a,b");
+            default:
+                return std::string("w") + std::to_string(g() % 1000);
+        }
+    };
+    std::string line;
+    for (int k = 0; k < values; ++k) line += (k ? "," : "") + ("\"" + value() + "\"");
+    static const std::vector<std::string> kSpoils = {
+        " ",      "\t\"x\"", "\"open", "un\"quoted", ",",  "\"a\" ,\"b\"",
+        "\"a\"x", "\"\"\"",  "plain,", "\r",         "\n", ",\"extra\"",
+    };
+    if (g() % 4 == 0) {
+        const std::string spoil = kSpoils[g() % kSpoils.size()];
+        line.insert(g() % (line.size() + 1), spoil);
+    }
+    if (g() % 5 == 0) line.resize(g() % (line.size() + 1));  // fewer values
+    const int end = static_cast<int>(g() % 8);
+    return line + (end == 0 ? "\n" : end == 1 ? "\r" : "\r\n");
+}
+
+TEST(WordRecords, ReaderReadsEveryFileAsTheTokenRulesDo) {
+    std::mt19937 g(3);
+    for (int round = 0; round < 30; ++round) {
+        const int values = 5 + static_cast<int>(g() % 2);
+        std::string file;
+        for (int r = 0; r < 60; ++r) file += record_line(g, values);
+        if (g() % 3 == 0) file.resize(file.size() - 1 - g() % 3);  // cut off at the end
+        TempDir dir;
+        dir.write("w.txt", file);
+
+        TextReader reference(dir.path(), "w.txt");
+        WordFileReader reader(dir.path(), "w.txt");
+        for (int r = 0;; ++r) {
+            const bool more = !reference.at_end();
+            ASSERT_EQ(reader.read(static_cast<std::size_t>(values)), more) << "record " << r;
+            if (!more) break;
+            for (int k = 0; k < values; ++k)
+                ASSERT_EQ(reader[static_cast<std::size_t>(k)], reference.read_value())
+                    << "round " << round << " record " << r << " value " << k;
+        }
+    }
+}
+
+TEST(WordRecords, LineEndsAtTheEdgeOfTheReadersBuffer) {
+    // The reader takes 65536 bytes at a time: a CR as the last of them, an LF as the
+    // last, a line end as the first of the next ones.
+    for (std::size_t line_length : {65535u, 65534u, 65536u, 65533u}) {
+        for (const char* end : {"\r\n", "\n", "\r"}) {
+            const std::string first =
+                "\"" + std::string(line_length - 14, 'x') + "\",\"a\",\"b\",\"c\"";
+            ASSERT_EQ(first.size(), line_length);
+            const std::string file =
+                first + end + "\"d\",\"e\",\"f\",\"g\"" + end + "\"h\",\"i\",\"j\",\"k\"";
+            TempDir dir;
+            dir.write("w.txt", file);
+            WordFileReader reader(dir.path(), "w.txt");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[0].size(), line_length - 14);
+            EXPECT_EQ(reader[3], "c");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[0], "d");
+            EXPECT_EQ(reader[3], "g");
+            ASSERT_TRUE(reader.read(4));
+            EXPECT_EQ(reader[3], "k");
+            EXPECT_FALSE(reader.read(4));
+        }
+    }
+}
+
+TEST(WordRecords, WrittenRecordsAreThoseOfTheValueWriter) {
+    TempDir dir;
+    {
+        TextWriter a(dir.path(), "a.txt"), b(dir.path(), "b.txt");
+        const std::vector<std::string> values = {
+            "page_1.htm", "         3", "     12", std::string(70000, 'x'), "", "id000001"};
+        for (int n = 0; n < 3; ++n) {
+            write_record(a, values[0], values[1], values[2], values[3], values[4], values[5]);
+            for (std::size_t k = 0; k < values.size(); ++k)
+                b.write_value(values[k], k + 1 == values.size());
+        }
+        write_line(a, "<a href=\"", "x", "\">", Digits(-12), "</a>");
+        b.print_text("<a href=\"x\">-12</a>");
+    }
+    EXPECT_EQ(dir.read("a.txt"), dir.read("b.txt"));
+}
+
+TEST(WordRecords, NumbersIdsAndTheIdTest) {
+    for (const char* text :
+         {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007", "99999999999999999999",
+          "-99999999999999999999", "9223372036854775807", "-9223372036854775808"})
+        EXPECT_EQ(leading_number(text), std::atoll(text)) << text;
+    std::string id;
+    for (long long n : {0LL, 17LL, 999999LL, 1000000LL, 123456789LL}) {
+        set_word_id(id, n);
+        EXPECT_EQ(id, word_id(n));
+    }
+    for (const char* text : {"id000001", "ID000001", "iD", "xId", "i", "", "di", "page_1"})
+        EXPECT_EQ(contains_id_any_case(text), contains(lower_az(text), "id")) << text;
+}
+
+}  // namespace
+}  // namespace rowkeep::testing
