@@ -352,7 +352,7 @@ bool KeywordScanner::take_shifted_copies(const Trace& trace) {
 template <class Trace>
 void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
     const int length = static_cast<int>(lower_.size());
-    int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
+    Marks m;
     int copied = 0;  // positions whose shifted copy is written
     for (const Event& event : events_) {
         const int i = event.position;
@@ -361,57 +361,69 @@ void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
             copied = i;
         }
         const bool space = event.kind & kGap;
-        if (event.kind & kStart) last_open = i;
-        if (event.kind & kEnd) last_close = i;
-        if (space) current_space = i;
-
-        if (space) {
-            if (last_open == 0 && last_close == 0) {
-                trace.line("=====space2-----");
-                take(previous_space + 1, i - 1, i, trace);
-            }
-            if (last_open < last_close && previous_space < last_open) {
-                trace.line("<   >=====space2-----");
-                take(last_close + 1, i - 1, i, trace);
-            }
-            if (last_open < last_close && last_close < previous_space) {
-                trace.line("<   >-----space1=====space2-----");
-                take(previous_space + 1, i - 1, i, trace);
-            }
-        }
-        if (event.kind & kStart) {
-            if (previous_space < last_close && current_space < last_close && last_close < i) {
-                trace.line("-----space2-----<   >=====<   >");
-                trace.value("elemen.pos.01 = ", 0);
-                trace.value("elemen.pos.02 = ", 0);
-                trace.value("space.pos.01 = ", previous_space);
-                trace.value("space.pos.02 = ", current_space);
-                if (trace.on()) {
-                    trace.stay("sword$ = ");
-                    trace.line(
-                        std::string_view(lower_).substr(idx(last_close), idx(i - 1 - last_close)));
-                }
-                take(last_close + 1, i - 1, i, trace);
-            }
-            if (last_close < current_space && current_space < i) {
-                trace.line("-----<   >-----space2=====<   >");
-                take(current_space + 1, i - 1, i, trace);
-            }
-        }
-        if (i == length) {
-            if (current_space < last_open && last_open < last_close) {
-                trace.line("-----space2-----<   >=====");
-                take(last_close + 1, length, i, trace);
-            }
-            if (last_close < current_space && current_space < i) {
-                trace.line("-----<   >-----space2=====");
-                take(current_space + 1, length, i, trace);
-            }
-            if (last_open == 0 && last_close == 0 && previous_space == 0 && current_space == 0)
-                take(1, length, i, trace);
-        }
-        if (space) previous_space = current_space;
+        if (event.kind & kStart) m.last_open = i;
+        if (event.kind & kEnd) m.last_close = i;
+        if (space) m.current_space = i;
+        if (space) take_at_gap(m, i, trace);
+        if (event.kind & kStart) take_at_element(m, i, trace);
+        if (i == length) take_at_last(m, i, trace);
+        if (space) m.previous_space = m.current_space;
     }
+}
+
+// Cases 1 to 3: the text before a gap, from the gap or the element before it.
+template <class Trace>
+void KeywordScanner::take_at_gap(const Marks& m, int i, Trace& trace) {
+    if (m.last_open == 0 && m.last_close == 0) {
+        trace.line("=====space2-----");
+        take(m.previous_space + 1, i - 1, i, trace);
+    }
+    if (m.last_open < m.last_close && m.previous_space < m.last_open) {
+        trace.line("<   >=====space2-----");
+        take(m.last_close + 1, i - 1, i, trace);
+    }
+    if (m.last_open < m.last_close && m.last_close < m.previous_space) {
+        trace.line("<   >-----space1=====space2-----");
+        take(m.previous_space + 1, i - 1, i, trace);
+    }
+}
+
+// Cases 4 and 5: the text before an element, from the element or the gap before it.
+template <class Trace>
+void KeywordScanner::take_at_element(const Marks& m, int i, Trace& trace) {
+    if (m.previous_space < m.last_close && m.current_space < m.last_close && m.last_close < i) {
+        trace.line("-----space2-----<   >=====<   >");
+        trace.value("elemen.pos.01 = ", 0);
+        trace.value("elemen.pos.02 = ", 0);
+        trace.value("space.pos.01 = ", m.previous_space);
+        trace.value("space.pos.02 = ", m.current_space);
+        if (trace.on()) {
+            trace.stay("sword$ = ");
+            trace.line(
+                std::string_view(lower_).substr(idx(m.last_close), idx(i - 1 - m.last_close)));
+        }
+        take(m.last_close + 1, i - 1, i, trace);
+    }
+    if (m.last_close < m.current_space && m.current_space < i) {
+        trace.line("-----<   >-----space2=====<   >");
+        take(m.current_space + 1, i - 1, i, trace);
+    }
+}
+
+// Cases 6 to 8: the text after the last element or gap, or the whole line.
+template <class Trace>
+void KeywordScanner::take_at_last(const Marks& m, int i, Trace& trace) {
+    const int length = static_cast<int>(lower_.size());
+    if (m.current_space < m.last_open && m.last_open < m.last_close) {
+        trace.line("-----space2-----<   >=====");
+        take(m.last_close + 1, length, i, trace);
+    }
+    if (m.last_close < m.current_space && m.current_space < i) {
+        trace.line("-----<   >-----space2=====");
+        take(m.current_space + 1, length, i, trace);
+    }
+    if (m.last_open == 0 && m.last_close == 0 && m.previous_space == 0 && m.current_space == 0)
+        take(1, length, i, trace);
 }
 
 // The candidate from first to last (1-based, inclusive; none when last < first), cleaned
