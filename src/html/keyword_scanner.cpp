@@ -31,7 +31,7 @@ namespace rowkeep {
 
 namespace {
 
-constexpr std::string_view kLineMark = "==================== line.03$ ====================";
+constexpr char kLineMark[] = "==================== line.03$ ====================";
 
 // The shifted copies of a line cost about the square of its length. A line gets them
 // only when it is at most kLongestShiftedLine long and the copies of the whole run stay
@@ -91,15 +91,28 @@ class BufferTrace {
         put(text);
         end_line();
     }
+    // A line of the trace's own text: its length known here, copied without a call.
+    template <std::size_t N>
+    void line(const char (&text)[N]) {
+        char* out = room(N + 1);
+        std::memcpy(out, text, N - 1);
+        std::memcpy(out + N - 1, "\r\n", 2);
+        used_ += N + 1;
+        column_ = 0;
+        if (used_ >= kPiece) finish();
+    }
     void stay(std::string_view text) {
         put(text);
         column_ = advance_column(column_, text);
     }
     void zone_number(long long n) {
         char digits[24];
-        stay(number(digits, n));
+        const std::string_view text = number(digits, n);
+        put(text);
+        column_ += static_cast<int>(text.size());  // digits: no line end among them
         const int pad = zone_padding(column_);
-        std::memset(room(idx(pad)), ' ', idx(pad));
+        static_assert(kZoneWidth == 14);
+        std::memcpy(room(kZoneWidth), "              ", kZoneWidth);
         used_ += idx(pad);
         column_ += pad;
     }
@@ -239,9 +252,10 @@ void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
     trace.line(lower_);
     ++line_number_;
 
-    if (skip_block("script", "/script", in_script_, script_closed_, true)) return;
-    if (skip_block("style", "/style", in_style_, style_closed_, !contains(lower_, "style=")))
-        return;
+    // Without a "<" no block opens or closes on the line.
+    const bool bracket = lower_.find('<') != std::string::npos;
+    if (skip_block("script", "/script", in_script_, script_closed_, bracket, false)) return;
+    if (skip_block("style", "/style", in_style_, style_closed_, bracket, true)) return;
     if (!list_elements(trace)) return;
     list_events(trace);
     const bool shifted = take_shifted_copies(trace);
@@ -257,11 +271,14 @@ void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
     }
 }
 
+// A style block does not open on a line that holds "style=".
 bool KeywordScanner::skip_block(std::string_view open, std::string_view close, bool& in_block,
-                                bool& block_closed, bool opens_here) {
-    if (!in_block && !block_closed && opens_here && opens_with_bracket(lower_, open))
+                                bool& block_closed, bool bracket, bool style) {
+    if (!in_block && !block_closed && bracket && !(style && contains(lower_, "style=")) &&
+        opens_with_bracket(lower_, open))
         in_block = true;
-    if (in_block && !block_closed && opens_with_bracket(lower_, close)) block_closed = true;
+    if (in_block && !block_closed && bracket && opens_with_bracket(lower_, close))
+        block_closed = true;
     if (in_block && !block_closed) return true;
     if (in_block && block_closed) {
         in_block = block_closed = false;

@@ -61,7 +61,7 @@ class KeywordScanner {
     template <class Trace>
     void scan_with(std::string_view line, Trace& trace);
     bool skip_block(std::string_view open, std::string_view close, bool& in_block,
-                    bool& block_closed, bool opens_here);
+                    bool& block_closed, bool bracket, bool style);
     template <class Trace>
     bool list_elements(Trace& trace);
     template <class Trace>
