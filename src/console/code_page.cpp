@@ -20,10 +20,6 @@ std::string iconv_name(int code_page) {
         name = "CP" + std::to_string(code_page);
     else if (code_page >= 28591 && code_page <= 28599)
         name = "ISO-8859-" + std::to_string(code_page - 28590);
-    if (name.empty()) return "";
-    iconv_t cd = iconv_open("UTF-8", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return "";
-    iconv_close(cd);
     return name;
 }
 

@@ -9,6 +9,8 @@
 namespace rowkeep {
 
 // The iconv name of a console code page number, or "" when the console has no such page.
+// iconv is not asked: its module for the page is loaded only by a Converter, when text
+// is converted, so a start in a locale that converts nothing loads none.
 std::string iconv_name(int code_page);
 
 // Converts a byte stream from one character set to another; a character that the target
@@ -20,6 +22,7 @@ class Converter {
     ~Converter();
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
+    // False when iconv has no conversion between the two (its module is missing).
     bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
     std::string convert(std::string_view bytes);
     // Converts bytes that hold whole characters: a character cut short becomes "?" rather

@@ -246,8 +246,8 @@ constexpr int count_bits(std::uint64_t x) {
 
 // A working file the program wrote is a run of lines '"' text '"' CR LF, the text free of
 // double quotes and line ends: each such line is one value and ends it. Such lines are
-// taken 64 bytes a step, each byte's kind one bit of a mask, and their line ends counted;
-// where the bytes stop being such lines, the token rules read on value by value.
+// taken 64 bytes a step (index_plain_lines) and their line ends counted; where the bytes
+// stop being such lines, the token rules read on value by value.
 void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
     if (columns <= 0) return;
     std::string none;
@@ -258,68 +258,91 @@ void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
             offsets.push_back(tell());
             left = columns;
         }
-#ifdef __SSE2__
-        if (pos_ >= plain_retry_) {
-            std::uint64_t starts_carry = 1, prev_crs = 0, prev_quotes = 0, prev_starts = 0;
-            std::size_t at = pos_;
-            for (bool first = true; len_ - at >= 64; at += 64, first = false) {
-                const char* p = buffer_.data() + at;
-                std::uint64_t quotes = 0, crs = 0, lfs = 0;
-                for (int i = 0; i < 4; ++i) {
-                    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-                    auto bits = [&](char c) {
-                        return static_cast<std::uint64_t>(static_cast<unsigned>(
-                                   _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))))
-                               << (16 * i);
-                    };
-                    quotes |= bits('"');
-                    crs |= bits('\r');
-                    lfs |= bits('\n');
-                }
-                const std::uint64_t starts = (lfs << 1) | starts_carry;
-                constexpr std::uint64_t kLow63 = ~0ULL >> 1;
-                // A CR right before each LF and nowhere else; a quote at each line start
-                // and before each CR and nowhere else. Bit 63 is settled with the next 64
-                // bytes; the lines that end before it do not depend on it.
-                const bool plain =
-                    ((crs ^ (lfs >> 1)) & kLow63) == 0 &&
-                    ((quotes ^ (starts | (crs >> 1))) & kLow63) == 0 &&
-                    (first || ((prev_crs >> 63) == (lfs & 1) &&
-                               (prev_quotes >> 63) == ((prev_starts >> 63) | (crs & 1))));
-                if (!plain) break;
-                std::uint64_t ends = lfs;
-                const int count = count_bits(ends);
-                if (count < left) {
-                    left -= count;
-                } else {
-                    for (; ends; ends &= ends - 1) {
-                        if (--left > 0) continue;
-                        const std::size_t next = at + idx(__builtin_ctzll(ends)) + 1;
-                        if (next >= len_) {
-                            pos_ = next;
-                            break;
-                        }
-                        offsets.push_back(base_ + next);
-                        left = columns;
-                    }
-                    if (left == 0) break;
-                }
-                if (lfs) pos_ = at + idx(63 - __builtin_clzll(lfs)) + 1;
-                starts_carry = lfs >> 63;
-                prev_crs = crs;
-                prev_quotes = quotes;
-                prev_starts = starts;
-            }
-            if (left == 0) continue;
-            plain_retry_ = len_ - at >= 64 ? at + 64 : len_;
-        }
-#endif
+        if (pos_ >= plain_retry_ && index_plain_lines(columns, left, offsets)) continue;
         // One value by the token rules.
         if (pos_ >= len_ && !fill()) return;
         take_value<false>(none);
         --left;
     }
 }
+
+#ifdef __SSE2__
+namespace {
+
+// The kinds of 64 bytes as bit masks, byte i of the block bit i of each.
+struct ByteKinds {
+    std::uint64_t quotes = 0, crs = 0, lfs = 0;
+};
+
+ByteKinds kinds_of(const char* p) {
+    ByteKinds k;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        auto bits = [&](char c) {
+            return static_cast<std::uint64_t>(static_cast<unsigned>(
+                       _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))))
+                   << (16 * i);
+        };
+        k.quotes |= bits('"');
+        k.crs |= bits('\r');
+        k.lfs |= bits('\n');
+    }
+    return k;
+}
+
+}  // namespace
+
+// Takes whole plain lines from the buffer, 64 bytes a step, counting values down in `left`
+// and noting each row start. True when a row ended (left is 0); false where the bytes stop
+// being plain lines or the buffer runs short, after which the token rules read on.
+bool TextReader::index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets) {
+    std::uint64_t starts_carry = 1;
+    ByteKinds prev;
+    std::uint64_t prev_starts = 0;
+    std::size_t at = pos_;
+    for (bool first = true; len_ - at >= 64; at += 64, first = false) {
+        const ByteKinds k = kinds_of(buffer_.data() + at);
+        const std::uint64_t starts = (k.lfs << 1) | starts_carry;
+        constexpr std::uint64_t kLow63 = ~0ULL >> 1;
+        // A CR right before each LF and nowhere else; a quote at each line start and before
+        // each CR and nowhere else. Bit 63 is settled with the next 64 bytes; the lines
+        // that end before it do not depend on it.
+        const bool plain = ((k.crs ^ (k.lfs >> 1)) & kLow63) == 0 &&
+                           ((k.quotes ^ (starts | (k.crs >> 1))) & kLow63) == 0 &&
+                           (first || ((prev.crs >> 63) == (k.lfs & 1) &&
+                                      (prev.quotes >> 63) == ((prev_starts >> 63) | (k.crs & 1))));
+        if (!plain) break;
+        std::uint64_t ends = k.lfs;
+        const int count = count_bits(ends);
+        if (count < left) {
+            left -= count;
+        } else {
+            for (; ends; ends &= ends - 1) {
+                if (--left > 0) continue;
+                const std::size_t next = at + idx(__builtin_ctzll(ends)) + 1;
+                if (next >= len_) {
+                    pos_ = next;
+                    break;
+                }
+                offsets.push_back(base_ + next);
+                left = columns;
+            }
+            if (left == 0) return true;
+        }
+        if (k.lfs) pos_ = at + idx(63 - __builtin_clzll(k.lfs)) + 1;
+        starts_carry = k.lfs >> 63;
+        prev = k;
+        prev_starts = starts;
+    }
+    plain_retry_ = len_ - at >= 64 ? at + 64 : len_;
+    return false;
+}
+#else
+bool TextReader::index_plain_lines(int, int&, std::vector<std::uint64_t>&) {
+    plain_retry_ = len_;
+    return false;
+}
+#endif
 
 // ---------------------------------------------------------------- writer
 

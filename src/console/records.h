@@ -82,6 +82,7 @@ class TextReader {
     template <bool keep>
     void take_value(std::string& value);
     void forget_plain_run() { plain_retry_ = 0; }
+    bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;

@@ -1,6 +1,7 @@
 #include "console/table_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,8 @@
 
 #include "console/console.h"
 #include "console/index.h"
+#include "console/load_pass.h"
+#include "console/replace_file.h"
 #include "console/shell.h"
 #include "console/tokens.h"
 
@@ -108,147 +111,6 @@ bool copy_over_working_file(Session& s, std::string_view command) {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 16;
-
-// f_11_1.txt: every byte of the table file as a one-character quoted record. False when
-// the table file exists but could not be opened.
-bool write_characters(Session& s) {
-    s.out_file_name = "f_11_1.txt";
-    TextWriter out(s.files, "f_11_1.txt");
-    std::FILE* in = s.files.open_read(s.files.resolve(s.table_name), Links::follow);
-    if (!in) return errno == ENOENT;
-    std::vector<char> buffer(kChunk);
-    std::string records(kChunk * 5, '"');
-    for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in);
-        if (n == 0) break;
-        char* record = records.data();
-        for (std::size_t i = 0; i < n; ++i, record += 5) {
-            record[0] = '"';
-            record[1] = buffer[i];
-            record[2] = '"';
-            record[3] = '\r';
-            record[4] = '\n';
-        }
-        out.write_raw(std::string_view(records.data(), n * 5));
-    }
-    if (std::ferror(in)) s.files.fail(EIO, s.table_name + ": " + std::strerror(EIO));
-    std::fclose(in);
-    return true;
-}
-
-// The largest cell count of any line of the table file (0 for an empty file).
-int widest_line(Session& s) {
-    s.in_file_name = s.table_name;
-    TextReader in(s.files, s.table_name, Links::follow);
-    int widest = 0;
-    std::string line;
-    while (!in.at_end()) {
-        in.read_line(line);
-        const int count = static_cast<int>(std::count(line.begin(), line.end(), ';')) + 1;
-        widest = std::max(widest, count);
-    }
-    return widest;
-}
-
-// f_12_1.txt: one record of row, column and cell for every cell of the table file.
-void write_cells(Session& s) {
-    s.in_file_name = s.table_name;
-    s.out_file_name = "f_12_1.txt";
-    TextReader in(s.files, s.table_name, Links::follow);
-    TextWriter out(s.files, "f_12_1.txt");
-    std::string line, record;
-    // Column numbers as text, made once: a number per cell cost more than the cell.
-    std::vector<std::string> columns;
-    for (long long row = 1; !in.at_end(); ++row) {
-        in.read_line(line);
-        line += ';';
-        const std::string row_text = plain_number(row);
-        std::size_t column = 0;
-        std::size_t start = 0;
-        for (std::size_t end; (end = line.find(';', start)) != std::string::npos; start = end + 1) {
-            if (++column > columns.size())
-                columns.push_back(plain_number(static_cast<long long>(column)));
-            record.clear();
-            record += '"';
-            record += row_text;
-            record += "\",\"";
-            record += columns[column - 1];
-            record += "\",\"";
-            const std::size_t cell_start = record.size();
-            record.append(line, start, end - start);
-            std::replace(record.begin() + static_cast<std::ptrdiff_t>(cell_start), record.end(),
-                         '"', '\'');
-            record += "\"\r\n";
-            out.write_raw(record);
-        }
-    }
-}
-
-// One record of f_14_1.txt: row number and cell. Parsed from the whole line, so a cell of
-// any length (or with commas) stays whole; cells hold no double quotes.
-bool parse_cell_record(const std::string& line, long long& row, std::string& cell) {
-    // "row","column","cell"
-    if (line.size() < 2 || line.front() != '"') return false;
-    const std::size_t row_end = line.find('"', 1);
-    if (row_end == std::string::npos) return false;
-    const std::size_t column_start = line.find('"', row_end + 1);
-    if (column_start == std::string::npos) return false;
-    const std::size_t column_end = line.find('"', column_start + 1);
-    if (column_end == std::string::npos) return false;
-    const std::size_t cell_start = line.find('"', column_end + 1);
-    if (cell_start == std::string::npos) return false;
-    std::size_t cell_end = line.rfind('"');
-    if (cell_end <= cell_start) cell_end = line.size();
-    row = 0;
-    for (std::size_t i = 1; i < row_end; ++i)
-        if (line[i] >= '0' && line[i] <= '9') row = row * 10 + (line[i] - '0');
-    cell.assign(line, cell_start + 1, cell_end - cell_start - 1);
-    return true;
-}
-
-// f_15_1.txt from f_14_1.txt: the cells in order, column_count to a row; a row that has
-// fewer cells than that is completed with empty ones, so no cell changes its column.
-int write_working_file(Session& s) {
-    s.in_file_name = "f_14_1.txt";
-    s.out_file_name = std::string(kWorkingFile);
-    TextReader in(s.files, "f_14_1.txt");
-    TextWriter out(s.files, kWorkingFile);
-    const int width = s.column_count;
-    int rows = 0, filled = 0;
-    long long current = -1;
-    std::string line, cell;
-    auto finish_row = [&] {
-        for (; filled < width; ++filled) out.write_value("", true);
-    };
-    // The names row is known from the load itself, not only once the viewer has read it.
-    s.size_arrays();
-    std::fill(s.column_names.begin(), s.column_names.end(), std::string());
-    auto keep_name = [&](const std::string& name) {
-        if (rows == 1 && filled < width) s.column_names[idx(filled + 1)] = name;
-    };
-    while (width > 0 && !in.at_end()) {
-        in.read_line(line);
-        long long row = 0;
-        if (!parse_cell_record(line, row, cell)) continue;
-        if (row != current || filled == width) {
-            if (rows > 0) finish_row();
-            current = row;
-            filled = 0;
-            ++rows;
-        }
-        keep_name(cell);
-        out.write_value(cell, true);
-        ++filled;
-    }
-    if (rows > 0) finish_row();
-    return rows;
-}
-
-}  // namespace
-
-namespace {
-
 // Every scratch file a load writes, the working file last.
 constexpr std::string_view kLoadFiles[] = {"f_11_1.txt", "f_12_1.txt", "f_12_2.txt", "f_13_2.txt",
                                            "f_13_3.txt", "f_14_1.txt", kWorkingFile};
@@ -257,27 +119,103 @@ void remove_load_files(Session& s) {
     for (std::string_view name : kLoadFiles) s.files.remove(s.files.resolve(name));
 }
 
+class WriterOutput : public LoadOutput {
+  public:
+    explicit WriterOutput(TextWriter& writer) : writer_(writer) {}
+    void write(std::string_view bytes) override { writer_.write_raw(bytes); }
+
+  private:
+    TextWriter& writer_;
+};
+
+// The table file, read a large piece at a time into a buffer that the load's pass may
+// read a little past.
+class TableReader {
+  public:
+    TableReader(Session& s, std::FILE* file)
+        : s_(s), file_(file), buffer_(kPiece + LoadPass::kLookAhead) {}
+    ~TableReader() {
+        if (file_) std::fclose(file_);
+    }
+    TableReader(const TableReader&) = delete;
+    TableReader& operator=(const TableReader&) = delete;
+
+    // Hands every piece to take, from the start of the file, while nothing has failed.
+    template <class Take>
+    void each_piece(long before, Take&& take) {
+        if (!file_ || fseeko(file_, 0, SEEK_SET) != 0) return;
+        while (s_.faults.failures() == before) {
+            const std::size_t n = std::fread(buffer_.data(), 1, kPiece, file_);
+            if (n == 0) break;
+            take(buffer_.data(), n);
+        }
+        if (std::ferror(file_)) s_.files.fail(EIO, s_.table_name + ": " + std::strerror(EIO));
+    }
+
+  private:
+    static constexpr std::size_t kPiece = 1 << 18;
+    Session& s_;
+    std::FILE* file_;
+    std::vector<char> buffer_;
+};
+
+// f_11_1.txt, f_12_1.txt and the working file (written to `draft`) from one reading of the
+// table file, with column_count, row_count and the column names; the widest line is found
+// by a reading before it. False when the table file exists but could not be opened.
+bool convert_table(Session& s, const std::string& draft, long before) {
+    s.in_file_name = s.table_name;
+    std::FILE* file = s.files.open_read(s.files.resolve(s.table_name), Links::follow);
+    if (!file && errno != ENOENT) return false;
+    TableReader table(s, file);
+    LineWidths widths;
+    table.each_piece(before, [&](const char* bytes, std::size_t n) { widths.feed(bytes, n); });
+    s.column_count = widths.widest();
+    s.size_arrays();
+    std::fill(s.column_names.begin(), s.column_names.end(), std::string());
+    if (s.faults.failures() != before) return true;
+
+    s.out_file_name = "f_11_1.txt";
+    TextWriter characters(s.files, "f_11_1.txt"), cells(s.files, "f_12_1.txt"),
+        working(s.files, draft);
+    WriterOutput to_characters(characters), to_cells(cells), to_working(working);
+    LoadPass pass(s.column_count, to_characters, to_cells, to_working);
+    table.each_piece(before, [&](const char* bytes, std::size_t n) { pass.feed(bytes, n); });
+    pass.finish();
+    characters.close();
+    cells.close();
+    working.close();
+    s.row_count = pass.rows();
+    const auto& names = pass.first_row();
+    for (std::size_t k = 0; k < names.size() && k + 1 < s.column_names.size(); ++k)
+        s.column_names[k + 1] = names[k];
+    return true;
+}
+
 }  // namespace
 
 bool load_table(Session& s) {
     const long before = s.faults.failures();
     remove_load_files(s);
+    // The working file is made beside the others and takes its name once they are all
+    // there, so that a load cut short never leaves a working file behind.
+    const std::string draft = temporary_name(static_cast<long>(getpid()), "load15");
     bool unreadable = false;
-    if (s.faults.failures() == before) unreadable = !write_characters(s);
-    if (s.faults.failures() == before) {
-        s.column_count = widest_line(s);
-        s.size_arrays();
-        write_cells(s);
+    if (s.faults.failures() == before) unreadable = !convert_table(s, draft, before);
+    if (s.faults.failures() == before && !unreadable) {
         s.shell.run_command("copy /y f_12_1.txt  f_12_2.txt > out_null.txt");
         s.shell.run_command("copy /y f_12_1.txt f_13_2.txt > out_null.txt");
         s.shell.run_command("copy /y f_13_2.txt f_13_3.txt > out_null.txt");
         s.shell.run_command("copy /y f_13_3.txt f_14_1.txt > out_null.txt");
-        s.row_count = write_working_file(s);
+        s.in_file_name = "f_14_1.txt";
+        s.out_file_name = std::string(kWorkingFile);
     }
-    if (s.faults.failures() == before) return true;
+    if (s.faults.failures() == before && !unreadable)
+        s.files.rename(s.files.resolve(draft), s.files.resolve(kWorkingFile));
+    if (s.faults.failures() == before && !unreadable) return true;
     // Nothing of a half-made load may be read as the table later.
     const std::string cause = s.faults.last_cause();
     remove_load_files(s);
+    s.files.remove(s.files.resolve(draft));
     s.row_count = 0;
     s.column_count = 0;
     s.size_arrays();

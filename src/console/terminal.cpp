@@ -302,18 +302,20 @@ std::pair<int, int> RealTerminal::read_size() const {
 bool RealTerminal::set_code_page(int code_page) {
     std::string name = iconv_name(code_page);
     if (name.empty()) return false;
-    flush();
-    code_page_ = code_page;
     // A UTF-8 terminal shows every page converted; any other shows the single-byte pages
-    // as they are, and UTF-8 converted into its own character set.
+    // as they are, and UTF-8 converted into its own character set. A page that must be
+    // converted and that iconv cannot convert is one the console lacks.
     const bool convert = utf8_locale_ ? name != "UTF-8" : !charset_.empty() && name == "UTF-8";
+    std::unique_ptr<Converter> to_screen, from_keyboard;
     if (convert) {
-        to_screen_ = std::make_unique<Converter>(name, charset_);
-        from_keyboard_ = std::make_unique<Converter>(charset_, name);
-    } else {
-        to_screen_.reset();
-        from_keyboard_.reset();
+        to_screen = std::make_unique<Converter>(name, charset_);
+        from_keyboard = std::make_unique<Converter>(charset_, name);
+        if (!to_screen->valid() || !from_keyboard->valid()) return false;
     }
+    // What was written is converted already; it goes out with the next wait for a key.
+    code_page_ = code_page;
+    to_screen_ = std::move(to_screen);
+    from_keyboard_ = std::move(from_keyboard);
     return true;
 }
 

@@ -1,10 +1,11 @@
 #include "console/tokens.h"
 
-#include <charconv>
+#include <locale.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <system_error>
 
 namespace rowkeep {
 
@@ -45,6 +46,16 @@ std::int32_t read_based(std::string_view text, int base) {
     return static_cast<std::int32_t>(bits);
 }
 
+constexpr double kLargest = std::numeric_limits<double>::max();
+
+// The nearest whole number, halves to the even neighbour, as the default rounding mode
+// gives it: adding 2^52 leaves no bits for a fraction, so the sum is rounded there.
+double round_half_even(double v) {
+    constexpr double kNoFraction = 4503599627370496.0;     // 2^52
+    if (!(v > -kNoFraction && v < kNoFraction)) return v;  // whole already, or NaN
+    return v < 0 ? -((-v + kNoFraction) - kNoFraction) : (v + kNoFraction) - kNoFraction;
+}
+
 // A real in the decimal form only: sign, digits, ".", digits, an exponent. Read without
 // the locale, so a decimal comma locale cannot change what "3.7" means.
 std::int32_t read_real(std::string_view text) {
@@ -80,16 +91,20 @@ std::int32_t read_real(std::string_view text) {
             i = at;
         }
     }
-    double v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    (void)end;
-    if (ec == std::errc::result_out_of_range)
+    // The C library's reader in the C locale, and the rounding below, rather than
+    // from_chars and nearbyint: those would load the maths library at every start.
+    const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    errno = 0;
+    const double v = c_locale ? strtod_l(s.c_str(), nullptr, c_locale) : 0;
+    const bool out_of_range = errno == ERANGE && (v == 0 || v > kLargest || v < -kLargest);
+    if (!c_locale) return 0;
+    freelocale(c_locale);
+    if (out_of_range)
         return s.find("e-") != std::string::npos
                    ? 0
                    : (s[0] == '-' ? std::numeric_limits<std::int32_t>::min()
                                   : std::numeric_limits<std::int32_t>::max());
-    if (ec != std::errc()) return 0;
-    return saturate(std::nearbyint(v));  // the default rounding mode: halves to even
+    return saturate(round_half_even(v));
 }
 
 }  // namespace

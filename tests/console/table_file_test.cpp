@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "console/replace_file.h"
 #include "harness.h"
 
 namespace rowkeep::testing {
@@ -115,6 +117,53 @@ TEST(LoadTable, EmptyAndMissingFilesHaveNoColumns) {
     EXPECT_EQ(l.column_count, 0);
     EXPECT_EQ(l.working, "");
     EXPECT_TRUE(other.exists("f_14_1.txt"));
+}
+
+// The folder's entries other than the table: what a load leaves behind.
+std::vector<std::string> entries(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename() != "t.csv") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A load that fails at any of its steps leaves no working file (nor its part-made draft,
+// unless deleting that was the step that failed), and the next load writes every file as a
+// load in a fresh folder does.
+TEST(LoadTable, AFailedLoadLeavesNoWorkingFile) {
+    const std::string table = "a;b;c\r\n1;\"2\";3\r\n4\r\n";
+    TempDir clean;
+    clean.write("t.csv", table);
+    long points = 0;
+    {
+        TestSession t(clean.path(), "");
+        t.session.table_name = "t.csv";
+        ASSERT_TRUE(load_table(t.session));
+        points = t.session.faults.points();
+    }
+    const auto made = entries(clean);
+    ASSERT_GT(points, 20);
+    for (long n = 1; n <= points; ++n) {
+        SCOPED_TRACE(n);
+        TempDir dir;
+        dir.write("t.csv", table);
+        TestSession t(dir.path(), std::string(2, ' '));
+        t.session.table_name = "t.csv";
+        t.session.faults.fail_at(n, ENOSPC);
+        EXPECT_FALSE(load_table(t.session));
+        EXPECT_FALSE(dir.exists("f_15_1.txt"));
+        EXPECT_EQ(t.session.column_count, 0);
+        std::size_t drafts = 0;
+        for (const auto& name : entries(dir)) drafts += is_temporary_name(name);
+        EXPECT_LE(drafts, 1u);
+        t.session.faults.fail_at(0, 0);
+        ASSERT_TRUE(load_table(t.session));
+        EXPECT_EQ(t.session.column_count, 3);
+        EXPECT_EQ(t.session.row_count, 3);
+        EXPECT_EQ(entries(dir), made);
+        for (const auto& name : made) EXPECT_EQ(dir.read(name), clean.read(name)) << name;
+    }
 }
 
 TEST(LoadTable, NameFoundIgnoringCase) {
