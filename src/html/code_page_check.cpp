@@ -9,14 +9,6 @@
 
 namespace rowkeep {
 
-std::string code_page_number(std::string_view code_page) {
-    return code_page.size() > 8 ? std::string(code_page.substr(8)) : std::string();
-}
-
-std::string charset_name(std::string_view number) {
-    return number == "65001" ? std::string("UTF-8") : std::string(number);
-}
-
 namespace {
 
 int count_report_lines(Session& s) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "console/session.h"
+#include "html/html_names.h"  // code_page_number, charset_name
 
 namespace rowkeep {
 
@@ -17,11 +18,6 @@ struct IndexSettings {
     std::string highlight_size = "120%";
     int show_navigation = 1;
 };
-
-// "Windows-1250" gives "1250"; the part after "Windows-".
-std::string code_page_number(std::string_view code_page);
-// The number, with "65001" declared as "UTF-8".
-std::string charset_name(std::string_view number);
 
 // Counts the lines of check_01.txt that hold more than blanks into row_count. With none,
 // shows the unreachable dialogue, which ends the program on "9". Deletes every *.txt and

@@ -10,6 +10,11 @@ namespace rowkeep {
 std::string maker_link_line();
 std::string sponsor_line(std::string_view sponsor_address);
 
+// "Windows-1250" gives "1250"; the part after "Windows-".
+std::string code_page_number(std::string_view code_page);
+// The number, with "65001" declared as "UTF-8".
+std::string charset_name(std::string_view number);
+
 // True when the text holds the piece.
 inline bool contains(std::string_view text, std::string_view piece) {
     return text.find(piece) != std::string_view::npos;

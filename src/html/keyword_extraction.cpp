@@ -98,55 +98,103 @@ void run_sort(Session& s, const char* in, const char* out, const char* label) {
     sort_file(s, {in, out, label});
 }
 
-// A word's id is the 0-based place of its first record in the sorted list.
-void number_words(Session& s) {
-    WordFileReader in(s.files, "wrd_02.txt");
-    TextWriter out(s.files, "wrd_03.txt");
-    std::string previous_word, id;
-    for (long long count = 0; in.read(5); ++count) {
-        // word, page, line, position, word
-        if (count == 0 || in[0] != previous_word) set_word_id(id, count);
-        previous_word.assign(in[0]);
-        write_record(out, in[1], in[2], in[3], previous_word, id);
-    }
+template <class... Values>
+bool any_quote(const Values&... values) {
+    return (contains(std::string_view(values), "\"") || ...);
 }
 
-// The occurrence number counts a word's records from 1.
+// The occurrence numbers into wrd_04.txt: a word's records counted from 1.
+class OccurrenceCounter {
+  public:
+    explicit OccurrenceCounter(TextWriter& out) : out_(out) {}
+    void add(std::string_view page, std::string_view line, std::string_view position,
+             std::string_view word, std::string_view id) {
+        occurrence_ = id == previous_id_ ? occurrence_ + 1 : 1;
+        previous_id_.assign(id);
+        if (contains(page, "page_") && contains(id, "id"))
+            write_record(out_, page, line, position, word, id, Digits(occurrence_));
+    }
+
+  private:
+    TextWriter& out_;
+    std::string previous_id_;
+    long long occurrence_ = 0;
+};
+
+// wrd_03.txt to wrd_04.txt.
 void count_occurrences(Session& s) {
     WordFileReader in(s.files, "wrd_03.txt");
     TextWriter out(s.files, "wrd_04.txt");
-    std::string previous_id;
-    long long occurrence = 0;
-    while (in.read(5)) {
-        // page, line, position, word, id
-        occurrence = in[4] == previous_id ? occurrence + 1 : 1;
-        previous_id.assign(in[4]);
-        if (contains(in[0], "page_") && contains(in[4], "id"))
-            write_record(out, in[0], in[1], in[2], in[3], in[4], Digits(occurrence));
-    }
+    OccurrenceCounter counter(out);
+    while (in.read(5)) counter.add(in[0], in[1], in[2], in[3], in[4]);
 }
 
-void keep_indexed_words(Session& s) {
-    WordFileReader in(s.files, "wrd_05.txt");
-    TextWriter out(s.files, "wrd_06.txt");
-    while (in.read(6))
-        if (contains(in[0], "page_") && contains_id_any_case(in[4]))
-            write_record(out, in[0], in[1], in[2], in[3], in[4], in[5]);
+// wrd_02.txt to wrd_03.txt, a word's id being the 0-based place of its first record in
+// the sorted list, and in the same pass wrd_04.txt from the records written: read back
+// they are the same values, unless one holds a double quote (a page of the user's own
+// named so), when wrd_04.txt is made again from wrd_03.txt as read.
+void number_words_and_count_occurrences(Session& s) {
+    bool quoted = false;
+    {
+        WordFileReader in(s.files, "wrd_02.txt");
+        TextWriter ids(s.files, "wrd_03.txt");
+        TextWriter occurrences(s.files, "wrd_04.txt");
+        OccurrenceCounter counter(occurrences);
+        std::string previous_word, id;
+        for (long long count = 0; in.read(5); ++count) {
+            // word, page, line, position, word
+            if (count == 0 || in[0] != previous_word) set_word_id(id, count);
+            previous_word.assign(in[0]);
+            write_record(ids, in[1], in[2], in[3], previous_word, id);
+            quoted = quoted || any_quote(in[1], in[2], in[3], previous_word);
+            if (!quoted) counter.add(in[1], in[2], in[3], previous_word, id);
+        }
+    }
+    if (quoted) count_occurrences(s);
 }
+
+// The records of wrd_06.txt into wrd_06_<k>.txt, a file for each page.
+class PageSplit {
+  public:
+    explicit PageSplit(Session& s) : s_(s) {}
+    void add(const WordFileReader& r) {
+        if (k_ == 0 || r[0] != page_) {
+            part_.close();
+            part_.open(s_.files, "wrd_06_" + plain_number(++k_) + ".txt");
+            page_.assign(r[0]);
+        }
+        write_record(part_, r[0], r[1], r[2], r[3], r[4], r[5]);
+    }
+
+  private:
+    Session& s_;
+    TextWriter part_;
+    std::string page_;
+    int k_ = 0;
+};
 
 void split_by_page(Session& s) {
     WordFileReader in(s.files, "wrd_06.txt");
-    TextWriter part;
-    std::string page;
-    int k = 0;
-    while (in.read(6)) {
-        if (k == 0 || in[0] != page) {
-            part.close();
-            part.open(s.files, "wrd_06_" + plain_number(++k) + ".txt");
-            page.assign(in[0]);
+    PageSplit split(s);
+    while (in.read(6)) split.add(in);
+}
+
+// wrd_05.txt to wrd_06.txt, the records of pages and ids only, split by page in the same
+// pass (again from wrd_06.txt as read when a value holds a double quote).
+void keep_indexed_words_and_split(Session& s) {
+    bool quoted = false;
+    {
+        WordFileReader in(s.files, "wrd_05.txt");
+        TextWriter out(s.files, "wrd_06.txt");
+        PageSplit split(s);
+        while (in.read(6)) {
+            if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
+            write_record(out, in[0], in[1], in[2], in[3], in[4], in[5]);
+            quoted = quoted || any_quote(in[0], in[1], in[2], in[3], in[4], in[5]);
+            if (!quoted) split.add(in);
         }
-        write_record(part, in[0], in[1], in[2], in[3], in[4], in[5]);
     }
+    if (quoted) split_by_page(s);
 }
 
 }  // namespace
@@ -188,13 +236,11 @@ void number_and_scan_pages(Session& s) {
 void sort_and_number_words(Session& s) {
     run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2");
     s.mark_step("sort 1/2");
-    number_words(s);
-    count_occurrences(s);
+    number_words_and_count_occurrences(s);
     s.mark_step("ids and occurrences");
     run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2");
     s.mark_step("sort 2/2");
-    keep_indexed_words(s);
-    split_by_page(s);
+    keep_indexed_words_and_split(s);
     s.mark_step("filter and split");
 }
 

@@ -31,7 +31,7 @@ namespace rowkeep {
 
 namespace {
 
-constexpr std::string_view kLineMark = "==================== line.03$ ====================";
+constexpr char kLineMark[] = "==================== line.03$ ====================";
 
 // The shifted copies of a line cost about the square of its length. A line gets them
 // only when it is at most kLongestShiftedLine long and the copies of the whole run stay
@@ -91,15 +91,28 @@ class BufferTrace {
         put(text);
         end_line();
     }
+    // A line of the trace's own text: its length known here, copied without a call.
+    template <std::size_t N>
+    void line(const char (&text)[N]) {
+        char* out = room(N + 1);
+        std::memcpy(out, text, N - 1);
+        std::memcpy(out + N - 1, "\r\n", 2);
+        used_ += N + 1;
+        column_ = 0;
+        if (used_ >= kPiece) finish();
+    }
     void stay(std::string_view text) {
         put(text);
         column_ = advance_column(column_, text);
     }
     void zone_number(long long n) {
         char digits[24];
-        stay(number(digits, n));
+        const std::string_view text = number(digits, n);
+        put(text);
+        column_ += static_cast<int>(text.size());  // digits: no line end among them
         const int pad = zone_padding(column_);
-        std::memset(room(idx(pad)), ' ', idx(pad));
+        static_assert(kZoneWidth == 14);
+        std::memcpy(room(kZoneWidth), "              ", kZoneWidth);
         used_ += idx(pad);
         column_ += pad;
     }
@@ -239,9 +252,10 @@ void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
     trace.line(lower_);
     ++line_number_;
 
-    if (skip_block("script", "/script", in_script_, script_closed_, true)) return;
-    if (skip_block("style", "/style", in_style_, style_closed_, !contains(lower_, "style=")))
-        return;
+    // Without a "<" no block opens or closes on the line.
+    const bool bracket = lower_.find('<') != std::string::npos;
+    if (skip_block("script", "/script", in_script_, script_closed_, bracket, false)) return;
+    if (skip_block("style", "/style", in_style_, style_closed_, bracket, true)) return;
     if (!list_elements(trace)) return;
     list_events(trace);
     const bool shifted = take_shifted_copies(trace);
@@ -257,11 +271,14 @@ void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
     }
 }
 
+// A style block does not open on a line that holds "style=".
 bool KeywordScanner::skip_block(std::string_view open, std::string_view close, bool& in_block,
-                                bool& block_closed, bool opens_here) {
-    if (!in_block && !block_closed && opens_here && opens_with_bracket(lower_, open))
+                                bool& block_closed, bool bracket, bool style) {
+    if (!in_block && !block_closed && bracket && !(style && contains(lower_, "style=")) &&
+        opens_with_bracket(lower_, open))
         in_block = true;
-    if (in_block && !block_closed && opens_with_bracket(lower_, close)) block_closed = true;
+    if (in_block && !block_closed && bracket && opens_with_bracket(lower_, close))
+        block_closed = true;
     if (in_block && !block_closed) return true;
     if (in_block && block_closed) {
         in_block = block_closed = false;
@@ -352,7 +369,7 @@ bool KeywordScanner::take_shifted_copies(const Trace& trace) {
 template <class Trace>
 void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
     const int length = static_cast<int>(lower_.size());
-    int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
+    Marks m;
     int copied = 0;  // positions whose shifted copy is written
     for (const Event& event : events_) {
         const int i = event.position;
@@ -361,57 +378,69 @@ void KeywordScanner::walk(std::string_view line, Trace& trace, bool shifted) {
             copied = i;
         }
         const bool space = event.kind & kGap;
-        if (event.kind & kStart) last_open = i;
-        if (event.kind & kEnd) last_close = i;
-        if (space) current_space = i;
-
-        if (space) {
-            if (last_open == 0 && last_close == 0) {
-                trace.line("=====space2-----");
-                take(previous_space + 1, i - 1, i, trace);
-            }
-            if (last_open < last_close && previous_space < last_open) {
-                trace.line("<   >=====space2-----");
-                take(last_close + 1, i - 1, i, trace);
-            }
-            if (last_open < last_close && last_close < previous_space) {
-                trace.line("<   >-----space1=====space2-----");
-                take(previous_space + 1, i - 1, i, trace);
-            }
-        }
-        if (event.kind & kStart) {
-            if (previous_space < last_close && current_space < last_close && last_close < i) {
-                trace.line("-----space2-----<   >=====<   >");
-                trace.value("elemen.pos.01 = ", 0);
-                trace.value("elemen.pos.02 = ", 0);
-                trace.value("space.pos.01 = ", previous_space);
-                trace.value("space.pos.02 = ", current_space);
-                if (trace.on()) {
-                    trace.stay("sword$ = ");
-                    trace.line(
-                        std::string_view(lower_).substr(idx(last_close), idx(i - 1 - last_close)));
-                }
-                take(last_close + 1, i - 1, i, trace);
-            }
-            if (last_close < current_space && current_space < i) {
-                trace.line("-----<   >-----space2=====<   >");
-                take(current_space + 1, i - 1, i, trace);
-            }
-        }
-        if (i == length) {
-            if (current_space < last_open && last_open < last_close) {
-                trace.line("-----space2-----<   >=====");
-                take(last_close + 1, length, i, trace);
-            }
-            if (last_close < current_space && current_space < i) {
-                trace.line("-----<   >-----space2=====");
-                take(current_space + 1, length, i, trace);
-            }
-            if (last_open == 0 && last_close == 0 && previous_space == 0 && current_space == 0)
-                take(1, length, i, trace);
-        }
-        if (space) previous_space = current_space;
+        if (event.kind & kStart) m.last_open = i;
+        if (event.kind & kEnd) m.last_close = i;
+        if (space) m.current_space = i;
+        if (space) take_at_gap(m, i, trace);
+        if (event.kind & kStart) take_at_element(m, i, trace);
+        if (i == length) take_at_last(m, i, trace);
+        if (space) m.previous_space = m.current_space;
     }
+}
+
+// Cases 1 to 3: the text before a gap, from the gap or the element before it.
+template <class Trace>
+void KeywordScanner::take_at_gap(const Marks& m, int i, Trace& trace) {
+    if (m.last_open == 0 && m.last_close == 0) {
+        trace.line("=====space2-----");
+        take(m.previous_space + 1, i - 1, i, trace);
+    }
+    if (m.last_open < m.last_close && m.previous_space < m.last_open) {
+        trace.line("<   >=====space2-----");
+        take(m.last_close + 1, i - 1, i, trace);
+    }
+    if (m.last_open < m.last_close && m.last_close < m.previous_space) {
+        trace.line("<   >-----space1=====space2-----");
+        take(m.previous_space + 1, i - 1, i, trace);
+    }
+}
+
+// Cases 4 and 5: the text before an element, from the element or the gap before it.
+template <class Trace>
+void KeywordScanner::take_at_element(const Marks& m, int i, Trace& trace) {
+    if (m.previous_space < m.last_close && m.current_space < m.last_close && m.last_close < i) {
+        trace.line("-----space2-----<   >=====<   >");
+        trace.value("elemen.pos.01 = ", 0);
+        trace.value("elemen.pos.02 = ", 0);
+        trace.value("space.pos.01 = ", m.previous_space);
+        trace.value("space.pos.02 = ", m.current_space);
+        if (trace.on()) {
+            trace.stay("sword$ = ");
+            trace.line(
+                std::string_view(lower_).substr(idx(m.last_close), idx(i - 1 - m.last_close)));
+        }
+        take(m.last_close + 1, i - 1, i, trace);
+    }
+    if (m.last_close < m.current_space && m.current_space < i) {
+        trace.line("-----<   >-----space2=====<   >");
+        take(m.current_space + 1, i - 1, i, trace);
+    }
+}
+
+// Cases 6 to 8: the text after the last element or gap, or the whole line.
+template <class Trace>
+void KeywordScanner::take_at_last(const Marks& m, int i, Trace& trace) {
+    const int length = static_cast<int>(lower_.size());
+    if (m.current_space < m.last_open && m.last_open < m.last_close) {
+        trace.line("-----space2-----<   >=====");
+        take(m.last_close + 1, length, i, trace);
+    }
+    if (m.last_close < m.current_space && m.current_space < i) {
+        trace.line("-----<   >-----space2=====");
+        take(m.current_space + 1, length, i, trace);
+    }
+    if (m.last_open == 0 && m.last_close == 0 && m.previous_space == 0 && m.current_space == 0)
+        take(1, length, i, trace);
 }
 
 // The candidate from first to last (1-based, inclusive; none when last < first), cleaned

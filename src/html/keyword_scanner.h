@@ -61,15 +61,26 @@ class KeywordScanner {
     template <class Trace>
     void scan_with(std::string_view line, Trace& trace);
     bool skip_block(std::string_view open, std::string_view close, bool& in_block,
-                    bool& block_closed, bool opens_here);
+                    bool& block_closed, bool bracket, bool style);
     template <class Trace>
     bool list_elements(Trace& trace);
     template <class Trace>
     void list_events(Trace& trace);
     template <class Trace>
     bool take_shifted_copies(const Trace& trace);
+    // The walk's last element start and end and its last two gaps (0 for none).
+    struct Marks {
+        int last_open = 0, last_close = 0, previous_space = 0, current_space = 0;
+    };
+
     template <class Trace>
     void walk(std::string_view line, Trace& trace, bool shifted);
+    template <class Trace>
+    void take_at_gap(const Marks& m, int i, Trace& trace);
+    template <class Trace>
+    void take_at_element(const Marks& m, int i, Trace& trace);
+    template <class Trace>
+    void take_at_last(const Marks& m, int i, Trace& trace);
     template <class Trace>
     void take(int first, int last, int at, Trace& trace);
 

@@ -6,7 +6,6 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
-#include "html/code_page_check.h"
 #include "html/html_names.h"
 
 namespace rowkeep {

@@ -162,8 +162,11 @@ void compare_with_reference(const std::string& name, const std::vector<std::stri
 
 // The index run over the pages put into htm_in, the folder's manifest taken before the
 // results are gathered (and the scratch files deleted), then once more at the end.
-void check_index_run(const std::string& name, const std::vector<std::string>& pages) {
+void check_index_run(const std::string& name, const std::vector<std::string>& pages,
+                     const std::string& own_page = "") {
     TempDir dir;
+    // A page of the user's own in the folder, which the listing of pages takes in too.
+    if (!own_page.empty()) dir.write(own_page, "<body>his own \"page\" words\r\nmore words\r\n");
     for (std::size_t k = 0; k < pages.size(); ++k)
         dir.write("htm_in/p" + std::to_string(k + 1) + ".htm", pages[k]);
     TestSession t(dir.path(), "x");
@@ -200,6 +203,11 @@ TEST(ExportScratch, LongLinesAndAnElementAcrossPages) {
     for (int i = 0; i < 5; ++i) long_lines += line(g, 2600) + "\r\n";  // the budget runs out
     long_lines += line(g, 300000) + " end <img\r\n";
     check_index_run("long_lines", {long_lines, "alt=\"a b\"> after all\r\nnext words\r\n"});
+}
+
+TEST(ExportScratch, PageNameWithAQuote) {
+    Lcg g(4);
+    check_index_run("quoted_page_name", {page(g, 40), page(g, 30)}, "page_q\"x.htm");
 }
 
 }  // namespace
