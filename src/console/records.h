@@ -53,6 +53,9 @@ class TextReader {
     //   while (!at_end()) { offsets.push_back(tell()); skip_value() `columns` times; }
     // finds them (the viewer's row index).
     void index_rows(int columns, std::vector<std::uint64_t>& offsets);
+    // The row index compares sixteen bytes at a time even where the processor could
+    // compare 32 (for tests, which must try both ways on any processor).
+    void index_narrowly() { narrow_only_ = true; }
     std::string read_line();  // the whole line, without its line end
     void read_line(std::string& line);
     void rewind();
@@ -83,6 +86,9 @@ class TextReader {
     void take_value(std::string& value);
     void forget_plain_run() { plain_retry_ = 0; }
     bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    template <class Bytes>
+    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
@@ -91,6 +97,8 @@ class TextReader {
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
     // Where the row index looks for plain working-file lines again after they stopped.
     std::size_t plain_retry_ = 0;
+    bool wide_scan_ = false;  // the row index compares 32 bytes at a time
+    bool narrow_only_ = false;
 };
 
 class TextWriter {

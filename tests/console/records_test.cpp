@@ -233,11 +233,15 @@ std::vector<std::uint64_t> plain_row_starts(const std::string& bytes, int column
 void expect_same_row_starts(const std::string& bytes, int columns, const std::string& what) {
     TempDir d;
     d.write("w.txt", bytes);
-    TextReader r(d.path(), "w.txt");
-    std::vector<std::uint64_t> starts;
-    r.index_rows(columns, starts);
-    ASSERT_EQ(starts, plain_row_starts(bytes, columns)) << what << ", " << columns << " columns";
-    EXPECT_TRUE(r.at_end());
+    for (bool narrow : {false, true}) {
+        TextReader r(d.path(), "w.txt");
+        if (narrow) r.index_narrowly();
+        std::vector<std::uint64_t> starts;
+        r.index_rows(columns, starts);
+        ASSERT_EQ(starts, plain_row_starts(bytes, columns))
+            << what << ", " << columns << " columns" << (narrow ? ", 16 bytes a step" : "");
+        EXPECT_TRUE(r.at_end());
+    }
 }
 
 // Working files as the program writes them ('"' text '"' CR LF), spoilt here and there as a
