@@ -330,23 +330,9 @@ bool FileSystem::copy(const fs::path& from, const fs::path& to) const {
         ::close(in);
         return failed(to, replacing.error());
     }
+    std::vector<char> buffer(1 << 18);
     int error = 0;
-    bool done = false;
-    // In the kernel where the file system lets it, without a trip through the program's
-    // memory; else (or from where that stopped) read and written.
     for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-        if (n > 0) continue;
-        done = n == 0;
-        if (done) break;
-        if (errno == EINTR) continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-            errno != EBADF && errno != EPERM)
-            error = errno;
-        break;
-    }
-    std::vector<char> buffer(done || error != 0 ? 0 : std::size_t{1} << 18);
-    while (!done && error == 0) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {

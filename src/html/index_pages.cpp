@@ -178,20 +178,39 @@ std::string search_query(std::string_view word_list, int words, std::size_t prev
     return query;
 }
 
+namespace {
+
+// The anchored pages, one after another as the records of wrd_06.txt name them.
+class AnchoredPages {
+  public:
+    AnchoredPages(Session& s, const IndexSettings& settings) : s_(s), settings_(settings) {}
+    void add(const Occurrence& r) {
+        if (!page_ || r.page != current_) {
+            if (page_) page_->finish();
+            current_.assign(r.page);
+            page_ = std::make_unique<AnchoredPage>(s_, settings_, current_);
+        }
+        page_->add(r);
+    }
+    void finish() {
+        if (page_) page_->finish();
+        page_.reset();
+    }
+
+  private:
+    Session& s_;
+    const IndexSettings& settings_;
+    std::unique_ptr<AnchoredPage> page_;
+    std::string current_;
+};
+
+}  // namespace
+
 void write_anchored_pages(Session& s, const IndexSettings& settings) {
     WordFileReader in(s.files, "wrd_06.txt");
-    std::unique_ptr<AnchoredPage> page;
-    std::string current;
-    Occurrence r;
-    while (read_occurrence(in, r)) {
-        if (!page || r.page != current) {
-            if (page) page->finish();
-            current.assign(r.page);
-            page = std::make_unique<AnchoredPage>(s, settings, current);
-        }
-        page->add(r);
-    }
-    if (page) page->finish();
+    AnchoredPages pages(s, settings);
+    for (Occurrence r; read_occurrence(in, r);) pages.add(r);
+    pages.finish();
 }
 
 namespace {
@@ -208,21 +227,26 @@ void write_index_head(Session& s, TextWriter& out, const IndexSettings& settings
     out.print_text("<br>");
 }
 
-// Every page that has words, in the order of the records.
-void write_page_list(Session& s, TextWriter& out) {
-    WordFileReader in(s.files, "wrd_06.txt");
-    Occurrence r;
-    std::string current;
-    bool any = false;
-    while (read_occurrence(in, r)) {
-        if (any && r.page == current) continue;
-        any = true;
-        current.assign(r.page);
-        write_line(out, "<a href=\"", r.page, "\">", r.page, "</a><br>");
+// index.htm's list of every page that has words, in the order of the records.
+class PageList {
+  public:
+    explicit PageList(TextWriter& out) : out_(out) {}
+    void add(const Occurrence& r) {
+        if (any_ && r.page == current_) return;
+        any_ = true;
+        current_.assign(r.page);
+        write_line(out_, "<a href=\"", r.page, "\">", r.page, "</a><br>");
     }
-    out.print_text(std::string(39, '-'));
-    out.print_text("<br><br>");
-}
+    void finish() {
+        out_.print_text(std::string(39, '-'));
+        out_.print_text("<br><br>");
+    }
+
+  private:
+    TextWriter& out_;
+    std::string current_;
+    bool any_ = false;
+};
 
 // The word entries: one line for each group of records with the same id and page.
 class WordEntries {
@@ -281,17 +305,30 @@ class WordEntries {
 
 }  // namespace
 
-void write_index_page(Session& s, const IndexSettings& settings) {
-    TextWriter out(s.files, "index.htm");
-    write_index_head(s, out, settings);
-    write_page_list(s, out);
+namespace {
+
+// index.htm's word entries, from wrd_04.txt, and its end.
+void write_word_entries(Session& s, TextWriter& out) {
     WordFileReader in(s.files, "wrd_04.txt");
     WordEntries entries(s, out);
-    Occurrence r;
-    while (read_occurrence(in, r)) entries.add(r);
+    for (Occurrence r; read_occurrence(in, r);) entries.add(r);
     entries.finish();
     out.print_text("</body>");
     out.print_text("</html>");
+}
+
+}  // namespace
+
+void write_index_page(Session& s, const IndexSettings& settings) {
+    TextWriter out(s.files, "index.htm");
+    write_index_head(s, out, settings);
+    {
+        WordFileReader in(s.files, "wrd_06.txt");
+        PageList list(out);
+        for (Occurrence r; read_occurrence(in, r);) list.add(r);
+        list.finish();
+    }
+    write_word_entries(s, out);
 }
 
 namespace {
@@ -357,18 +394,29 @@ class SearchLines {
 
 }  // namespace
 
-void write_search_page(Session& s, const IndexSettings& settings) {
-    TextWriter out(s.files, "search.htm");
+namespace {
+
+void write_search_head(TextWriter& out, const IndexSettings& settings) {
     write_head(out, settings,
                "<title>search.htm, content (only words) from input *.htm files</title>");
     write_all(out, highlighting_script(settings));
-    WordFileReader in(s.files, "wrd_06.txt");
-    SearchLines lines(s, out);
-    Occurrence r;
-    while (read_occurrence(in, r)) lines.add(r);
-    lines.finish();
+}
+
+void write_search_end(TextWriter& out) {
     out.print_text("</body>");
     out.print_text("</html>");
+}
+
+}  // namespace
+
+void write_search_page(Session& s, const IndexSettings& settings) {
+    TextWriter out(s.files, "search.htm");
+    write_search_head(out, settings);
+    WordFileReader in(s.files, "wrd_06.txt");
+    SearchLines lines(s, out);
+    for (Occurrence r; read_occurrence(in, r);) lines.add(r);
+    lines.finish();
+    write_search_end(out);
 }
 
 void gather_results(Session& s) {
@@ -390,13 +438,34 @@ void gather_results(Session& s) {
     s.shell.run_command("chcp 1252");
 }
 
+// The anchored pages, index.htm's list of pages and search.htm all read wrd_06.txt in
+// order: one pass feeds them all.
 void write_index_pages(Session& s, const IndexSettings& settings) {
-    write_anchored_pages(s, settings);
-    s.mark_step("anchored pages");
-    write_index_page(s, settings);
-    s.mark_step("index.htm");
-    write_search_page(s, settings);
-    s.mark_step("search.htm");
+    {
+        TextWriter index(s.files, "index.htm");
+        write_index_head(s, index, settings);
+        TextWriter search(s.files, "search.htm");
+        write_search_head(search, settings);
+        AnchoredPages pages(s, settings);
+        PageList list(index);
+        SearchLines lines(s, search);
+        WordFileReader in(s.files, "wrd_06.txt");
+        for (Occurrence r; read_occurrence(in, r);) {
+            pages.add(r);
+            list.add(r);
+            lines.add(r);
+        }
+        pages.finish();
+        s.mark_step("anchored pages");
+        list.finish();
+        write_word_entries(s, index);
+        index.close();
+        s.mark_step("index.htm");
+        lines.finish();
+        write_search_end(search);
+        search.close();
+        s.mark_step("search.htm");
+    }
     gather_results(s);
     s.mark_step("results");
 }
