@@ -55,7 +55,7 @@ Line line_of(std::string_view text) {
 }
 
 void Bytes::grow(std::size_t least) {
-    const std::size_t capacity = std::max(least, 2 * capacity_);
+    const std::size_t capacity = std::max(least, capacity_ + capacity_ / 2);
     auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
     if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
     data_ = std::move(bigger);
@@ -97,6 +97,7 @@ void LineChunks::hand_on() {
     }
     hand_(chunk_);
     chunk_.clear();
+    chunk_.reserve(kChunk);
 }
 
 Tournament::Tournament(std::vector<std::unique_ptr<TextReader>>& runs)

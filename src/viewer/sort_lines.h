@@ -41,6 +41,9 @@ class Bytes {
     std::size_t size() const { return size_; }
     std::string_view view() const { return {data_.get(), size_}; }
     void clear() { size_ = 0; }
+    void reserve(std::size_t n) {
+        if (n > capacity_) grow(n);
+    }
     // Room for n more bytes at the end, handed out; the size grows by n.
     char* extend(std::size_t n) {
         if (size_ + n > capacity_) grow(size_ + n);
@@ -80,7 +83,7 @@ class Run {
 class LineChunks {
   public:
     using Hand = std::function<void(Bytes&)>;
-    explicit LineChunks(Hand hand) : hand_(std::move(hand)) {}
+    explicit LineChunks(Hand hand) : hand_(std::move(hand)) { chunk_.reserve(kChunk); }
     void put(const Line& line) {
         if (chunk_.size() + line.size + 2 > kChunk && chunk_.size() > 0) hand_on();
         check(line);
@@ -97,7 +100,9 @@ class LineChunks {
     bool ordered() const { return ordered_; }
 
   private:
-    static constexpr std::size_t kChunk = 1 << 20;
+    // Large enough that a write costs little beside its bytes; small, as a few are in
+    // flight beside the 200 run readers' buffers.
+    static constexpr std::size_t kChunk = 1 << 18;
     void check(const Line& line) {
         if (!first_) {
             previous_.text = kept_previous_ ? kept_.data() : chunk_.data() + previous_at_;
