@@ -63,7 +63,7 @@ struct Session {
     std::string table_name, selected_table, code_page;
     EditMode edit_mode = EditMode::none;
     std::string program_file_name, sponsor_address;
-    std::string in_file_name, out_file_name;
+    std::string in_file_name;
 
     int row_count = 0, column_count = 0, top_row = 0, edit_row = 0, first_col = 0;
     int console_cols = 80, console_rows = 25;

@@ -61,7 +61,6 @@ bool rewrite_working_file(Session& s, const std::function<void(TextReader&, Text
     const long before = s.faults.failures();
     {
         s.in_file_name = std::string(kWorkingFile);
-        s.out_file_name = std::string(kRewriteFile);
         TextReader in(s.files, kWorkingFile);
         // A table always has its working file, empty or not: a missing one is no table.
         if (!in.is_open() && s.faults.failures() == before) working_file_missing(s);
@@ -174,7 +173,6 @@ bool convert_table(Session& s, const std::string& draft, long before) {
     std::fill(s.column_names.begin(), s.column_names.end(), std::string());
     if (s.faults.failures() != before) return true;
 
-    s.out_file_name = "f_11_1.txt";
     TextWriter characters(s.files, "f_11_1.txt"), cells(s.files, "f_12_1.txt"),
         working(s.files, draft);
     WriterOutput to_characters(characters), to_cells(cells), to_working(working);
@@ -207,7 +205,6 @@ bool load_table(Session& s) {
         s.shell.run_command("copy /y f_13_2.txt f_13_3.txt > out_null.txt");
         s.shell.run_command("copy /y f_13_3.txt f_14_1.txt > out_null.txt");
         s.in_file_name = "f_14_1.txt";
-        s.out_file_name = std::string(kWorkingFile);
     }
     if (s.faults.failures() == before && !unreadable)
         s.files.rename(s.files.resolve(draft), s.files.resolve(kWorkingFile));
@@ -233,7 +230,6 @@ bool save_table(Session& s, std::string_view name, int& rows_written) {
     rows_written = 0;
     const long before = s.faults.failures();
     s.in_file_name = std::string(kWorkingFile);
-    s.out_file_name = std::string(name);
     TextWriter out;
     if (!out.open_replacing(s.files, name)) return false;
     TextReader in(s.files, kWorkingFile);

@@ -27,7 +27,7 @@ void write_row(TextWriter& out, const std::vector<std::string>& cells, int colum
 bool row_available(TextReader& in, int column_count);
 
 // Reads the working file, lets body write the new content to f_16_1.txt, closes both and
-// issues the copy command that puts it in place. Sets in_file_name and out_file_name.
+// issues the copy command that puts it in place. Sets in_file_name.
 // False when a step failed: f_15_1.txt is then as it was, the screen has said
 // "working file can not be written: <cause>" and a key was pressed; the caller keeps
 // row_count, column_count and the names as they were.

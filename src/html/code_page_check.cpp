@@ -30,7 +30,6 @@ IndexSettings check_code_page(Session& s) {
         TextWriter answer(s.files, "return.txt");
         answer.write_raw("\r\r\n");
     }
-    s.out_file_name = "return.txt";
     s.shell.run_command("chcp < return.txt > check_01.txt");
 
     s.row_count = count_report_lines(s);

@@ -61,7 +61,6 @@ void write_table_page(Session& s) {
     in.rewind();
 
     const std::string page_name = table_page_name(s.table_name);
-    s.out_file_name = page_name;
     TextWriter page(s.files, page_name);
     write_head(s, page, page_name);
 

@@ -16,8 +16,8 @@ std::string table_page_name(std::string_view table_name);
 // True when the cell is right-aligned on the page: only "+", ",", "-", ".", digits.
 bool right_aligned_cell(std::string_view text);
 
-// Writes the page from f_15_1.txt, sets column_names and out_file_name (the page name),
-// and leaves htm_in holding exactly this page.
+// Writes the page from f_15_1.txt, sets column_names and leaves htm_in holding exactly this
+// page.
 void write_table_page(Session& s);
 
 }  // namespace rowkeep

@@ -85,10 +85,9 @@ bool write_new_table(Session& s) {
         heading += s.column_names[idx(i)];
         blanks += ' ';
     }
-    s.out_file_name = s.table_name;
     // Replaced as a whole, so an overwrite that fails leaves the old table as it was.
     TextWriter out;
-    if (!out.open_replacing(s.files, s.out_file_name)) return false;
+    if (!out.open_replacing(s.files, s.table_name)) return false;
     out.print_text(heading);
     out.print_text(blanks);
     return out.close();

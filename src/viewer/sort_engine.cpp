@@ -174,7 +174,6 @@ void write_run(Session& s, const SortJob& job, const RunFiles& files, TextWriter
                              number_text(static_cast<long long>(r * job.run_lines)) + "/" +
                              number_text(static_cast<long long>(total)));
     }
-    s.out_file_name = name;
     out.open_path(s.files, files.path(r));
     out.write_raw(lines.view());
     out.close();
@@ -221,7 +220,6 @@ bool merge_pass(Session& s, std::size_t m) {
     runs.reserve(m);
     for (std::size_t j = 1; j <= m; ++j)
         runs.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
-    s.out_file_name = std::string(kOutputFile);
     TextWriter out(s.files, kOutputFile);
     Handoff handoff(2);
     bool ordered = true;

@@ -58,7 +58,6 @@ TEST(TablePage, WholePageWithLinksAndAlignment) {
     EXPECT_EQ(dir.read("prices.htm"), expected);
     EXPECT_EQ(dir.read("htm_in/prices.htm"), expected);
     EXPECT_EQ(s.column_names[1], "name");
-    EXPECT_EQ(s.out_file_name, "prices.htm");
     EXPECT_EQ(t.shell_owner->history(), (std::vector<std::string>{"md htm_in", "del /q htm_in\\*.*",
                                                                   "copy prices.htm htm_in\\"}));
 }
