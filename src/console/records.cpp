@@ -553,7 +553,8 @@ void TextWriter::write_slow(std::string_view bytes) {
             return;
         }
     }
-    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    // An empty view may hold no pointer at all, which memcpy must not be given.
+    if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
 }
 
@@ -569,7 +570,7 @@ void TextWriter::write_value(std::string_view value, bool last) {
     if (ready_ && used_ + size <= kBufferSize) {
         char* p = buffer_.get() + used_;
         *p++ = '"';
-        std::memcpy(p, value.data(), value.size());
+        if (!value.empty()) std::memcpy(p, value.data(), value.size());
         p += value.size();
         if (last) {
             std::memcpy(p, "\"\r\n", 3);

@@ -172,7 +172,7 @@ class BufferTrace {
             file_.write(text);
             return;
         }
-        std::memcpy(room(text.size()), text.data(), text.size());
+        if (!text.empty()) std::memcpy(room(text.size()), text.data(), text.size());
         used_ += text.size();
     }
     void end_line() {

@@ -37,7 +37,7 @@ void copy_lower(char* to, const char* from, std::size_t n) {
 // In GB18030 the second byte of a two-byte character may look like a capital letter and
 // must stay as it is: only characters of one byte are lowered there.
 void copy_lower_gb18030(char* to, std::string_view from, const TextMeasure& m) {
-    std::memcpy(to, from.data(), from.size());
+    if (!from.empty()) std::memcpy(to, from.data(), from.size());
     for (std::size_t at = 0; at < from.size();) {
         const std::size_t length = m.char_length(from, at);
         if (length == 1) to[at] = lower_letter(to[at]);
@@ -49,7 +49,7 @@ void copy_lower_gb18030(char* to, std::string_view from, const TextMeasure& m) {
 
 Line line_of(std::string_view text) {
     std::uint64_t prefix = 0;
-    std::memcpy(&prefix, text.data(), std::min<std::size_t>(text.size(), 8));
+    if (!text.empty()) std::memcpy(&prefix, text.data(), std::min<std::size_t>(text.size(), 8));
     if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
     return {prefix, text.data(), text.size()};
 }
@@ -82,7 +82,7 @@ void Run::sorted_into(Bytes& chunk) {
     chunk.clear();
     for (const Line& line : lines_) {
         char* at = chunk.extend(line.size + 2);
-        std::memcpy(at, line.text, line.size);
+        if (line.size > 0) std::memcpy(at, line.text, line.size);
         at[line.size] = '\r';
         at[line.size + 1] = '\n';
     }
