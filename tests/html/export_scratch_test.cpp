@@ -15,25 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "file_manifest.h"
 #include "harness.h"
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
 
 namespace rowkeep::testing {
 namespace {
-
-// A generator of its own, so that the pages are the same on every library.
-class Lcg {
-  public:
-    explicit Lcg(std::uint64_t seed) : state_(seed) {}
-    int below(int n) {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<int>((state_ >> 33) % static_cast<std::uint64_t>(n));
-    }
-
-  private:
-    std::uint64_t state_;
-};
 
 std::string word(Lcg& g) {
     static const std::string kLetters = "abcdefghijKLMNOPQRSTuvwxyz0123\xe1\xc8\x9a.,;";
@@ -111,53 +99,10 @@ std::string page(Lcg& g, int lines) {
     return text;
 }
 
-std::uint64_t fnv1a(const std::string& bytes) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : bytes) {
-        h ^= c;
-        h *= 1099511628211ULL;
-    }
-    return h;
-}
-
-std::string file_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::vector<std::string> manifest(const fs::path& dir) {
-    std::vector<std::string> lines;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = fs::relative(entry.path(), dir).generic_string();
-        if (entry.is_directory()) {
-            lines.push_back(name + "/");
-            continue;
-        }
-        const std::string bytes = file_bytes(entry.path());
-        char hash[17];
-        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(bytes)));
-        lines.push_back(name + " " + std::to_string(bytes.size()) + " " + hash);
-    }
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
 void compare_with_reference(const std::string& name, const std::vector<std::string>& lines) {
-    const fs::path path =
-        fs::path(ROWKEEP_SOURCE_DIR) / "tests/html/export_scratch" / (name + ".txt");
-    if (const char* capture = std::getenv("ROWKEEP_CAPTURE_REFERENCE"); capture && *capture) {
-        fs::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary);
-        for (const auto& line : lines) out << line << '\n';
-        return;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "no reference " << path;
-    std::vector<std::string> expected;
-    for (std::string line; std::getline(in, line);) expected.push_back(line);
-    EXPECT_EQ(lines, expected) << "scratch files of " << name << " differ from " << path;
+    rowkeep::testing::compare_with_reference(
+        fs::path(ROWKEEP_SOURCE_DIR) / "tests/html/export_scratch" / (name + ".txt"), lines,
+        "scratch files of " + name);
 }
 
 // The index run over the pages put into htm_in, the folder's manifest taken before the
@@ -172,7 +117,7 @@ void check_index_run(const std::string& name, const std::vector<std::string>& pa
     TestSession t(dir.path(), "x");
     std::vector<std::string> before_results;
     t.session.step_done = [&](std::string_view step) {
-        if (step == "search.htm") before_results = manifest(dir.path());
+        if (step == "search.htm") before_results = folder_manifest(dir.path());
     };
     IndexSettings settings;
     settings.charset = "1250";
@@ -184,7 +129,7 @@ void check_index_run(const std::string& name, const std::vector<std::string>& pa
     ASSERT_FALSE(before_results.empty());
     std::vector<std::string> all = before_results;
     all.push_back("-- after the results");
-    for (const auto& line : manifest(dir.path())) all.push_back(line);
+    for (const auto& line : folder_manifest(dir.path())) all.push_back(line);
     compare_with_reference(name, all);
 }
 

@@ -20,24 +20,11 @@
 #include <string_view>
 #include <vector>
 
+#include "file_manifest.h"
 #include "harness.h"
 
 namespace rowkeep::testing {
 namespace {
-
-// A small generator of its own: the tables must be the same on every library.
-class Lcg {
-  public:
-    explicit Lcg(std::uint64_t seed) : state_(seed) {}
-    std::uint32_t next() {
-        state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<std::uint32_t>(state_ >> 33);
-    }
-    int below(int n) { return static_cast<int>(next() % static_cast<std::uint32_t>(n)); }
-
-  private:
-    std::uint64_t state_;
-};
 
 // A cell as users type them: words of both cases, numbers in the forms the sort key
 // right-aligns, blanks around, letters of the code page's upper half, commas, double
@@ -88,28 +75,6 @@ std::string generated_table(std::uint64_t seed, int rows, int columns) {
     return table;
 }
 
-std::uint64_t fnv1a(const std::string& bytes) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : bytes) {
-        h ^= c;
-        h *= 1099511628211ULL;
-    }
-    return h;
-}
-
-std::string file_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::string manifest_line(const std::string& name, const std::string& bytes) {
-    char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv1a(bytes)));
-    return name + " " + std::to_string(bytes.size()) + " " + hash;
-}
-
 // Every file under the folder (by its path inside it), then the screen, where the
 // folder's own name (in the interpreter's messages) differs from run to run.
 std::vector<std::string> manifest(const fs::path& dir, std::string screen) {
@@ -117,36 +82,15 @@ std::vector<std::string> manifest(const fs::path& dir, std::string screen) {
     for (std::size_t at = screen.find(folder); at != std::string::npos;
          at = screen.find(folder, at))
         screen.replace(at, folder.size(), "<folder>");
-    std::vector<std::string> lines;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = fs::relative(entry.path(), dir).generic_string();
-        if (entry.is_directory())
-            lines.push_back(name + "/");
-        else
-            lines.push_back(manifest_line(name, file_bytes(entry.path())));
-    }
-    std::sort(lines.begin(), lines.end());
+    std::vector<std::string> lines = folder_manifest(dir);
     lines.push_back(manifest_line("<screen>", screen));
     return lines;
 }
 
-fs::path reference_path(const std::string& name) {
-    return fs::path(ROWKEEP_SOURCE_DIR) / "tests/sessions/byte_exact" / (name + ".txt");
-}
-
 void compare_with_reference(const std::string& name, const std::vector<std::string>& lines) {
-    const fs::path path = reference_path(name);
-    if (const char* capture = std::getenv("ROWKEEP_CAPTURE_REFERENCE"); capture && *capture) {
-        fs::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary);
-        for (const auto& line : lines) out << line << '\n';
-        return;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "no reference " << path;
-    std::vector<std::string> expected;
-    for (std::string line; std::getline(in, line);) expected.push_back(line);
-    EXPECT_EQ(lines, expected) << "files or screen of " << name << " differ from " << path;
+    rowkeep::testing::compare_with_reference(
+        fs::path(ROWKEEP_SOURCE_DIR) / "tests/sessions/byte_exact" / (name + ".txt"), lines,
+        "files or screen of " + name);
 }
 
 // From the start screen: the table chosen from the list loads into the viewer; then the
