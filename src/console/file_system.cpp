@@ -14,14 +14,11 @@
 #include "console/index.h"
 #include "console/replace_file.h"
 #include "console/terminal.h"
+#include "console/tokens.h"
 
 namespace rowkeep {
 
 namespace {
-
-char lower_letter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool ascii_only(std::string_view s) {
     for (char c : s)

@@ -40,10 +40,6 @@ std::size_t find_first(const char* p, std::size_t n) {
     return i;
 }
 
-char lower_letter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 bool matches_pattern(std::string_view pattern, std::string_view name) {

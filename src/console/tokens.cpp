@@ -190,8 +190,7 @@ std::string plain_number(long long n) {
 
 std::string lower_az(std::string_view text) {
     std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : out) c = lower_letter(c);
     return out;
 }
 

@@ -37,6 +37,9 @@ std::string plain_number(long long n);
 
 // Lower-cases the letters A to Z only; every other byte stays as it is.
 std::string lower_az(std::string_view text);
+inline char lower_letter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // True when the text is not empty and made only of "+", ",", "-", ".", "0" to "9".
 bool is_numeric_text(std::string_view text);

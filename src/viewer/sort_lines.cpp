@@ -6,13 +6,11 @@
 #include <algorithm>
 #include <bit>
 
+#include "console/tokens.h"
+
 namespace rowkeep {
 
 namespace {
-
-char lower_letter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // Copies n bytes, A to Z lowered on the way, sixteen bytes a step where the processor
 // allows.
