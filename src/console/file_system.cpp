@@ -63,6 +63,29 @@ bool write_all(int fd, const char* data, std::size_t n) {
     return true;
 }
 
+// The kernel copies without passing the bytes through us where it can; where the two files
+// cannot be copied that way (another file system, an old kernel) read and write do it.
+int copy_contents(int in, int out) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        if (n == 0) return 0;
+        if (n > 0) continue;
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+            errno != EBADF)
+            return errno;
+        break;
+    }
+    std::vector<char> buffer(1 << 18);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return 0;
+        if (!write_all(out, buffer.data(), idx(n))) return errno;
+    }
+}
+
 }  // namespace
 
 std::string_view file_op_name(FileOp op) {
@@ -327,21 +350,7 @@ bool FileSystem::copy(const fs::path& from, const fs::path& to) const {
         ::close(in);
         return failed(to, replacing.error());
     }
-    std::vector<char> buffer(1 << 18);
-    int error = 0;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = errno;
-            break;
-        }
-        if (n == 0) break;
-        if (!write_all(out, buffer.data(), idx(n))) {
-            error = errno;
-            break;
-        }
-    }
+    int error = copy_contents(in, out);
     ::close(in);
     if (::close(out) != 0 && error == 0) error = errno;
     if (error == 0 && !replacing.commit()) error = replacing.error();
