@@ -135,6 +135,11 @@ class FileSystem {
     bool copy(const fs::path& from, const fs::path& to) const;
     // A second name for a file (a hard link); a failure point of the copy kind.
     bool link(const fs::path& from, const fs::path& to) const;
+    // A copy that costs no bytes, for a source that is deleted before anything writes it
+    // again: the target becomes a second name of the source, whole or not at all (a
+    // temporary name, then a rename over an existing target). Where the file system has
+    // no links, a copy. A failure point of the copy kind.
+    bool share(const fs::path& from, const fs::path& to) const;
     // A missing file is no failure.
     bool remove(const fs::path& path) const;
     bool make_dir(const fs::path& path) const;
@@ -152,6 +157,8 @@ class FileSystem {
   private:
     // 0, or the errno an injected fault hands out at this point.
     int injected(FileOp op) const { return faults_ ? faults_->at_point(op) : 0; }
+    // The copy's work after its failure point: the bytes into a temporary, renamed over.
+    bool copy_whole(const fs::path& from, const fs::path& to) const;
     // Records errno (or `error`) as a failure of an operation on `path`; false.
     bool failed(const fs::path& path, int error) const;
     // False (a refusal recorded) when a folder between dir and path is a link.

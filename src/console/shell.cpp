@@ -388,13 +388,22 @@ void Shell::copy(Call& c) {
             err_ += "The file cannot be copied onto itself.\r\n";
             continue;
         }
-        if (files_.copy(source, to))
+        if (share_copies_ ? files_.share(source, to) : files_.copy(source, to))
             ++copied;
         else
             err_ += errno == ENOSPC ? "There is not enough space on the disk.\r\n"
                                     : "Access is denied.\r\n";
     }
     out += "        " + std::to_string(copied) + " file(s) copied.\r\n";
+}
+
+void Shell::run_sharing_copy(std::string_view line) {
+    struct Sharing {
+        bool& on;
+        explicit Sharing(bool& flag) : on(flag) { on = true; }
+        ~Sharing() { on = false; }
+    } sharing(share_copies_);
+    run_command(line);
 }
 
 void Shell::make_dir(Call& c) {

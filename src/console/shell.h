@@ -25,6 +25,10 @@ class Shell {
     // Runs one command line and returns when it has finished; results are judged by the
     // files it leaves. Messages go to the redirection file, else to the screen.
     virtual void run_command(std::string_view line);
+    // Runs a copy command whose sources are scratch files deleted before anything writes
+    // them again: each target becomes a second name of its source where the file system
+    // allows, so no bytes are copied. Messages, history and failures as a copy's.
+    void run_sharing_copy(std::string_view line);
 
     // Every command line run so far, in order (tests read it).
     const std::vector<std::string>& history() const { return history_; }
@@ -82,6 +86,8 @@ class Shell {
     std::string err_;
     // The command's message must be read before the caller goes on: wait for a key.
     bool wait_after_message_ = false;
+    // Copies give their targets a second name of the source (run_sharing_copy).
+    bool share_copies_ = false;
 };
 
 // A file name as it goes into a command line: as it stands when made only of letters,

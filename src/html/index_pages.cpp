@@ -88,7 +88,8 @@ class AnchoredPage {
         }
         in_.close();
         out_.close();
-        s_.shell.run_command("copy " + command_name(target_) + "  " + command_name(page_));
+        // The anchored page is not written again before the results step deletes it.
+        s_.shell.run_sharing_copy("copy " + command_name(target_) + "  " + command_name(page_));
     }
 
   private:
@@ -428,11 +429,12 @@ void gather_results(Session& s) {
         while (!listing.at_end()) {
             std::string name = lower_az(listing.read_line());
             if (contains(name, ".htm"))
-                s.shell.run_command("copy " + command_name(trim_blanks(name)) + " htm_out\\");
+                s.shell.run_sharing_copy("copy " + command_name(trim_blanks(name)) + " htm_out\\");
         }
     }
-    s.shell.run_command("copy index.htm htm_out\\");
-    s.shell.run_command("copy search.htm htm_out\\");
+    // The pages copied here are deleted just below: htm_out's become their only names.
+    s.shell.run_sharing_copy("copy index.htm htm_out\\");
+    s.shell.run_sharing_copy("copy search.htm htm_out\\");
     delete_program_files(s, "*.htm");
     delete_program_files(s, "*.txt");
     s.shell.run_command("chcp 1252");

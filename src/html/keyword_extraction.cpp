@@ -216,7 +216,8 @@ void number_and_scan_pages(Session& s) {
         write_clean_copy(s, name, copy);
         ++n;
         const std::string page = "page_" + plain_number(n) + ".htm";
-        s.shell.run_command("copy " + command_name(copy) + "  " + page);
+        // The clean copy is only read from here on, until the results step deletes it.
+        s.shell.run_sharing_copy("copy " + command_name(copy) + "  " + page);
         // A folder under the page's name takes the copy into itself, and the page would be
         // left out of the index unnoticed.
         std::error_code ec;

@@ -90,7 +90,8 @@ void write_table_page(Session& s) {
 
     s.shell.run_command("md htm_in");
     s.shell.run_command("del /q htm_in\\*.*");
-    s.shell.run_command("copy " + command_name(page_name) + " htm_in\\");
+    // The page is not written again before the code page check deletes it.
+    s.shell.run_sharing_copy("copy " + command_name(page_name) + " htm_in\\");
     s.console.print_newline();
 }
 

@@ -110,6 +110,54 @@ TEST(FileSystem, FoldersOfTheFolderMustNotBeLinks) {
     EXPECT_FALSE(outside.exists("new.htm"));
 }
 
+ino_t inode(const fs::path& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A shared copy is a second name of the source: no bytes copied, and an existing target
+// replaced whole or left as it was, never written through (its other names keep the old
+// bytes). A refused or failed share changes nothing and leaves no temporary.
+TEST(FileSystem, ASharedCopyIsASecondNameWholeOrNotAtAll) {
+    TempDir dir;
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    dir.write("a.htm", "new");
+    ASSERT_TRUE(files.share(dir.path() / "a.htm", dir.path() / "fresh.htm"));
+    EXPECT_EQ(dir.read("fresh.htm"), "new");
+    EXPECT_EQ(inode(dir.path() / "fresh.htm"), inode(dir.path() / "a.htm"));
+
+    dir.write("b.htm", "old");
+    fs::create_hard_link(dir.path() / "b.htm", dir.path() / "other.htm");
+    ASSERT_TRUE(files.share(dir.path() / "a.htm", dir.path() / "b.htm"));
+    EXPECT_EQ(dir.read("b.htm"), "new");
+    EXPECT_EQ(dir.read("other.htm"), "old");
+
+    auto left_alone = [&](const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(dir.read("other.htm"), "old");
+        std::size_t names = 0;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            (void)entry;
+            ++names;
+        }
+        EXPECT_EQ(names, 4u) << "a temporary was left behind";  // a, fresh, b, other
+    };
+    faults.fail_at(1, ENOSPC);
+    EXPECT_FALSE(files.share(dir.path() / "a.htm", dir.path() / "other.htm"));
+    EXPECT_EQ(faults.last_error(), ENOSPC);
+    left_alone("injected failure");
+    fs::permissions(dir.path() / "other.htm", fs::perms::owner_read);
+    EXPECT_FALSE(files.share(dir.path() / "a.htm", dir.path() / "other.htm"));
+    EXPECT_EQ(faults.last_error(), EACCES);
+    left_alone("read-only target");
+    fs::permissions(dir.path() / "other.htm", fs::perms::owner_all);
+    fs::create_symlink(dir.path() / "a.htm", dir.path() / "link.htm");
+    EXPECT_FALSE(files.share(dir.path() / "link.htm", dir.path() / "other.htm"));
+    fs::remove(dir.path() / "link.htm");
+    left_alone("link as the source");
+}
+
 // A table the user named may be a link; it is read through it.
 TEST(FileSystem, ATableMayBeReadThroughALink) {
     TempDir dir, outside;

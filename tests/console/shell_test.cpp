@@ -64,6 +64,25 @@ TEST_F(ShellTest, CopyForms) {
     EXPECT_EQ(d.read("other one.csv"), "blank");
 }
 
+// A sharing copy says and records what a copy does; the target has the source's bytes.
+TEST_F(ShellTest, SharingCopyReadsAsACopy) {
+    d.write("page_1_02.htm", "anchored");
+    d.write("page_1.htm", "clean");
+    run("copy page_1_02.htm  page_1.htm");
+    const std::string copied = t.screen();
+    d.write("page_1.htm", "clean");
+    t.session.shell.run_sharing_copy("copy page_1_02.htm  page_1.htm");
+    EXPECT_EQ(d.read("page_1.htm"), "anchored");
+    EXPECT_EQ(t.screen(), copied + copied);
+    EXPECT_EQ(t.session.shell.history().back(), "copy page_1_02.htm  page_1.htm");
+    t.session.shell.run_sharing_copy("copy missing.htm htm_out\\");
+    EXPECT_NE(t.screen().find("cannot find the file"), std::string::npos);
+    // Plain copies stay copies afterwards: the next write of the target is its own.
+    run("copy page_1.htm again.htm");
+    d.write("page_1.htm", "changed");
+    EXPECT_EQ(d.read("again.htm"), "anchored");
+}
+
 TEST_F(ShellTest, MakeFolderDeleteRename) {
     run("md htm_in");
     d.write("htm_in/keep.txt", "k");
