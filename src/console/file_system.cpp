@@ -405,13 +405,16 @@ bool FileSystem::list(const fs::path& folder, std::vector<fs::path>& files) cons
     }
     errno = 0;
     while (dirent* entry = readdir(d)) {
-        const fs::path path = folder / entry->d_name;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        // A path is dear to build: only for the entries that may be files.
+        const unsigned char type = entry->d_type;
+        if (type == DT_REG) {
+            files.push_back(folder / entry->d_name);
+        } else if (type == DT_UNKNOWN || type == DT_LNK) {
+            fs::path path = folder / entry->d_name;
             struct stat st {};
-            regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                files.push_back(std::move(path));
         }
-        if (regular) files.push_back(path);
         errno = 0;
     }
     const int e = errno;
