@@ -50,6 +50,16 @@ int open_regular(const fs::path& path, int flags, Links links) {
     return fd;
 }
 
+// Empties a file opened for writing. A file that is empty already (a new one, mostly) is
+// left alone: a truncation, even to the size the file has, makes ext4 write the file's
+// data out at its close, and a scratch file deleted soon after would cost its disk
+// blocks (and their discard) for nothing.
+bool empty_out(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_size == 0) return true;
+    return ftruncate(fd, 0) == 0;
+}
+
 bool write_all(int fd, const char* data, std::size_t n) {
     while (n > 0) {
         const ssize_t done = ::write(fd, data, n);
@@ -291,7 +301,7 @@ std::FILE* FileSystem::open_write(const fs::path& path, Links links) const {
     }
     if (!inside(path)) return nullptr;
     const int fd = open_regular(path, O_WRONLY | O_CREAT, links);
-    if (fd < 0 || ftruncate(fd, 0) != 0) {
+    if (fd < 0 || !empty_out(fd)) {
         const int e = errno;
         if (fd >= 0) ::close(fd);
         failed(path, e);
