@@ -291,7 +291,7 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
     }
     TextWriter out(s.files, kOutputFile);
     Handoff handoff(2);
-    bool ordered = true;
+    OrderCheck check;
     Worker worker;
     worker.start([&] {
         struct Closing {
@@ -301,12 +301,12 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
         LineChunks lines([&](Bytes& chunk) { handoff.pass(chunk); });
         for (Tournament t(runs, shared); !t.finished(); t.next()) lines.put(t.winner(), t.skip());
         lines.finish();
-        ordered = lines.ordered();
     });
     Bytes chunk;
     try {
         while (handoff.take(chunk)) {
             out.write_raw(chunk.view());
+            check.see(chunk.view());
             handoff.give_back(chunk);
         }
     } catch (...) {
@@ -318,7 +318,7 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
     worker.wait();
     out.close();
     s.in_file_name = std::string(kOutputFile);
-    return ordered;
+    return check.ordered();
 }
 
 // The LFs and CRs of the bytes less the CR LF pairs among them (and the one a CR just before

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "console/index.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -100,13 +101,28 @@ void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
 }
 
 void LineChunks::hand_on() {
-    if (!first_ && !kept_previous_) {
-        kept_.assign(chunk_.data() + previous_at_, previous_size_);
-        kept_previous_ = true;
-    }
     hand_(chunk_);
     chunk_.clear();
     chunk_.reserve(kChunk);
+}
+
+void OrderCheck::see(std::string_view lines) {
+    if (lines.empty() || !ordered_) return;
+    const char* at = lines.data();
+    const char* const end = at + lines.size();
+    Line previous = line_of(previous_);
+    while (at < end) {
+        // No line holds a CR or an LF of its own: the first LF ends it, after its CR.
+        const char* lf = static_cast<const char*>(std::memchr(at, '\n', idx(end - at)));
+        if (lf == nullptr) lf = end;
+        const std::size_t size = idx(lf - at) - (lf > at && lf[-1] == '\r' ? 1 : 0);
+        const Line line = line_of(std::string_view(at, size));
+        if (!first_ && before(line, previous)) ordered_ = false;
+        first_ = false;
+        previous = line;
+        at = lf + 1;
+    }
+    previous_.assign(previous.text, previous.size);
 }
 
 Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared)

@@ -120,21 +120,15 @@ class Run {
 };
 
 // Lines put one after another into chunks, each ended CR LF; a chunk that is full is
-// handed on (and comes back empty, or as another chunk). Each line is compared with the
-// one put before it: the order check of the merged output, made on the very bytes that go
-// to the file.
+// handed on (and comes back empty, or as another chunk).
 class LineChunks {
   public:
     using Hand = std::function<void(Bytes&)>;
     explicit LineChunks(Hand hand) : hand_(std::move(hand)) { chunk_.reserve(kChunk); }
-    // `line` is the line less its first `skip` bytes, which it shares with every line put
-    // since the last one with a smaller skip.
+    // `line` is the line less its first `skip` bytes.
     void put(const Line& line, std::size_t skip) {
         const std::size_t size = line.size + skip;
         if (chunk_.size() + size + 2 > kChunk && chunk_.size() > 0) hand_on();
-        check(line, skip);
-        previous_at_ = chunk_.size();
-        previous_size_ = size;
         char* at = chunk_.extend(size + 2);
         std::memcpy(at, line.text - skip, size);
         at[size] = '\r';
@@ -144,30 +138,28 @@ class LineChunks {
     void finish() {
         if (chunk_.size() > 0) hand_on();
     }
-    bool ordered() const { return ordered_; }
 
   private:
     // Large enough that a write costs little beside its bytes; small, as a few are in
     // flight beside the 200 run readers' buffers.
     static constexpr std::size_t kChunk = 1 << 18;
-    void check(const Line& line, std::size_t skip) {
-        if (!first_) {
-            const char* text = kept_previous_ ? kept_.data() : chunk_.data() + previous_at_;
-            const Line previous = line_of(std::string_view(text + skip, previous_size_ - skip));
-            if (before(line, previous)) ordered_ = false;
-        }
-        first_ = false;
-        kept_previous_ = false;
-    }
     void hand_on();
 
     Hand hand_;
     Bytes chunk_;
+};
+
+// The order check of the merged output, made on the very bytes that go to the file, chunk
+// by chunk as they are written: each line is compared with the one before it.
+class OrderCheck {
+  public:
+    // The next lines of the output, each ended CR LF.
+    void see(std::string_view lines);
+    bool ordered() const { return ordered_; }
+
+  private:
+    std::string previous_;  // the last line of the lines seen before
     bool first_ = true, ordered_ = true;
-    std::size_t previous_at_ = 0;    // where the previous line lies in the chunk
-    std::size_t previous_size_ = 0;  // its whole length
-    bool kept_previous_ = false;     // it lies in kept_ instead: its chunk has gone
-    std::string kept_;
 };
 
 // A sorted run's lines as they were written to its file, kept for the merge.
