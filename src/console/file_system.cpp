@@ -50,6 +50,16 @@ int open_regular(const fs::path& path, int flags, Links links) {
     return fd;
 }
 
+// Empties a file opened for writing. A file that is empty already (a new one, mostly) is
+// left alone: a truncation, even to the size the file has, makes ext4 write the file's
+// data out at its close, and a scratch file deleted soon after would cost its disk
+// blocks (and their discard) for nothing.
+bool empty_out(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_size == 0) return true;
+    return ftruncate(fd, 0) == 0;
+}
+
 bool write_all(int fd, const char* data, std::size_t n) {
     while (n > 0) {
         const ssize_t done = ::write(fd, data, n);
@@ -291,7 +301,7 @@ std::FILE* FileSystem::open_write(const fs::path& path, Links links) const {
     }
     if (!inside(path)) return nullptr;
     const int fd = open_regular(path, O_WRONLY | O_CREAT, links);
-    if (fd < 0 || ftruncate(fd, 0) != 0) {
+    if (fd < 0 || !empty_out(fd)) {
         const int e = errno;
         if (fd >= 0) ::close(fd);
         failed(path, e);
@@ -405,13 +415,16 @@ bool FileSystem::list(const fs::path& folder, std::vector<fs::path>& files) cons
     }
     errno = 0;
     while (dirent* entry = readdir(d)) {
-        const fs::path path = folder / entry->d_name;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+        // A path is dear to build: only for the entries that may be files.
+        const unsigned char type = entry->d_type;
+        if (type == DT_REG) {
+            files.push_back(folder / entry->d_name);
+        } else if (type == DT_UNKNOWN || type == DT_LNK) {
+            fs::path path = folder / entry->d_name;
             struct stat st {};
-            regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                files.push_back(std::move(path));
         }
-        if (regular) files.push_back(path);
         errno = 0;
     }
     const int e = errno;
