@@ -80,7 +80,7 @@ bool TextReader::open_path(const fs::path& path, Links links) {
     close();
     file_ = files_.open_read(path, links);
     if (!file_) return false;
-    buffer_.resize(kBufferSize);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
     pos_ = len_ = 0;
     base_ = 0;
     return true;
@@ -99,7 +99,7 @@ bool TextReader::fill() {
     forget_plain_run();
     base_ += len_;
     pos_ = 0;
-    len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    len_ = std::fread(buffer_.get(), 1, kBufferSize, file_);
     return len_ > 0;
 }
 
@@ -158,7 +158,7 @@ void TextReader::read_line(std::string& line) {
 // in the next block, is gathered across the refills.
 bool TextReader::next_line(std::string_view& line) {
     if (pos_ >= len_ && !fill()) return false;
-    const char* start = buffer_.data() + pos_;
+    const char* start = buffer_.get() + pos_;
     const std::size_t avail = len_ - pos_;
     const std::size_t i = find_first<'\n', '\r', '\r'>(start, avail);
     if (i + 1 < avail || (i + 1 == avail && start[i] == '\n')) {
@@ -201,7 +201,7 @@ template <char A, char B, char C, bool keep>
 int TextReader::take_until(std::string& value) {
     for (;;) {
         if (pos_ >= len_ && !fill()) return -1;
-        const char* start = buffer_.data() + pos_;
+        const char* start = buffer_.get() + pos_;
         const std::size_t avail = len_ - pos_;
         const std::size_t i = find_first<A, B, C>(start, avail);
         if constexpr (keep) value.append(start, i);
@@ -215,7 +215,7 @@ void TextReader::take_value(std::string& value) {
     // A value as the program writes it, a quoted text followed by "," or CR LF, lying whole
     // in the buffer, is taken at once; the rules below take it the same way.
     if (len_ - pos_ >= 3 && buffer_[pos_] == '"') {
-        const char* text = buffer_.data() + pos_ + 1;
+        const char* text = buffer_.get() + pos_ + 1;
         const std::size_t avail = len_ - pos_ - 1;
         const std::size_t i = find_first<'"', '\r', '\n'>(text, avail);
         if (i + 1 < avail && text[i] == '"' &&
@@ -349,7 +349,7 @@ template <class Bytes>
     std::uint64_t prev_starts = 0;
     std::size_t at = pos_;
     for (bool first = true; len_ - at >= 64; at += 64, first = false) {
-        const ByteKinds k = Bytes::kinds(buffer_.data() + at);
+        const ByteKinds k = Bytes::kinds(buffer_.get() + at);
         const std::uint64_t starts = (k.lfs << 1) | starts_carry;
         constexpr std::uint64_t kLow63 = ~0ULL >> 1;
         // A CR right before each LF and nowhere else; a quote at each line start and before

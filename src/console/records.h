@@ -74,7 +74,7 @@ class TextReader {
     // parses them where they lie.
     std::string_view ahead() {
         if (pos_ >= len_ && !fill()) return {};
-        return {buffer_.data() + pos_, len_ - pos_};
+        return {buffer_.get() + pos_, len_ - pos_};
     }
     void take(std::size_t bytes) { pos_ += bytes; }
 
@@ -97,7 +97,7 @@ class TextReader {
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // made on the first open, not cleared: fill() writes it
     std::size_t pos_ = 0, len_ = 0;
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
     // Where the row index looks for plain working-file lines again after they stopped.

@@ -22,11 +22,17 @@ void copy_lower(char* to, const char* from, std::size_t n) {
     const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
     const __m128i limit = _mm_set1_epi8(static_cast<char>(0x80 + 26));
     const __m128i bit = _mm_set1_epi8(0x20);
-    for (; i + 16 <= n; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    auto lower16 = [&](std::size_t at) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
         const __m128i capital = _mm_cmplt_epi8(_mm_add_epi8(x, shift), limit);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at),
                          _mm_or_si128(x, _mm_and_si128(capital, bit)));
+    };
+    for (; i + 16 <= n; i += 16) lower16(i);
+    // The last sixteen bytes again, overlapping: the bytes done twice come out the same.
+    if (i < n && n >= 16) {
+        lower16(n - 16);
+        return;
     }
 #endif
     for (; i < n; ++i) to[i] = lower_letter(from[i]);
@@ -44,13 +50,6 @@ void copy_lower_gb18030(char* to, std::string_view from, const TextMeasure& m) {
 }
 
 }  // namespace
-
-Line line_of(std::string_view text) {
-    std::uint64_t prefix = 0;
-    if (!text.empty()) std::memcpy(&prefix, text.data(), std::min<std::size_t>(text.size(), 8));
-    if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
-    return {prefix, text.data(), text.size()};
-}
 
 void Bytes::grow(std::size_t least) {
     const std::size_t capacity = std::max(least, capacity_ + capacity_ / 2);
@@ -70,19 +69,27 @@ void Run::add(std::string_view line) {
 }
 
 void Run::sorted_into(Bytes& chunk) {
+    const char* text = text_.data();
+    std::size_t skip = ends_.empty() ? 0 : ends_[0];
+    for (std::size_t k = 1, start = ends_.empty() ? 0 : ends_[0]; k < ends_.size() && skip > 0;
+         start = ends_[k++])
+        skip = shared_start(text, text + start, std::min(skip, ends_[k] - start));
+    shared_.assign(text, skip);
     lines_.clear();
     std::size_t start = 0;
     for (std::size_t end : ends_) {
-        lines_.push_back(line_of(std::string_view(text_.data() + start, end - start)));
+        lines_.push_back(line_of(std::string_view(text + start + skip, end - start - skip)));
         start = end;
     }
-    std::sort(lines_.begin(), lines_.end(), before);
+    std::sort(lines_.begin(), lines_.end(),
+              [](const Line& a, const Line& b) { return before(a, b); });
     chunk.clear();
     for (const Line& line : lines_) {
-        char* at = chunk.extend(line.size + 2);
-        if (line.size > 0) std::memcpy(at, line.text, line.size);
-        at[line.size] = '\r';
-        at[line.size + 1] = '\n';
+        const std::size_t size = line.size + skip;
+        char* at = chunk.extend(size + 2);
+        if (size > 0) std::memcpy(at, line.text - skip, size);
+        at[size] = '\r';
+        at[size + 1] = '\n';
     }
     text_.clear();
     ends_.clear();
@@ -90,7 +97,7 @@ void Run::sorted_into(Bytes& chunk) {
 
 void LineChunks::hand_on() {
     if (!first_ && !kept_previous_) {
-        kept_.assign(chunk_.data() + previous_at_, previous_.size);
+        kept_.assign(chunk_.data() + previous_at_, previous_size_);
         kept_previous_ = true;
     }
     hand_(chunk_);
@@ -98,14 +105,23 @@ void LineChunks::hand_on() {
     chunk_.reserve(kChunk);
 }
 
-Tournament::Tournament(std::vector<std::unique_ptr<TextReader>>& runs)
-    : runs_(runs), heads_(runs.size()), tree_(runs.size()) {
+Tournament::Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared)
+    : runs_(runs), shared_(shared), heads_(runs.size()), tree_(runs.size()) {
     for (std::size_t j = 0; j < runs_.size(); ++j) advance_head(j);
-    if (runs_.size() > 0) tree_[0] = runs_.size() == 1 ? 0 : play(1);
+    if (runs_.size() > 0) tree_[0] = play(1);
+}
+
+void Tournament::stop_skipping() {
+    const std::size_t skip = shared_.size();
+    for (Line& head : heads_)
+        if (head.text != nullptr)
+            head = line_of(std::string_view(head.text - skip, head.size + skip));
+    shared_.clear();
 }
 
 std::size_t Tournament::play(std::size_t node) {
     const std::size_t k = runs_.size();
+    if (k == 1) return 0;
     if (node >= k) return node - k;
     const std::size_t left = play(2 * node), right = play(2 * node + 1);
     const bool left_wins = !beats(right, left);

@@ -4,6 +4,7 @@
 // number, so that most comparisons are one integer comparison.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -25,13 +26,49 @@ struct Line {
     std::size_t size = 0;
 };
 
-Line line_of(std::string_view text);
+// Eight bytes as a big-endian number: the order of their bytes as unsigned values.
+inline std::uint64_t word_at(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+}
 
-// Bytes as unsigned values; a line that is the start of the other comes first.
+inline Line line_of(std::string_view text) {
+    if (text.size() >= 8) return {word_at(text.data()), text.data(), text.size()};
+    std::uint64_t prefix = 0;
+    if (!text.empty()) std::memcpy(&prefix, text.data(), text.size());
+    if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
+    return {prefix, text.data(), text.size()};
+}
+
+// Bytes as unsigned values; a line that is the start of the other comes first. Equal
+// prefixes of lines shorter than eight bytes leave only the lengths to decide; else the
+// rest is compared eight bytes a step, the last step ending where the shorter line ends.
 inline bool before(const Line& a, const Line& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    const int order = std::memcmp(a.text, b.text, a.size < b.size ? a.size : b.size);
-    return order != 0 ? order < 0 : a.size < b.size;
+    const std::size_t n = a.size < b.size ? a.size : b.size;
+    if (n > 8) {
+        std::size_t i = 8;
+        for (; i + 8 <= n; i += 8) {
+            const std::uint64_t x = word_at(a.text + i), y = word_at(b.text + i);
+            if (x != y) return x < y;
+        }
+        if (i < n) {
+            const std::uint64_t x = word_at(a.text + n - 8), y = word_at(b.text + n - 8);
+            if (x != y) return x < y;
+        }
+    }
+    return a.size < b.size;
+}
+
+// How many bytes a and b share at their start, at most `limit` (no more than either's size).
+inline std::size_t shared_start(const char* a, const char* b, std::size_t limit) {
+    std::size_t i = 0;
+    for (; i + 8 <= limit; i += 8)
+        if (word_at(a + i) != word_at(b + i)) break;
+    while (i < limit && a[i] == b[i]) ++i;
+    return i;
 }
 
 // A block of bytes that grows without clearing what it gains.
@@ -59,7 +96,9 @@ class Bytes {
 };
 
 // One run: its lines lowered (A to Z; in GB18030 only characters of one byte), one after
-// another in one block.
+// another in one block. The start all its lines share is left out of their comparisons:
+// lines that begin alike (the keyed rows of a table, the word records of a page) are then
+// mostly told apart by their prefix numbers.
 class Run {
   public:
     explicit Run(const TextMeasure& m) : measure_(m) {}
@@ -68,12 +107,15 @@ class Run {
     // The lines in order, each ended CR LF, into `chunk` (emptied first); the run is
     // empty afterwards.
     void sorted_into(Bytes& chunk);
+    // The start every line of the run last sorted shares (empty for an empty run).
+    const std::string& shared() const { return shared_; }
 
   private:
     const TextMeasure& measure_;
     Bytes text_;
     std::vector<std::size_t> ends_;
     std::vector<Line> lines_;
+    std::string shared_;
 };
 
 // Lines put one after another into chunks, each ended CR LF; a chunk that is full is
@@ -84,14 +126,18 @@ class LineChunks {
   public:
     using Hand = std::function<void(Bytes&)>;
     explicit LineChunks(Hand hand) : hand_(std::move(hand)) { chunk_.reserve(kChunk); }
-    void put(const Line& line) {
-        if (chunk_.size() + line.size + 2 > kChunk && chunk_.size() > 0) hand_on();
-        check(line);
+    // `line` is the line less its first `skip` bytes, which it shares with every line put
+    // since the last one with a smaller skip.
+    void put(const Line& line, std::size_t skip) {
+        const std::size_t size = line.size + skip;
+        if (chunk_.size() + size + 2 > kChunk && chunk_.size() > 0) hand_on();
+        check(line, skip);
         previous_at_ = chunk_.size();
-        char* at = chunk_.extend(line.size + 2);
-        std::memcpy(at, line.text, line.size);
-        at[line.size] = '\r';
-        at[line.size + 1] = '\n';
+        previous_size_ = size;
+        char* at = chunk_.extend(size + 2);
+        std::memcpy(at, line.text - skip, size);
+        at[size] = '\r';
+        at[size + 1] = '\n';
     }
     // Hands on what is left.
     void finish() {
@@ -103,38 +149,44 @@ class LineChunks {
     // Large enough that a write costs little beside its bytes; small, as a few are in
     // flight beside the 200 run readers' buffers.
     static constexpr std::size_t kChunk = 1 << 18;
-    void check(const Line& line) {
+    void check(const Line& line, std::size_t skip) {
         if (!first_) {
-            previous_.text = kept_previous_ ? kept_.data() : chunk_.data() + previous_at_;
-            if (before(line, previous_)) ordered_ = false;
+            const char* text = kept_previous_ ? kept_.data() : chunk_.data() + previous_at_;
+            const Line previous = line_of(std::string_view(text + skip, previous_size_ - skip));
+            if (before(line, previous)) ordered_ = false;
         }
         first_ = false;
         kept_previous_ = false;
-        previous_.prefix = line.prefix;
-        previous_.size = line.size;
     }
     void hand_on();
 
     Hand hand_;
     Bytes chunk_;
     bool first_ = true, ordered_ = true;
-    Line previous_;
-    std::size_t previous_at_ = 0;  // where the previous line lies in the chunk
-    bool kept_previous_ = false;   // it lies in kept_ instead: its chunk has gone
+    std::size_t previous_at_ = 0;    // where the previous line lies in the chunk
+    std::size_t previous_size_ = 0;  // its whole length
+    bool kept_previous_ = false;     // it lies in kept_ instead: its chunk has gone
     std::string kept_;
 };
 
 // The runs' head lines in a tournament: each inner node keeps the run that lost the match
 // played there, node 0 the overall winner, so a new head replays only its own path.
+// The start that every line of the runs shares (as the runs were written) is left out of
+// the heads; should a line not have it after all, it is no longer left out of any.
 class Tournament {
   public:
-    explicit Tournament(std::vector<std::unique_ptr<TextReader>>& runs);
+    Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared);
     bool finished() const { return runs_.empty() || heads_[tree_[0]].text == nullptr; }
+    // Less its first skip() bytes.
     const Line& winner() const { return heads_[tree_[0]]; }
+    std::size_t skip() const { return shared_.size(); }
     // The winner's run moves on to its next line, and the matches on its path are replayed.
     void next() {
         std::size_t run = tree_[0];
-        advance_head(run);
+        if (!advance_head(run)) {
+            tree_[0] = play(1);
+            return;
+        }
         for (std::size_t node = (run + runs_.size()) / 2; node > 0; node /= 2)
             if (beats(tree_[node], run)) std::swap(tree_[node], run);
         tree_[0] = run;
@@ -144,10 +196,25 @@ class Tournament {
     // A finished run's head is a line of no text with the greatest prefix: it loses every
     // match, but for the rare line whose prefix is as great, by the text.
     static constexpr std::uint64_t kLast = ~std::uint64_t{0};
-    void advance_head(std::size_t j) {
+    // False when the new head lacked the shared start and every head was made whole.
+    bool advance_head(std::size_t j) {
         std::string_view text;
-        heads_[j] = runs_[j]->next_line(text) ? line_of(text) : Line{kLast, nullptr, 0};
+        if (!runs_[j]->next_line(text)) {
+            heads_[j] = Line{kLast, nullptr, 0};
+            return true;
+        }
+        const std::size_t skip = shared_.size();
+        if (skip > 0 &&
+            (text.size() < skip || shared_start(text.data(), shared_.data(), skip) < skip)) {
+            heads_[j] = Line{kLast, nullptr, 0};  // its old line may be gone already
+            stop_skipping();
+            heads_[j] = line_of(text);
+            return false;
+        }
+        heads_[j] = line_of(text.substr(skip));
+        return true;
     }
+    void stop_skipping();
     bool beats(std::size_t a, std::size_t b) const {
         const Line &x = heads_[a], &y = heads_[b];
         if (x.prefix != y.prefix) return x.prefix < y.prefix;
@@ -159,6 +226,7 @@ class Tournament {
     std::size_t play(std::size_t node);
 
     std::vector<std::unique_ptr<TextReader>>& runs_;
+    std::string shared_;
     std::vector<Line> heads_;
     std::vector<std::size_t> tree_;
 };

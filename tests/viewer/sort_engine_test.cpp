@@ -13,6 +13,7 @@
 #include "console/records.h"
 #include "console/tokens.h"
 #include "harness.h"
+#include "viewer/sort_lines.h"
 
 namespace rowkeep::testing {
 namespace {
@@ -194,6 +195,95 @@ TEST(SortEngine, LongLinesAndLineEndsAcrossBlocks) {
     input += std::string(1 << 20, 'Q') + "\r\n" + std::string(1 << 20, 'q');
     expect_model_files(input, 16, 5);
     expect_model_files(input, 2000, 200);
+}
+
+// Lines that share a long start, in runs whose shared starts differ in length: a run of
+// one stem only, runs where a line is the shared start itself or stops inside it, and
+// bytes above 127 right after it.
+TEST(SortEngine, LinesWithLongSharedStarts) {
+    std::mt19937 random(5);
+    const std::string stem = "\"page_1.htm\",\"        25\",\"";
+    std::string input;
+    for (int i = 0; i < 400; ++i) {
+        std::string line = stem;
+        switch (random() % 8) {
+            case 0:
+                break;  // the shared start alone
+            case 1:
+                line.resize(random() % stem.size());  // stops inside it
+                break;
+            case 2:
+                line += static_cast<char>(0x80 + random() % 0x80);
+                break;
+            default:
+                for (int k = static_cast<int>(random() % 20); k > 0; --k)
+                    line +=
+                        static_cast<char>(random() % 2 ? 'A' + random() % 3 : '0' + random() % 3);
+        }
+        input += line + "\r\n";
+    }
+    // Runs 1 to 3 hold only the full stem and more; later runs also the short ones.
+    std::string only_stem;
+    for (int i = 0; i < 30; ++i) only_stem += stem + std::to_string(random() % 7) + "\r\n";
+    for (std::size_t run_lines : {1u, 10u, 64u})
+        for (std::size_t width : {2u, 7u, 200u})
+            expect_model_files(only_stem + input, run_lines, width);
+}
+
+// The merge leaves out the start its runs were found to share; a run whose lines do not
+// have it (a file changed behind the sort's back) is still merged in order.
+TEST(SortEngine, MergeOrdersLinesThatLackTheSharedStart) {
+    TempDir dir;
+    dir.write("1.txt", "abcd1\r\nabcd5\r\nabcd9\r\n");
+    dir.write("2.txt", "abcd2\r\nab\r\nabcd3\r\nzz\r\n");
+    dir.write("3.txt", "abcd0\r\nabcd4\r\n");
+    std::vector<std::unique_ptr<TextReader>> runs;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"})
+        runs.push_back(std::make_unique<TextReader>(dir.path(), name));
+    std::string out;
+    LineChunks lines([&](Bytes& chunk) { out += chunk.view(); });
+    for (Tournament t(runs, "abcd"); !t.finished(); t.next()) lines.put(t.winner(), t.skip());
+    lines.finish();
+    // Run 2's "ab" is out of its run's order: the merge takes it where it meets it, and
+    // the order check sees it.
+    EXPECT_EQ(out, "abcd0\r\nabcd1\r\nabcd2\r\nab\r\nabcd3\r\nabcd4\r\nabcd5\r\nabcd9\r\nzz\r\n");
+    EXPECT_FALSE(lines.ordered());
+}
+
+// The total in the progress lines counts every line end: CR LF, a lone CR, LF, a CR LF
+// split by the reader's block edge, a CR as the very last byte, a last line without end.
+TEST(SortEngine, ProgressTotalCountsEveryLineEnd) {
+    const std::size_t block = 1 << 16;
+    std::mt19937 random(9);
+    std::vector<std::string> inputs;
+    for (std::size_t at = block - 3; at <= block + 1; ++at)
+        for (const char* end : {"\r\n", "\r", "\n"}) {
+            std::string text = std::string(at, 'a') + end + "b\r\rc\n\nd\r\n\n\r";
+            inputs.push_back(text);
+            inputs.push_back(text + "last");
+        }
+    // Random ends at random places, over several blocks and the steps within them.
+    for (int k = 0; k < 4; ++k) {
+        std::string text;
+        static const char* ends[] = {"\r\n", "\r", "\n", "\r\r", "\n\r"};
+        while (text.size() < 3 * block) {
+            text += std::string(random() % 40, 'x');
+            text += ends[random() % 5];
+        }
+        inputs.push_back(text);
+    }
+    for (const std::string& text : inputs) {
+        const std::size_t total = split_lines(text).size();
+        TempDir dir;
+        dir.write("in.txt", text);
+        TestSession t(dir.path(), "");
+        SortJob job("in.txt", "out.txt");
+        job.run_lines = total;  // one full run: one progress line
+        t.run([&](Session& s) { sort_file(s, job); });
+        const std::string n = number_text(static_cast<long long>(total));
+        EXPECT_NE(t.screen().find(" file_03_1.txt " + n + "/" + n), std::string::npos)
+            << text.size() << " bytes, " << total << " lines";
+    }
 }
 
 // Every place of a CR LF and of a lone CR across the first block's edge.
