@@ -68,7 +68,7 @@ void Run::add(std::string_view line) {
     ends_.push_back(text_.size());
 }
 
-void Run::sorted_into(Bytes& chunk) {
+void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
     const char* text = text_.data();
     std::size_t skip = ends_.empty() ? 0 : ends_[0];
     for (std::size_t k = 1, start = ends_.empty() ? 0 : ends_[0]; k < ends_.size() && skip > 0;
@@ -84,8 +84,12 @@ void Run::sorted_into(Bytes& chunk) {
     std::sort(lines_.begin(), lines_.end(),
               [](const Line& a, const Line& b) { return before(a, b); });
     chunk.clear();
+    chunk.reserve(text_.size() + 2 * ends_.size());
+    sizes.clear();
+    sizes.reserve(ends_.size());
     for (const Line& line : lines_) {
         const std::size_t size = line.size + skip;
+        sizes.push_back(size);
         char* at = chunk.extend(size + 2);
         if (size > 0) std::memcpy(at, line.text - skip, size);
         at[size] = '\r';
@@ -105,7 +109,7 @@ void LineChunks::hand_on() {
     chunk_.reserve(kChunk);
 }
 
-Tournament::Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared)
+Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared)
     : runs_(runs), shared_(shared), heads_(runs.size()), tree_(runs.size()) {
     for (std::size_t j = 0; j < runs_.size(); ++j) advance_head(j);
     if (runs_.size() > 0) tree_[0] = play(1);

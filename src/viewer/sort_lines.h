@@ -75,6 +75,7 @@ inline std::size_t shared_start(const char* a, const char* b, std::size_t limit)
 class Bytes {
   public:
     char* data() { return data_.get(); }
+    const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }
     std::string_view view() const { return {data_.get(), size_}; }
     void clear() { size_ = 0; }
@@ -104,9 +105,9 @@ class Run {
     explicit Run(const TextMeasure& m) : measure_(m) {}
     std::size_t size() const { return ends_.size(); }
     void add(std::string_view line);
-    // The lines in order, each ended CR LF, into `chunk` (emptied first); the run is
-    // empty afterwards.
-    void sorted_into(Bytes& chunk);
+    // The lines in order, each ended CR LF, into `chunk` and their lengths into `sizes`
+    // (both emptied first); the run is empty afterwards.
+    void sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes);
     // The start every line of the run last sorted shares (empty for an empty run).
     const std::string& shared() const { return shared_; }
 
@@ -169,13 +170,40 @@ class LineChunks {
     std::string kept_;
 };
 
+// A sorted run's lines as they were written to its file, kept for the merge.
+struct KeptRun {
+    Bytes text;                      // each line ended CR LF
+    std::vector<std::size_t> sizes;  // the lines' lengths without their ends
+};
+
+// Where a merge takes a run's lines from: the run's file, or the lines kept from its
+// writing (for a file that opened: one that did not reads as empty either way).
+class RunLines {
+  public:
+    explicit RunLines(TextReader& file, const KeptRun* kept = nullptr)
+        : file_(&file), kept_(kept) {}
+    bool next_line(std::string_view& line) {
+        if (kept_ == nullptr) return file_->next_line(line);
+        if (next_ == kept_->sizes.size()) return false;
+        const std::size_t size = kept_->sizes[next_++];
+        line = std::string_view(kept_->text.data() + at_, size);
+        at_ += size + 2;
+        return true;
+    }
+
+  private:
+    TextReader* file_;
+    const KeptRun* kept_;
+    std::size_t next_ = 0, at_ = 0;
+};
+
 // The runs' head lines in a tournament: each inner node keeps the run that lost the match
 // played there, node 0 the overall winner, so a new head replays only its own path.
 // The start that every line of the runs shares (as the runs were written) is left out of
 // the heads; should a line not have it after all, it is no longer left out of any.
 class Tournament {
   public:
-    Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared);
+    Tournament(std::vector<RunLines>& runs, std::string_view shared);
     bool finished() const { return runs_.empty() || heads_[tree_[0]].text == nullptr; }
     // Less its first skip() bytes.
     const Line& winner() const { return heads_[tree_[0]]; }
@@ -199,7 +227,7 @@ class Tournament {
     // False when the new head lacked the shared start and every head was made whole.
     bool advance_head(std::size_t j) {
         std::string_view text;
-        if (!runs_[j]->next_line(text)) {
+        if (!runs_[j].next_line(text)) {
             heads_[j] = Line{kLast, nullptr, 0};
             return true;
         }
@@ -225,7 +253,7 @@ class Tournament {
     // losers kept on the way.
     std::size_t play(std::size_t node);
 
-    std::vector<std::unique_ptr<TextReader>>& runs_;
+    std::vector<RunLines>& runs_;
     std::string shared_;
     std::vector<Line> heads_;
     std::vector<std::size_t> tree_;
