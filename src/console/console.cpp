@@ -1,5 +1,8 @@
 #include "console/console.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "console/escapes.h"
@@ -47,51 +50,130 @@ void Console::advance(std::string_view bytes, int width, const TextMeasure& m) {
     if (width > 0) column_ %= width;
 }
 
+namespace {
+
+// True when one of the 8 bytes is a CR or an LF (the classic test for a zero byte, made
+// on the bytes' differences from each).
+inline bool holds_line_end(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    const std::uint64_t lf = word ^ (ones * '\n'), cr = word ^ (ones * '\r');
+    return (((lf - ones) & ~lf) | ((cr - ones) & ~cr)) & highs;
+}
+
+// Copies bytes[0, n) to out and tells whether they may hold a CR or an LF; out has room
+// for 8 bytes beyond n. A short piece (a number, a name, a cell) is copied and looked at
+// in a word or two held in registers.
+inline bool copy_piece(char* out, const char* bytes, std::size_t n) {
+    if constexpr (std::endian::native != std::endian::little) {
+        if (n > 0) std::memcpy(out, bytes, n);
+        return n > 0;
+    }
+    if (n >= 8 && n <= 16) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, bytes, 8);
+        std::memcpy(&tail, bytes + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+        return holds_line_end(head) || holds_line_end(tail);
+    }
+    if (n >= 4 && n < 8) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, bytes, 4);
+        std::memcpy(&tail, bytes + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+        return holds_line_end(head | static_cast<std::uint64_t>(tail) << 32);
+    }
+    if (n < 4) {
+        bool found = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = bytes[i];
+            found |= bytes[i] == '\n' || bytes[i] == '\r';
+        }
+        return found;
+    }
+    std::memcpy(out, bytes, n);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, out + i, 8);
+        if (holds_line_end(word)) return true;
+    }
+    if (i == n) return false;
+    std::uint64_t word;  // the last bytes, and what lies after them in out masked off
+    std::memcpy(&word, out + i, 8);
+    return holds_line_end(word & (~0ULL >> (8 * (8 - (n - i)))));
+}
+
+constexpr char kBlanks[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                              ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+static_assert(kZoneWidth <= static_cast<int>(sizeof kBlanks));
+
+}  // namespace
+
 // The pieces are counted as advance() counts them, but the kept line is settled once, at
 // the end, as piece by piece it would be: what follows the last LF (all of the piece that
-// holds it), then the further pieces up to kLineKept bytes.
+// holds it), then the further pieces up to kLineKept bytes. The bytes are gathered in
+// pieces_, kept large enough that a zone's blanks and a word's look at a piece's end
+// never run past it; most pieces hold no line end, which a look at 8 bytes at a time tells.
 void Console::print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
     const int width = terminal_.size().first;
     const TextMeasure& m = measure();
+    std::size_t need = 8;
+    for (const auto& piece : pieces) need += piece.first.size() + sizeof kBlanks;
+    if (pieces_.size() < need) pieces_.resize(std::max(need, 2 * pieces_.size()));
+    char* const buffer = pieces_.data();
+    std::size_t used = 0;
     std::size_t lf_after = std::string::npos, lf_piece_end = 0;
-    pieces_.clear();
+    int column = column_;
     for (const auto& [text, ending] : pieces) {
-        const std::size_t start = pieces_.size();
-        pieces_ += text;
-        const char* data = text.data();
-        const void* lf = text.empty() ? nullptr : memrchr(data, '\n', text.size());
-        const void* cr = text.empty() ? nullptr : memrchr(data, '\r', text.size());
-        const char* end = std::max(lf ? static_cast<const char*>(lf) + 1 : data,
-                                   cr ? static_cast<const char*>(cr) + 1 : data);
-        if (lf) {
-            lf_after = start + idx(static_cast<const char*>(lf) + 1 - data);
-            lf_piece_end = pieces_.size();
+        const std::size_t start = used;
+        const std::size_t n = text.size();
+        const bool line_end = copy_piece(buffer + start, text.data(), n);
+        used += n;
+        std::string_view rest = text;
+        bool restarts = false;  // a CR or LF starts the column afresh
+        if (line_end) {
+            const char* data = text.data();
+            const void* lf = memrchr(data, '\n', n);
+            const void* cr = memrchr(data, '\r', n);
+            const char* end = std::max(lf ? static_cast<const char*>(lf) + 1 : data,
+                                       cr ? static_cast<const char*>(cr) + 1 : data);
+            if (lf) {
+                lf_after = start + idx(static_cast<const char*>(lf) + 1 - data);
+                lf_piece_end = used;
+            }
+            restarts = end != data;
+            rest = std::string_view(end, idx(data + n - end));
         }
-        const std::string_view rest(end, idx(data + text.size() - end));
         const int columns = m.single_byte() ? static_cast<int>(rest.size()) : m.width(rest);
-        column_ = end != data ? columns : column_ + columns;
-        if (width > 0) column_ %= width;
+        column = restarts ? columns : column + columns;
+        if (width > 0 && column >= width) column %= width;
         if (ending == Ending::stay) continue;
         // As zone_ending gives it, without a string of its own.
-        const int pad = ending == Ending::zone ? zone_padding(column_) : 0;
-        if (ending == Ending::newline || column_ + pad + 1 > width - kZoneWidth) {
-            pieces_ += "\r\n";
-            lf_after = lf_piece_end = pieces_.size();
-            column_ = 0;
+        const int pad = ending == Ending::zone ? kZoneWidth - column % kZoneWidth : 0;
+        if (ending == Ending::newline || column + pad + 1 > width - kZoneWidth) {
+            buffer[used] = '\r';
+            buffer[used + 1] = '\n';
+            used += 2;
+            lf_after = lf_piece_end = used;
+            column = 0;
         } else {
-            pieces_.append(idx(pad), ' ');
-            column_ += pad;
-            if (width > 0) column_ %= width;
+            std::memcpy(buffer + used, kBlanks, sizeof kBlanks);
+            used += idx(pad);
+            column += pad;
+            if (width > 0 && column >= width) column %= width;
         }
     }
+    column_ = column;
+    const std::string_view out(buffer, used);
     if (lf_after == std::string::npos) {
-        if (line_.size() < kLineKept) line_.append(pieces_, 0, kLineKept - line_.size());
+        if (line_.size() < kLineKept) line_ += out.substr(0, kLineKept - line_.size());
     } else {
         const std::size_t whole = lf_piece_end - lf_after;
-        line_.assign(pieces_, lf_after,
-                     std::max(whole, std::min(pieces_.size() - lf_after, kLineKept)));
+        line_.assign(out.substr(lf_after, std::max(whole, std::min(used - lf_after, kLineKept))));
     }
-    terminal_.write(pieces_);
+    terminal_.write(out);
 }
 
 void Console::print_text(std::string_view text, Ending ending) {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "console/index.h"
 
@@ -160,6 +161,14 @@ RealTerminal::RealTerminal() {
 
 RealTerminal::~RealTerminal() {
     RealTerminal::flush();
+    if (writer_.joinable()) {
+        {
+            std::lock_guard lock(writer_mutex_);
+            writer_stop_ = true;
+        }
+        writer_cv_.notify_all();
+        writer_.join();
+    }
     restore();
     g_restore_needed = false;
     if (wake_fd_ >= 0) {
@@ -260,17 +269,63 @@ void RealTerminal::write(std::string_view bytes) {
         out_ += to_screen_->convert(bytes);
     else
         out_ += bytes;
-    if (out_.size() > 65536) flush();
+    if (out_.size() > 65536) hand_over();
 }
 
-void RealTerminal::flush() {
+namespace {
+
+void write_all(const std::string& bytes) {
     std::size_t done = 0;
-    while (done < out_.size()) {
-        ssize_t n = ::write(STDOUT_FILENO, out_.data() + done, out_.size() - done);
+    while (done < bytes.size()) {
+        ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;  // the screen is gone; the input's end will end the program
         done += idx(n);
     }
+}
+
+}  // namespace
+
+void RealTerminal::hand_over() {
+    std::unique_lock lock(writer_mutex_);
+    writer_cv_.wait(lock, [this] { return !writer_busy_; });
+    if (!writer_.joinable()) {
+        try {
+            writer_ = std::thread([this] { write_blocks(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the block is written here.
+            lock.unlock();
+            write_all(out_);
+            out_.clear();
+            return;
+        }
+    }
+    writing_.swap(out_);
+    out_.clear();
+    writer_busy_ = true;
+    lock.unlock();
+    writer_cv_.notify_all();
+}
+
+void RealTerminal::write_blocks() {
+    std::unique_lock lock(writer_mutex_);
+    for (;;) {
+        writer_cv_.wait(lock, [this] { return writer_busy_ || writer_stop_; });
+        if (!writer_busy_) return;
+        lock.unlock();
+        write_all(writing_);
+        lock.lock();
+        writer_busy_ = false;
+        writer_cv_.notify_all();
+    }
+}
+
+void RealTerminal::flush() {
+    if (writer_.joinable()) {
+        std::unique_lock lock(writer_mutex_);
+        writer_cv_.wait(lock, [this] { return !writer_busy_; });
+    }
+    write_all(out_);
     out_.clear();
 }
 

@@ -4,10 +4,13 @@
 
 #include <termios.h>
 
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -123,6 +126,11 @@ class RealTerminal : public Terminal {
     void restore();
     void feed_input(std::string_view bytes);
     std::pair<int, int> read_size() const;
+    // A long listing's screen output goes out on a thread of its own, a block at a time,
+    // while the program goes on; flush() waits for it first, so bytes keep their order.
+    // The thread starts with the first such block: a short run never has one.
+    void hand_over();
+    void write_blocks();
 
     bool tty_ = false;
     bool screen_ = false;  // standard output is a terminal
@@ -135,6 +143,11 @@ class RealTerminal : public Terminal {
     termios saved_{};
     KeyDecoder decoder_;
     std::string out_;
+    std::thread writer_;
+    std::mutex writer_mutex_;
+    std::condition_variable writer_cv_;
+    std::string writing_;  // the block the writer thread has, while writer_busy_
+    bool writer_busy_ = false, writer_stop_ = false;
     std::unique_ptr<Converter> to_screen_, from_keyboard_;
     std::pair<int, int> size_{80, 25};
     bool size_known_ = false;

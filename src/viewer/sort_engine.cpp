@@ -167,9 +167,42 @@ class RunFiles {
     bool look_up_ = false;
 };
 
+// The runs as written, kept in memory while they are small together: a merge of them all
+// then takes its lines from memory instead of reading them back from the files. Kept are
+// all runs or none.
+class KeptRuns {
+  public:
+    explicit KeptRuns(std::size_t limit) : limit_(limit) {}
+    // Takes the run written last (`text` and `sizes` are left empty) when its file was
+    // written whole and there is room; else keeps none from here on.
+    void offer(Bytes& text, std::vector<std::size_t>& sizes, bool written) {
+        if (!keeping_) return;
+        if (!written || bytes_ + text.size() > limit_) {
+            drop();
+            return;
+        }
+        bytes_ += text.size();
+        runs_.push_back({std::exchange(text, Bytes{}), std::exchange(sizes, {})});
+    }
+    void drop() {
+        keeping_ = false;
+        std::vector<KeptRun>().swap(runs_);
+    }
+    // Run j's lines (from 1), or nullptr.
+    const KeptRun* run(std::size_t j) const {
+        return keeping_ && j <= runs_.size() ? &runs_[j - 1] : nullptr;
+    }
+
+  private:
+    std::size_t limit_;
+    std::vector<KeptRun> runs_;
+    std::size_t bytes_ = 0;
+    bool keeping_ = true;
+};
+
 // The sorted lines of run r, the progress line first for a full run (whose last line is
-// line r x run_lines of the input).
-void write_run(Session& s, const SortJob& job, const RunFiles& files, TextWriter& out,
+// line r x run_lines of the input). False when the file was not written whole.
+bool write_run(Session& s, const SortJob& job, const RunFiles& files, TextWriter& out,
                std::size_t r, bool full, std::size_t total, const Bytes& lines) {
     const std::string name = run_name(r);
     if (full) {
@@ -179,7 +212,7 @@ void write_run(Session& s, const SortJob& job, const RunFiles& files, TextWriter
     }
     out.open_path(s.files, files.path(r));
     out.write_raw(lines.view());
-    out.close();
+    return out.close();
 }
 
 // What the runs' lines have in common: the start every one of them shares. It narrows
@@ -205,11 +238,12 @@ class SharedStart {
 // Cuts the input into sorted runs; the number of runs. While one run is read, the one
 // before is sorted on the worker.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
-                       SharedStart& shared) {
+                       SharedStart& shared, KeptRuns& kept) {
     const RunFiles files(s);
     const TextMeasure& measure = s.console.measure();
     Run runs[2] = {Run(measure), Run(measure)};
     Bytes sorted[2];
+    std::vector<std::size_t> sizes[2];
     TextWriter out;
     Worker worker;
     int filling = 0;
@@ -218,37 +252,46 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
     auto write_sorted = [&] {
         worker.wait();
         sorting = false;
-        shared.narrow(runs[1 - filling].shared());
-        write_run(s, job, files, out, ++made, true, total, sorted[1 - filling]);
+        const int done = 1 - filling;
+        shared.narrow(runs[done].shared());
+        kept.offer(sorted[done], sizes[done],
+                   write_run(s, job, files, out, ++made, true, total, sorted[done]));
     };
     std::string_view line;
     while (input.next_line(line)) {
         runs[filling].add(line);
         if (runs[filling].size() < job.run_lines) continue;
         if (sorting) write_sorted();
-        worker.start([&run = runs[filling], &out = sorted[filling]] { run.sorted_into(out); });
+        worker.start([&run = runs[filling], &out = sorted[filling], &sizes = sizes[filling]] {
+            run.sorted_into(out, sizes);
+        });
         sorting = true;
         filling = 1 - filling;
     }
     if (sorting) write_sorted();
     if (runs[filling].size() > 0) {
-        runs[filling].sorted_into(sorted[filling]);
+        runs[filling].sorted_into(sorted[filling], sizes[filling]);
         shared.narrow(runs[filling].shared());
-        write_run(s, job, files, out, ++made, false, total, sorted[filling]);
+        kept.offer(sorted[filling], sizes[filling],
+                   write_run(s, job, files, out, ++made, false, total, sorted[filling]));
     }
     return made;
 }
 
 // Merges runs 1..m into sort_output.txt; false when the output came out of order. The
 // worker merges into chunks that this thread writes.
-bool merge_pass(Session& s, std::size_t m, const std::string& shared) {
-    std::vector<std::unique_ptr<TextReader>> runs;
+bool merge_pass(Session& s, std::size_t m, const std::string& shared, const KeptRuns& kept) {
+    std::vector<std::unique_ptr<TextReader>> files;
+    std::vector<RunLines> runs;
+    files.reserve(m);
     runs.reserve(m);
-    for (std::size_t j = 1; j <= m; ++j)
-        runs.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
+    for (std::size_t j = 1; j <= m; ++j) {
+        files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
+        runs.emplace_back(*files.back(), files.back()->is_open() ? kept.run(j) : nullptr);
+    }
     TextWriter out(s.files, kOutputFile);
     Handoff handoff(2);
-    bool ordered = true;
+    OrderCheck check;
     Worker worker;
     worker.start([&] {
         struct Closing {
@@ -258,12 +301,12 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared) {
         LineChunks lines([&](Bytes& chunk) { handoff.pass(chunk); });
         for (Tournament t(runs, shared); !t.finished(); t.next()) lines.put(t.winner(), t.skip());
         lines.finish();
-        ordered = lines.ordered();
     });
     Bytes chunk;
     try {
         while (handoff.take(chunk)) {
             out.write_raw(chunk.view());
+            check.see(chunk.view());
             handoff.give_back(chunk);
         }
     } catch (...) {
@@ -275,7 +318,7 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared) {
     worker.wait();
     out.close();
     s.in_file_name = std::string(kOutputFile);
-    return ordered;
+    return check.ordered();
 }
 
 // The LFs and CRs of the bytes less the CR LF pairs among them (and the one a CR just before
@@ -362,14 +405,17 @@ void sort_file(Session& s, const SortJob& job) {
     s.in_file_name = job.sort_in_name;
     std::size_t runs = 0;
     SharedStart shared;
+    KeptRuns kept(job.keep_bytes);
     {
         TextReader input(s.files, job.sort_in_name);
-        runs = write_runs(s, job, input, count_lines(input), shared);
+        runs = write_runs(s, job, input, count_lines(input), shared, kept);
     }
 
     std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
-        if (!merge_pass(s, m, shared.text())) {
+        const bool ordered = merge_pass(s, m, shared.text(), kept);
+        kept.drop();  // the runs are renumbered, run 1 is the merged result
+        if (!ordered) {
             s.console.print_text("sort error");
             throw ProgramEnd{};
         }

@@ -11,7 +11,8 @@ namespace rowkeep {
 
 // What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
 // progress line (empty when the caller gives none). Runs of run_lines lines are merged
-// merge_width at a time; tests make them small to reach several passes quickly.
+// merge_width at a time; tests make them small to reach several passes quickly. While the
+// runs hold keep_bytes or less together, they are kept in memory for the first merge.
 struct SortJob {
     SortJob(std::string in, std::string out, std::string label = "")
         : sort_in_name(std::move(in)),
@@ -20,6 +21,7 @@ struct SortJob {
     std::string sort_in_name, sort_out_name, sort_label;
     std::size_t run_lines = 2000;
     std::size_t merge_width = 200;
+    std::size_t keep_bytes = std::size_t{8} << 20;
 };
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files

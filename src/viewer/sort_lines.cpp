@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "console/index.h"
 #include "console/tokens.h"
 
 namespace rowkeep {
@@ -68,7 +69,7 @@ void Run::add(std::string_view line) {
     ends_.push_back(text_.size());
 }
 
-void Run::sorted_into(Bytes& chunk) {
+void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
     const char* text = text_.data();
     std::size_t skip = ends_.empty() ? 0 : ends_[0];
     for (std::size_t k = 1, start = ends_.empty() ? 0 : ends_[0]; k < ends_.size() && skip > 0;
@@ -84,8 +85,12 @@ void Run::sorted_into(Bytes& chunk) {
     std::sort(lines_.begin(), lines_.end(),
               [](const Line& a, const Line& b) { return before(a, b); });
     chunk.clear();
+    chunk.reserve(text_.size() + 2 * ends_.size());
+    sizes.clear();
+    sizes.reserve(ends_.size());
     for (const Line& line : lines_) {
         const std::size_t size = line.size + skip;
+        sizes.push_back(size);
         char* at = chunk.extend(size + 2);
         if (size > 0) std::memcpy(at, line.text - skip, size);
         at[size] = '\r';
@@ -96,16 +101,31 @@ void Run::sorted_into(Bytes& chunk) {
 }
 
 void LineChunks::hand_on() {
-    if (!first_ && !kept_previous_) {
-        kept_.assign(chunk_.data() + previous_at_, previous_size_);
-        kept_previous_ = true;
-    }
     hand_(chunk_);
     chunk_.clear();
     chunk_.reserve(kChunk);
 }
 
-Tournament::Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared)
+void OrderCheck::see(std::string_view lines) {
+    if (lines.empty() || !ordered_) return;
+    const char* at = lines.data();
+    const char* const end = at + lines.size();
+    Line previous = line_of(previous_);
+    while (at < end) {
+        // No line holds a CR or an LF of its own: the first LF ends it, after its CR.
+        const char* lf = static_cast<const char*>(std::memchr(at, '\n', idx(end - at)));
+        if (lf == nullptr) lf = end;
+        const std::size_t size = idx(lf - at) - (lf > at && lf[-1] == '\r' ? 1 : 0);
+        const Line line = line_of(std::string_view(at, size));
+        if (!first_ && before(line, previous)) ordered_ = false;
+        first_ = false;
+        previous = line;
+        at = lf + 1;
+    }
+    previous_.assign(previous.text, previous.size);
+}
+
+Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared)
     : runs_(runs), shared_(shared), heads_(runs.size()), tree_(runs.size()) {
     for (std::size_t j = 0; j < runs_.size(); ++j) advance_head(j);
     if (runs_.size() > 0) tree_[0] = play(1);

@@ -75,6 +75,7 @@ inline std::size_t shared_start(const char* a, const char* b, std::size_t limit)
 class Bytes {
   public:
     char* data() { return data_.get(); }
+    const char* data() const { return data_.get(); }
     std::size_t size() const { return size_; }
     std::string_view view() const { return {data_.get(), size_}; }
     void clear() { size_ = 0; }
@@ -104,9 +105,9 @@ class Run {
     explicit Run(const TextMeasure& m) : measure_(m) {}
     std::size_t size() const { return ends_.size(); }
     void add(std::string_view line);
-    // The lines in order, each ended CR LF, into `chunk` (emptied first); the run is
-    // empty afterwards.
-    void sorted_into(Bytes& chunk);
+    // The lines in order, each ended CR LF, into `chunk` and their lengths into `sizes`
+    // (both emptied first); the run is empty afterwards.
+    void sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes);
     // The start every line of the run last sorted shares (empty for an empty run).
     const std::string& shared() const { return shared_; }
 
@@ -119,21 +120,15 @@ class Run {
 };
 
 // Lines put one after another into chunks, each ended CR LF; a chunk that is full is
-// handed on (and comes back empty, or as another chunk). Each line is compared with the
-// one put before it: the order check of the merged output, made on the very bytes that go
-// to the file.
+// handed on (and comes back empty, or as another chunk).
 class LineChunks {
   public:
     using Hand = std::function<void(Bytes&)>;
     explicit LineChunks(Hand hand) : hand_(std::move(hand)) { chunk_.reserve(kChunk); }
-    // `line` is the line less its first `skip` bytes, which it shares with every line put
-    // since the last one with a smaller skip.
+    // `line` is the line less its first `skip` bytes.
     void put(const Line& line, std::size_t skip) {
         const std::size_t size = line.size + skip;
         if (chunk_.size() + size + 2 > kChunk && chunk_.size() > 0) hand_on();
-        check(line, skip);
-        previous_at_ = chunk_.size();
-        previous_size_ = size;
         char* at = chunk_.extend(size + 2);
         std::memcpy(at, line.text - skip, size);
         at[size] = '\r';
@@ -143,30 +138,55 @@ class LineChunks {
     void finish() {
         if (chunk_.size() > 0) hand_on();
     }
-    bool ordered() const { return ordered_; }
 
   private:
     // Large enough that a write costs little beside its bytes; small, as a few are in
     // flight beside the 200 run readers' buffers.
     static constexpr std::size_t kChunk = 1 << 18;
-    void check(const Line& line, std::size_t skip) {
-        if (!first_) {
-            const char* text = kept_previous_ ? kept_.data() : chunk_.data() + previous_at_;
-            const Line previous = line_of(std::string_view(text + skip, previous_size_ - skip));
-            if (before(line, previous)) ordered_ = false;
-        }
-        first_ = false;
-        kept_previous_ = false;
-    }
     void hand_on();
 
     Hand hand_;
     Bytes chunk_;
+};
+
+// The order check of the merged output, made on the very bytes that go to the file, chunk
+// by chunk as they are written: each line is compared with the one before it.
+class OrderCheck {
+  public:
+    // The next lines of the output, each ended CR LF.
+    void see(std::string_view lines);
+    bool ordered() const { return ordered_; }
+
+  private:
+    std::string previous_;  // the last line of the lines seen before
     bool first_ = true, ordered_ = true;
-    std::size_t previous_at_ = 0;    // where the previous line lies in the chunk
-    std::size_t previous_size_ = 0;  // its whole length
-    bool kept_previous_ = false;     // it lies in kept_ instead: its chunk has gone
-    std::string kept_;
+};
+
+// A sorted run's lines as they were written to its file, kept for the merge.
+struct KeptRun {
+    Bytes text;                      // each line ended CR LF
+    std::vector<std::size_t> sizes;  // the lines' lengths without their ends
+};
+
+// Where a merge takes a run's lines from: the run's file, or the lines kept from its
+// writing (for a file that opened: one that did not reads as empty either way).
+class RunLines {
+  public:
+    explicit RunLines(TextReader& file, const KeptRun* kept = nullptr)
+        : file_(&file), kept_(kept) {}
+    bool next_line(std::string_view& line) {
+        if (kept_ == nullptr) return file_->next_line(line);
+        if (next_ == kept_->sizes.size()) return false;
+        const std::size_t size = kept_->sizes[next_++];
+        line = std::string_view(kept_->text.data() + at_, size);
+        at_ += size + 2;
+        return true;
+    }
+
+  private:
+    TextReader* file_;
+    const KeptRun* kept_;
+    std::size_t next_ = 0, at_ = 0;
 };
 
 // The runs' head lines in a tournament: each inner node keeps the run that lost the match
@@ -175,7 +195,7 @@ class LineChunks {
 // the heads; should a line not have it after all, it is no longer left out of any.
 class Tournament {
   public:
-    Tournament(std::vector<std::unique_ptr<TextReader>>& runs, std::string_view shared);
+    Tournament(std::vector<RunLines>& runs, std::string_view shared);
     bool finished() const { return runs_.empty() || heads_[tree_[0]].text == nullptr; }
     // Less its first skip() bytes.
     const Line& winner() const { return heads_[tree_[0]]; }
@@ -199,7 +219,7 @@ class Tournament {
     // False when the new head lacked the shared start and every head was made whole.
     bool advance_head(std::size_t j) {
         std::string_view text;
-        if (!runs_[j]->next_line(text)) {
+        if (!runs_[j].next_line(text)) {
             heads_[j] = Line{kLast, nullptr, 0};
             return true;
         }
@@ -225,7 +245,7 @@ class Tournament {
     // losers kept on the way.
     std::size_t play(std::size_t node);
 
-    std::vector<std::unique_ptr<TextReader>>& runs_;
+    std::vector<RunLines>& runs_;
     std::string shared_;
     std::vector<Line> heads_;
     std::vector<std::size_t> tree_;

@@ -65,12 +65,20 @@ int entry_last(Session& s, int e) {
 
 // Character positions first to last of the cell (fewer when it is shorter); nothing when
 // last is below first. Positions count characters of the code page, never bytes.
+// A single-byte page answers without a call: a character is a byte.
+std::size_t offset_of(const TextMeasure& m, std::string_view text, std::size_t n) {
+    return m.single_byte() ? std::min(n, text.size()) : m.offset_of(text, n);
+}
+std::size_t count(const TextMeasure& m, std::string_view text) {
+    return m.single_byte() ? text.size() : m.count(text);
+}
+
 std::string_view cut_text(const TextMeasure& m, std::string_view cell, int first, int last) {
     long long from = std::max(first, 1);
     if (last < from) return {};
-    const std::size_t begin = m.offset_of(cell, idx(from - 1));
+    const std::size_t begin = offset_of(m, cell, idx(from - 1));
     if (begin >= cell.size()) return {};
-    const std::size_t end = m.offset_of(cell, idx(last));  // after character `last`
+    const std::size_t end = offset_of(m, cell, idx(last));  // after character `last`
     return cell.substr(begin, end - begin);
 }
 
@@ -88,7 +96,7 @@ void append_key_part(const TextMeasure& m, std::string_view cell, int first, int
     const long long length = static_cast<long long>(last) - first + 1;
     if (length <= 0) return;
     const std::string_view text = trimmed(cut_text(m, cell, first, last));
-    const long long pad = length - static_cast<long long>(m.count(text));
+    const long long pad = length - static_cast<long long>(count(m, text));
     const std::size_t blanks = idx(std::max(pad, 0LL));
     if (is_numeric_text(text)) {
         out.append(blanks, ' ');
@@ -98,6 +106,27 @@ void append_key_part(const TextMeasure& m, std::string_view cell, int first, int
         out.append(blanks, ' ');
     }
 }
+
+// A row number in the console's number form (" 2", " 3", ...), counted up in place rather
+// than made afresh for every row of a long listing.
+class RowNumber {
+  public:
+    explicit RowNumber(int row) : text_(number_text(std::max(row, 0))) {}
+    std::string_view text() const { return text_; }
+    void next() {
+        for (std::size_t i = text_.size(); i-- > 1;) {
+            if (text_[i] != '9') {
+                ++text_[i];
+                return;
+            }
+            text_[i] = '0';
+        }
+        text_.insert(1, 1, '1');
+    }
+
+  private:
+    std::string text_;  // a blank, then the digits
+};
 
 // The value in `column` of the next row of `columns` values; the others are passed over.
 void read_cell(TextReader& in, int column, int columns, std::string& cell) {
@@ -194,23 +223,24 @@ void preview(Session& s, int e) {
     // The preview's own wait follows: the message is read there.
     if (s.faults.failures() != before)
         con.print_text("working file can not be read: " + s.faults.last_cause());
+    const TextMeasure& m = con.measure();
     std::string cell, cut, part;
     if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
-    for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r) {
+    RowNumber number(2);
+    for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r, number.next()) {
         read_cell(in, column, s.column_count, cell);
-        const std::string_view text = cut_text(con.measure(), cell, first, last);
+        const std::string_view text = cut_text(m, cell, first, last);
         if (trimmed(text).empty()) continue;
-        const std::string number = number_text(r);
         cut.assign(indent).append(text);
         part.assign(indent);
-        append_key_part(con.measure(), cell, first, last, part);
-        con.print_pieces({{number, Ending::zone},
+        append_key_part(m, cell, first, last, part);
+        con.print_pieces({{number.text(), Ending::zone},
                           {name, Ending::zone},
                           {ruler, Ending::newline},
-                          {number, Ending::zone},
+                          {number.text(), Ending::zone},
                           {name, Ending::zone},
                           {cut, Ending::newline},
-                          {number, Ending::zone},
+                          {number.text(), Ending::zone},
                           {name, Ending::zone},
                           {part, Ending::newline}});
     }
@@ -260,6 +290,7 @@ std::string numbered(std::string_view stem, int n) {
 // preview line below its entry.
 void write_key_parts(Session& s, int n) {
     Console& con = s.console;
+    const TextMeasure& m = con.measure();
     TextWriter parts(s.files, "file_18.txt");
     std::string cell, part;
     for (int e = 1; e <= n; ++e) {
@@ -270,17 +301,17 @@ void write_key_parts(Session& s, int n) {
         print_entry(s, e);
         TextReader in(s.files, kWorkingFile);
         if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
-        for (int r = 2; r <= s.row_count; ++r) {
+        RowNumber number(2);
+        for (int r = 2; r <= s.row_count; ++r, number.next()) {
             // A short working file gives empty cells rather than a short key file.
             if (row_available(in, s.column_count))
                 read_cell(in, column, s.column_count, cell);
             else
                 cell.clear();
             part.assign(indent);
-            append_key_part(con.measure(), cell, first, last, part);
-            const std::string number = number_text(r);
+            append_key_part(m, cell, first, last, part);
             con.print_pieces({{"row = ", Ending::stay},
-                              {number, Ending::zone},
+                              {number.text(), Ending::zone},
                               {name, Ending::zone},
                               {part, Ending::newline}});
             parts.write_value(std::string_view(part).substr(indent.size()), true);
@@ -323,21 +354,21 @@ void join_fields(Session& s, int n, int data_rows) {
 
 // file_24_1.txt: the joined keys padded to the widest, each ended by "|".
 void pad_keys(Session& s, const std::string& key_file, int data_rows) {
-    Console& con = s.console;
+    const TextMeasure& m = s.console.measure();
     std::size_t widest = 0;
     std::string key;
     {
         TextReader keys(s.files, key_file);
         for (int r = 0; r < data_rows; ++r) {
             keys.read_value(key);
-            widest = std::max(widest, con.measure().count(key));
+            widest = std::max(widest, count(m, key));
         }
     }
     TextReader keys(s.files, key_file);
     TextWriter padded(s.files, "file_24_1.txt");
     for (int r = 0; r < data_rows; ++r) {
         keys.read_value(key);
-        const std::size_t length = con.measure().count(key);
+        const std::size_t length = count(m, key);
         if (length < widest) key.append(widest - length, ' ');
         key += '|';
         padded.print_text(key);

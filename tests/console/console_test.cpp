@@ -145,38 +145,80 @@ TEST(Menus, WrongKeysDroppedSilently) {
 // by piece: the same output, the same column, and the same line drawn again when the window
 // is resized during the next line entry. Pieces hold line ends, run past the kept line's
 // length, and end in zones near the right edge.
+// A scripted terminal that echoes the line entry as a real one does, so that a resize
+// redraws the typed line behind the kept prompt.
+class LiveScriptedTerminal : public ScriptedTerminal {
+  public:
+    using ScriptedTerminal::ScriptedTerminal;
+    bool interactive() const override { return true; }
+};
+
+// Pieces of every length around the 8-byte steps in which line ends are looked for, with
+// CR and LF anywhere (the last byte of a step, the first after it), > 1024-byte pieces and
+// zones at the right edge; in a single-byte page and in UTF-8 (characters of 2 bytes
+// counted as one column); the kept line checked by a resize during the next line entry.
+using Piece = std::pair<std::string, Ending>;
+
+// The pieces through print_pieces and through print_text one by one: the same bytes, the
+// same column, and the same line redrawn when a resize comes during the next line entry.
+void expect_as_piece_by_piece(const std::vector<Piece>& pieces, bool utf8, bool lead, int round) {
+    ASSERT_EQ(pieces.size(), 4u);
+    LiveScriptedTerminal ta("", 60, 25), tb("", 60, 25);
+    for (ScriptedTerminal* t : {&ta, &tb}) t->set_code_page(utf8 ? 65001 : 1250);
+    Console a(ta), b(tb);
+    a.print_text(lead ? "lead " : "", Ending::stay);
+    b.print_text(lead ? "lead " : "", Ending::stay);
+    a.print_pieces({{pieces[0].first, pieces[0].second},
+                    {pieces[1].first, pieces[1].second},
+                    {pieces[2].first, pieces[2].second},
+                    {pieces[3].first, pieces[3].second}});
+    for (const auto& [text, ending] : pieces) b.print_text(text, ending);
+    ASSERT_EQ(ta.output(), tb.output()) << round;
+    ASSERT_EQ(a.column(), b.column()) << round;
+    for (ScriptedTerminal* t : {&ta, &tb}) {
+        t->add_keys("y");
+        t->add_resize(50, 25);
+        t->add_keys("x\r");
+    }
+    EXPECT_EQ(a.line_input(), b.line_input());
+    ASSERT_EQ(ta.output(), tb.output()) << round;
+}
+
+// Pieces of every length around the 8-byte steps in which line ends are looked for, with
+// CR and LF anywhere (the last byte of a step, the first after it), > 1024-byte pieces and
+// zones at the right edge; in a single-byte page and in UTF-8 (characters of 2 bytes
+// counted as one column).
 TEST(PrintPieces, AsPrintTextPieceByPiece) {
     std::mt19937 random(5);
-    auto piece = [&] {
-        static const std::size_t lengths[] = {0, 1, 5, 13, 30, 700, 1500};
-        std::string text(lengths[random() % 7], 'a');
-        for (auto& c : text) {
+    auto piece = [&](bool utf8) {
+        static const std::size_t lengths[] = {0, 1, 5, 7, 8, 9, 13, 15, 16, 17, 30, 700, 1500};
+        std::string text(lengths[random() % std::size(lengths)], 'a');
+        for (std::size_t i = 0; i < text.size(); ++i) {
             const unsigned pick = random() % 40;
-            c = pick == 0 ? '\r' : pick == 1 ? '\n' : pick < 8 ? ' ' : 'a';
+            text[i] = pick == 0 ? '\r' : pick == 1 ? '\n' : pick < 8 ? ' ' : 'a';
+            if (utf8 && pick == 8 && i + 1 < text.size()) {
+                text[i] = '\xc4';
+                text[++i] = '\x85';
+            }
         }
-        return std::make_pair(text, static_cast<Ending>(random() % 3));
+        return Piece(text, static_cast<Ending>(random() % 3));
     };
-    for (int round = 0; round < 400; ++round) {
-        const auto p1 = piece(), p2 = piece(), p3 = piece(), p4 = piece();
-        ScriptedTerminal ta("", 60, 25), tb("", 60, 25);
-        Console a(ta), b(tb);
-        a.print_text(round % 2 ? "lead " : "", Ending::stay);
-        b.print_text(round % 2 ? "lead " : "", Ending::stay);
-        a.print_pieces({{p1.first, p1.second},
-                        {p2.first, p2.second},
-                        {p3.first, p3.second},
-                        {p4.first, p4.second}});
-        for (const auto& [text, ending] : {p1, p2, p3, p4}) b.print_text(text, ending);
-        ASSERT_EQ(ta.output(), tb.output()) << round;
-        ASSERT_EQ(a.column(), b.column()) << round;
-        for (ScriptedTerminal* t : {&ta, &tb}) {
-            t->add_keys("y");
-            t->add_resize(50, 25);
-            t->add_keys("x\r");
-        }
-        EXPECT_EQ(a.line_input(), b.line_input());
-        ASSERT_EQ(ta.output(), tb.output()) << round;
+    for (int round = 0; round < 1600; ++round) {
+        const bool utf8 = round % 4 >= 2;
+        expect_as_piece_by_piece({piece(utf8), piece(utf8), piece(utf8), piece(utf8)}, utf8,
+                                 round % 2, round);
     }
+    // The line a redraw shows: all of the piece after its last LF, even past 1024 bytes,
+    // then the further pieces up to 1024 bytes.
+    const std::string tail(1500, 'b');
+    expect_as_piece_by_piece({{"x", Ending::zone},
+                              {"a\n" + tail, Ending::stay},
+                              {"c", Ending::zone},
+                              {"d", Ending::stay}},
+                             false, true, -1);
+    expect_as_piece_by_piece(
+        {{"a\nb", Ending::stay}, {"c\rd", Ending::zone}, {tail, Ending::stay}, {"e", Ending::stay}},
+        false, false, -2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "harness.h"
@@ -32,6 +33,35 @@ TEST(SortSession, SortedTableEndsTheProgramAndOpensAsATable) {
     EXPECT_NE(again.screen.find("rows =  4  columns =  3"), std::string::npos);
     EXPECT_NE(again.screen.find("      3|   12       |nail        |          12|"),
               std::string::npos);
+}
+
+// The real program hands a long listing's screen to the terminal a block at a time, while
+// it goes on: piped, from the sort set-up's first prompt to the end, its screen is byte
+// for byte the in-process one, and so is the sorted table.
+TEST(SortSession, RealProgramShowsALongSortSetUpInOrder) {
+    std::string table = "Name;Code\r\n";
+    for (int r = 1; r <= 3000; ++r)
+        table += "n" + std::to_string(r * 7919 % 3001) + ";" + std::to_string(r % 97) + "\r\n";
+    const std::string keys = std::string(kStartKeys) + "131\r" + "s2x381\r6\rx8";
+    TempDir in_process, real, aside;
+    in_process.write("big.csv", table);
+    real.write("big.csv", table);
+    aside.write("keys", keys);
+    const RunResult expected = run_program(in_process.path(), keys);
+
+    const std::string command = "cd '" + real.path().string() +
+                                "' && LC_ALL=C COLUMNS=80 LINES=25 '" ROWKEEP_BINARY "' < '" +
+                                (aside.path() / "keys").string() + "' > '" +
+                                (aside.path() / "screen").string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string screen = aside.read("screen");
+    constexpr std::string_view from = "first position for key string = ";
+    const auto at = screen.find(from), expected_at = expected.screen.find(from);
+    ASSERT_NE(expected_at, std::string::npos);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_GT(screen.size() - at, 200000u) << "many blocks of screen output";
+    EXPECT_TRUE(screen.substr(at) == expected.screen.substr(expected_at));
+    EXPECT_EQ(real.read("big_sort.csv"), in_process.read("big_sort.csv"));
 }
 
 }  // namespace
