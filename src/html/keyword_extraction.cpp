@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -30,9 +31,22 @@ std::string padded(long long number, std::size_t width) {
     return digits;
 }
 
-std::string position_field(long long position) {
+PositionField::PositionField(long long position) {
     constexpr long long kLongestShort = 999999;
-    return position <= kLongestShort ? padded(position, 6) : "~" + padded(position, 10);
+    const bool short_form = position <= kLongestShort;
+    char digits[24];
+    const auto count = static_cast<std::size_t>(
+        std::to_chars(digits, digits + sizeof digits, position).ptr - digits);
+    const std::size_t width = short_form ? 6 : 10;
+    char* out = text_;
+    if (!short_form) *out++ = '~';
+    for (std::size_t k = count; k < width; ++k) *out++ = ' ';
+    std::memcpy(out, digits, count);
+    size_ = static_cast<std::size_t>(out + count - text_);
+}
+
+std::string position_field(long long position) {
+    return std::string(std::string_view(PositionField(position)));
 }
 
 long long position_value(std::string_view field) {
@@ -89,7 +103,7 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
         if (scanner.words().empty()) continue;
         line_field = padded(scanner.line_number(), 10);
         for (const WordAt& w : scanner.words())
-            write_record(words, w.text, page, line_field, position_field(w.position), w.text);
+            write_record(words, w.text, page, line_field, PositionField(w.position), w.text);
     }
 }
 
@@ -163,7 +177,7 @@ class PageSplit {
             part_.open(s_.files, "wrd_06_" + plain_number(++k_) + ".txt");
             page_.assign(r[0]);
         }
-        write_record(part_, r[0], r[1], r[2], r[3], r[4], r[5]);
+        copy_record(part_, r, 6);
     }
 
   private:
@@ -189,7 +203,7 @@ void keep_indexed_words_and_split(Session& s) {
         PageSplit split(s);
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
-            write_record(out, in[0], in[1], in[2], in[3], in[4], in[5]);
+            copy_record(out, in, 6);
             quoted = quoted || any_quote(in[0], in[1], in[2], in[3], in[4], in[5]);
             if (!quoted) split.add(in);
         }

@@ -20,6 +20,16 @@ std::string padded(long long number, std::size_t width);
 // position (a line of a cell of a million characters or more) is "~" and the number
 // right-aligned in 10: it sorts after every short one and in order among its like.
 std::string position_field(long long position);
+// The same text, held where it is used: the word records take one for every word.
+class PositionField {
+  public:
+    explicit PositionField(long long position);
+    operator std::string_view() const { return {text_, size_}; }
+
+  private:
+    char text_[32];  // "~", 10 places, and at most 20 characters of a number
+    std::size_t size_ = 0;
+};
 // The number a position field holds (0 for none).
 long long position_value(std::string_view field);
 

@@ -9,6 +9,7 @@
 namespace rowkeep {
 
 bool WordFileReader::read(std::size_t values) {
+    plain_line_ = {};
     const std::string_view bytes = in_.ahead();
     if (bytes.empty()) return false;
     if (split_in_buffer(bytes, values)) return true;
@@ -39,7 +40,9 @@ bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
         values_[k] = line.substr(at + 1, end - at - 1);
         at = end + 1;
     }
-    return at == line.size();
+    if (at != line.size()) return false;
+    plain_line_ = line;
+    return true;
 }
 
 // The line at the start of the bytes, when it ends there and has the plain form: its
@@ -81,9 +84,19 @@ bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values)
         if (quotes[k + 1] != quotes[k] + 2 || bytes[quotes[k] + 1] != ',') return false;
     for (std::size_t k = 0; k < values; ++k)
         values_[k] = bytes.substr(quotes[2 * k] + 1, quotes[2 * k + 1] - quotes[2 * k] - 1);
+    plain_line_ = bytes.substr(0, end);
     const bool crlf = bytes[end] == '\r' && bytes[end + 1] == '\n';
     in_.take(end + (crlf ? 2 : 1));
     return true;
+}
+
+void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values) {
+    if (!in.plain_line().empty()) {
+        out.write_raw(in.plain_line());
+        out.print_newline();
+        return;
+    }
+    for (std::size_t k = 0; k < values; ++k) out.write_value(in[k], k + 1 == values);
 }
 
 long long leading_number(std::string_view text) {

@@ -26,6 +26,9 @@ class WordFileReader {
     // stay valid until the next read.
     bool read(std::size_t values);
     std::string_view operator[](std::size_t k) const { return values_[k]; }
+    // The record's line without its line end when it had the plain form (its values are
+    // then exactly the ones read), else empty. Valid until the next read.
+    std::string_view plain_line() const { return plain_line_; }
 
   private:
     bool split_in_buffer(std::string_view bytes, std::size_t values);
@@ -34,6 +37,7 @@ class WordFileReader {
     TextReader in_;
     std::string line_;
     std::array<std::string_view, kMostValues> values_;
+    std::string_view plain_line_;
     std::array<std::string, kMostValues> read_apart_;  // values read by the token rules
 };
 
@@ -49,6 +53,11 @@ void write_record(TextWriter& out, const Values&... values) {
     (value(std::string_view(values)), ...);
     out.print_text("\"");
 }
+
+// The record just read, as write_record writes its first `values` values: the line whole
+// where it had the plain form (and so exactly those values), one copy instead of a piece
+// per value and quote.
+void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values);
 
 // A line of pieces, then CR LF: markup written without a string made for it.
 template <class... Pieces>

@@ -68,6 +68,28 @@ TEST(WordRecords, ReaderReadsEveryFileAsTheTokenRulesDo) {
     }
 }
 
+// A record copied from the reader is written as its values would be, whether its line
+// was copied whole or not.
+TEST(WordRecords, CopiedRecordsAreTheirValuesWritten) {
+    std::mt19937 g(5);
+    for (int round = 0; round < 20; ++round) {
+        std::string file;
+        for (int r = 0; r < 60; ++r) file += record_line(g, 6);
+        TempDir dir;
+        dir.write("w.txt", file);
+        {
+            WordFileReader reader(dir.path(), "w.txt");
+            TextWriter copied(dir.path(), "copied.txt"), written(dir.path(), "written.txt");
+            while (reader.read(6)) {
+                copy_record(copied, reader, 6);
+                write_record(written, reader[0], reader[1], reader[2], reader[3], reader[4],
+                             reader[5]);
+            }
+        }
+        ASSERT_EQ(dir.read("copied.txt"), dir.read("written.txt")) << "round " << round;
+    }
+}
+
 TEST(WordRecords, LineEndsAtTheEdgeOfTheReadersBuffer) {
     // The reader takes 65536 bytes at a time: a CR as the last of them, an LF as the
     // last, a line end as the first of the next ones.
