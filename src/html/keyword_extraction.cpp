@@ -99,12 +99,13 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
     std::string line, line_field;
     while (!in.at_end()) {
         in.read_line(line);
-        scanner.scan(line, &trace);
+        scanner.scan_gathering(line, trace);
         if (scanner.words().empty()) continue;
         line_field = padded(scanner.line_number(), 10);
         for (const WordAt& w : scanner.words())
             write_record(words, w.text, page, line_field, PositionField(w.position), w.text);
     }
+    scanner.finish_trace(trace);
 }
 
 void run_sort(Session& s, const char* in, const char* out, const char* label) {

@@ -82,7 +82,8 @@ struct SinkTrace {
 // goes to the file directly.
 class BufferTrace {
   public:
-    BufferTrace(std::string& storage, TraceFile& file) : storage_(storage), file_(file) {
+    BufferTrace(std::string& storage, std::size_t& used, TraceFile& file)
+        : storage_(storage), file_(file), used_(used) {
         if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
         data_ = storage_.data();
     }
@@ -185,7 +186,7 @@ class BufferTrace {
     std::string& storage_;
     TraceFile& file_;
     char* data_;
-    std::size_t used_ = 0;
+    std::size_t& used_;
     int column_ = 0;  // every line of the trace ends within the scan of its page line
 };
 
@@ -230,13 +231,21 @@ std::vector<FoundWord> KeywordScanner::scan_line(std::string_view line, const Tr
 
 void KeywordScanner::scan(std::string_view line, TraceFile* trace) {
     if (trace) {
-        BufferTrace bytes(trace_bytes_, *trace);
-        scan_with(line, bytes);
-        bytes.finish();
+        scan_gathering(line, *trace);
+        finish_trace(*trace);
     } else {
         NoTrace none;
         scan_with(line, none);
     }
+}
+
+void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
+    BufferTrace bytes(trace_bytes_, trace_used_, trace);
+    scan_with(line, bytes);
+}
+
+void KeywordScanner::finish_trace(TraceFile& trace) {
+    BufferTrace(trace_bytes_, trace_used_, trace).finish();
 }
 
 template <class Trace>

@@ -46,6 +46,11 @@ class KeywordScanner {
     // The same scan, the trace's bytes handed to the file (when given) by the end of the
     // line, the words left in words(): nothing is made anew for each piece or word.
     void scan(std::string_view line, TraceFile* trace);
+    // The same, the trace's bytes kept in the scanner until a megabyte has gathered:
+    // finish_trace hands the rest to the file (at the end of the page, before the file is
+    // closed). Many short lines then cost one large write, not a write each.
+    void scan_gathering(std::string_view line, TraceFile& trace);
+    void finish_trace(TraceFile& trace);
     const std::vector<WordAt>& words() const { return words_; }
 
     int line_number() const { return line_number_; }
@@ -99,6 +104,7 @@ class KeywordScanner {
     std::vector<std::pair<int, std::size_t>> word_ends_;  // position, end in word_bytes_
     std::vector<WordAt> words_;
     std::string trace_bytes_;
+    std::size_t trace_used_ = 0;  // bytes of trace_bytes_ not yet handed to the file
 };
 
 // The candidate clean-up: a leading double quote dropped (the start moves on), then a
