@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         Measured save = measure_child([&] {
             BenchSession b(dir.path(), "");
             b.session.table_name = "t.csv";
+            b.session.row_count = rows + 1;  // the save writes only a whole working file
             b.session.column_count = 10;
             b.session.size_arrays();
             int written = 0;
