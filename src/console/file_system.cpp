@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "console/code_page.h"
@@ -59,34 +58,6 @@ bool empty_out(int fd) {
     struct stat st {};
     if (fstat(fd, &st) == 0 && st.st_size == 0) return true;
     return ftruncate(fd, 0) == 0;
-}
-
-// Gives the file `from` the name `to` as well, replacing a regular, writable file of that
-// name through a temporary name and a rename. 0 or an errno; nothing changed on failure.
-int link_over(const fs::path& from, const fs::path& to) {
-    struct stat old {};
-    if (lstat(to.c_str(), &old) != 0) {
-        if (errno != ENOENT) return errno;
-        return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-    }
-    if (!S_ISREG(old.st_mode)) return S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
-    if ((old.st_mode & 0222) == 0 || access(to.c_str(), W_OK) != 0) return EACCES;
-    constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 6; ++i) suffix += kLetters[random() % kLetters.size()];
-        const fs::path temp = to.parent_path() / temporary_name(getpid(), suffix);
-        if (::link(from.c_str(), temp.c_str()) != 0) {
-            if (errno == EEXIST) continue;
-            return errno;
-        }
-        if (::rename(temp.c_str(), to.c_str()) == 0) return 0;
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return error;
-    }
-    return EEXIST;
 }
 
 bool write_all(int fd, const char* data, std::size_t n) {
@@ -413,7 +384,7 @@ bool FileSystem::share(const fs::path& from, const fs::path& to) const {
         return failed(from, S_ISLNK(source.st_mode)   ? ELOOP
                             : S_ISDIR(source.st_mode) ? EISDIR
                                                       : EINVAL);
-    const int error = link_over(from, to);
+    const int error = link_replacing(from, to);
     if (error == EXDEV || error == EPERM || error == EMLINK || error == EOPNOTSUPP)
         return copy_whole(from, to);
     return error == 0 || failed(to, error);

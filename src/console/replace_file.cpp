@@ -38,6 +38,33 @@ std::string random_suffix(std::random_device& random) {
     return s;
 }
 
+// 0 when the file at path may be replaced: missing, or a regular file not marked read-only;
+// existed and old say what is there.
+int check_replaceable(const fs::path& path, struct stat& old, bool& existed) {
+    existed = lstat(path.c_str(), &old) == 0;
+    if (!existed) return errno == ENOENT ? 0 : errno;
+    if (!S_ISREG(old.st_mode)) return S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+    // A read-only file says "do not change me", to its owner and to root alike.
+    if ((old.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0) return EACCES;
+    return 0;
+}
+
+// Tries fresh temporary names beside final_path until make(name) succeeds (0, the name in
+// temp) or fails other than by the name being taken (the errno, temp empty).
+template <typename Make>
+int make_temporary(const fs::path& final_path, fs::path& temp, Make make) {
+    fs::path folder = final_path.parent_path();
+    if (folder.empty()) folder = ".";
+    std::random_device random;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        temp = folder / temporary_name(static_cast<long>(getpid()), random_suffix(random));
+        error = make(temp) ? 0 : errno;
+    }
+    if (error != 0) temp.clear();
+    return error;
+}
+
 }  // namespace
 
 std::string temporary_name(long pid, std::string_view suffix) {
@@ -93,35 +120,15 @@ int ReplacingFile::begin(const fs::path& target, ReplaceAt at) {
     final_ = at == ReplaceAt::target ? follow_links(target, error_) : target;
     if (error_ != 0) return -1;
     struct stat old {};
-    const bool existed = lstat(final_.c_str(), &old) == 0;
-    if (existed) {
-        if (!S_ISREG(old.st_mode)) {
-            error_ = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
-            return -1;
-        }
-        // A read-only file says "do not change me", to its owner and to root alike.
-        if ((old.st_mode & 0222) == 0 || access(final_.c_str(), W_OK) != 0) {
-            error_ = EACCES;
-            return -1;
-        }
-    } else if (errno != ENOENT) {
-        error_ = errno;
-        return -1;
-    }
-    fs::path folder = final_.parent_path();
-    if (folder.empty()) folder = ".";
-    std::random_device random;
+    bool existed = false;
+    error_ = check_replaceable(final_, old, existed);
+    if (error_ != 0) return -1;
     int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp_ = folder / temporary_name(static_cast<long>(getpid()), random_suffix(random));
-        fd = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        error_ = errno;
-        temp_.clear();
-        return -1;
-    }
+    error_ = make_temporary(final_, temp_, [&fd](const fs::path& temp) {
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        return fd >= 0;
+    });
+    if (error_ != 0) return -1;
     if (existed) {
         // Owner and group only where the system permits; the mode always, or a private
         // table would come back readable by everyone.
@@ -152,6 +159,22 @@ void ReplacingFile::abandon() {
     if (temp_.empty()) return;
     unlink(temp_.c_str());
     temp_.clear();
+}
+
+int link_replacing(const fs::path& from, const fs::path& to) {
+    struct stat old {};
+    bool existed = false;
+    if (int error = check_replaceable(to, old, existed)) return error;
+    if (!existed) return ::link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    fs::path temp;
+    if (int error = make_temporary(to, temp, [&from](const fs::path& name) {
+            return ::link(from.c_str(), name.c_str()) == 0;
+        }))
+        return error;
+    if (::rename(temp.c_str(), to.c_str()) == 0) return 0;
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return error;
 }
 
 }  // namespace rowkeep

@@ -21,6 +21,11 @@ bool is_temporary_name(std::string_view name, long* pid = nullptr);
 // gives the target's path, so a replace creates the file there. 0 or an errno in error.
 std::filesystem::path follow_links(const std::filesystem::path& path, int& error);
 
+// Gives the file `from` the name `to` as well, on the terms of a replace: an existing `to`
+// must be a regular file not marked read-only, and is replaced through a temporary name and
+// a rename. 0 or an errno; nothing has changed on failure.
+int link_replacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Where a replace lands: at the file a symbolic link leads to, or at the name itself.
 enum class ReplaceAt { target, name };
 
