@@ -12,6 +12,7 @@
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
+#include "html/background_trace.h"
 #include "html/html_names.h"
 #include "html/keyword_scanner.h"
 #include "html/word_records.h"
@@ -79,22 +80,12 @@ void write_clean_copy(Session& s, const std::string& source, const std::string& 
     }
 }
 
-// The trace file of a page, taking the scanner's trace in large pieces.
-class TraceWriter final : public TraceFile {
-  public:
-    TraceWriter(const FileSystem& files, std::string_view name) : out_(files, name) {}
-    void write(std::string_view bytes) override { out_.write_raw(bytes); }
-
-  private:
-    TextWriter out_;
-};
-
 void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words) {
     std::string trace_name = page;
     std::size_t dot = trace_name.find(".htm");
     trace_name.replace(dot, 4, ".txt");
     TextReader in(s.files, page);
-    TraceWriter trace(s.files, trace_name);
+    BackgroundTrace trace(s.files, trace_name);
     scanner.start_page();
     std::string line, line_field;
     while (!in.at_end()) {
