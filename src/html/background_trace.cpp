@@ -1,10 +1,6 @@
 #include "html/background_trace.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 namespace rowkeep {
@@ -24,24 +20,8 @@ bool BackgroundTrace::writable() {
     return !failed_;
 }
 
-int BackgroundTrace::write_all(std::string_view bytes) const {
-    const int fd = fileno(file_);
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
 void BackgroundTrace::settle() {
-    int error = 0;
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
-        error = std::exchange(thread_error_, 0);
-    }
+    const int error = behind_.settle();
     if (error != 0 && !failed_) {
         failed_ = true;
         files_.fail(error, std::strerror(error));
@@ -52,7 +32,7 @@ void BackgroundTrace::write(std::string_view bytes) {
     if (!writable()) return;
     settle();
     if (failed_) return;
-    if (const int error = write_all(bytes)) {
+    if (const int error = WriteBehind::write_all(fileno(file_), bytes)) {
         failed_ = true;
         files_.fail(error, std::strerror(error));
     }
@@ -62,49 +42,15 @@ void BackgroundTrace::take(std::string& bytes, std::size_t used) {
     if (!writable()) return;
     settle();
     if (failed_) return;
-    if (!thread_.joinable()) {
-        try {
-            thread_ = std::thread([this] { serve(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the bytes are written here.
-            write(std::string_view(bytes.data(), used));
-            return;
-        }
+    if (!behind_.start(fileno(file_), std::string_view(bytes.data(), used))) {
+        write(std::string_view(bytes.data(), used));
+        return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        std::swap(held_, bytes);
-        held_used_ = used;
-        busy_ = true;
-    }
-    changed_.notify_all();
-}
-
-void BackgroundTrace::serve() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stop_ || busy_; });
-        if (!busy_) return;
-        const std::string_view bytes(held_.data(), held_used_);
-        lock.unlock();
-        const int error = write_all(bytes);
-        lock.lock();
-        thread_error_ = error;
-        busy_ = false;
-        changed_.notify_all();
-    }
+    std::swap(held_, bytes);
 }
 
 bool BackgroundTrace::close() {
-    if (thread_.joinable()) {
-        settle();
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
+    settle();
     if (!file_) return !failed_;
     // As a TextWriter closes: no flush after a failed write, a close in any case.
     if (!failed_ && !files_.flush(file_, path_, false)) failed_ = true;

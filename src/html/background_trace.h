@@ -5,14 +5,12 @@
 // is recorded, as the TextWriter records it, at the next hand-over or at the close.
 #pragma once
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "console/file_system.h"
+#include "console/write_behind.h"
 #include "html/keyword_scanner.h"
 
 namespace rowkeep {
@@ -37,22 +35,13 @@ class BackgroundTrace final : public TraceFile {
     bool writable();
     // Waits until the thread has written what it holds, and records a failed write.
     void settle();
-    void serve();
-    // errno of the first write that failed, or 0.
-    int write_all(std::string_view bytes) const;
 
     FileSystem files_;
     fs::path path_;
     std::FILE* file_ = nullptr;
     bool failed_ = false, written_ = false;
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string held_;  // the thread's buffer: bytes it writes, then the idle one
-    std::size_t held_used_ = 0;
-    bool busy_ = false, stop_ = false;
-    int thread_error_ = 0;
-    std::thread thread_;  // started with the first hand-over
+    std::string held_;  // the bytes the thread writes, then the idle buffer
+    WriteBehind behind_;
 };
 
 }  // namespace rowkeep
