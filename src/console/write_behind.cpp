@@ -12,7 +12,7 @@ WriteBehind::~WriteBehind() {
     if (!thread_.joinable()) return;
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !busy_; });
+        changed_.wait(lock, [this] { return queue_.empty(); });
         stop_ = true;
     }
     changed_.notify_all();
@@ -39,32 +39,38 @@ bool WriteBehind::start(int fd, std::string_view bytes) {
     }
     {
         std::lock_guard lock(mutex_);
-        fd_ = fd;
-        bytes_ = bytes;
-        busy_ = true;
+        queue_.push_back({fd, bytes});
     }
     changed_.notify_all();
     return true;
 }
 
-int WriteBehind::settle() {
+int WriteBehind::settle(std::size_t waiting) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [&] { return queue_.size() <= waiting; });
     return std::exchange(error_, 0);
+}
+
+std::size_t WriteBehind::pending() {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
 }
 
 void WriteBehind::serve() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stop_ || busy_; });
-        if (!busy_) return;
-        const int fd = fd_;
-        const std::string_view bytes = bytes_;
+        changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        const Piece piece = queue_.front();
+        const bool write = !broken_;
         lock.unlock();
-        const int error = write_all(fd, bytes);
+        const int error = write ? write_all(piece.fd, piece.bytes) : 0;
         lock.lock();
-        if (error_ == 0) error_ = error;
-        busy_ = false;
+        if (error != 0) {
+            broken_ = true;
+            error_ = error;
+        }
+        queue_.pop_front();
         changed_.notify_all();
     }
 }

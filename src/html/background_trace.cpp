@@ -5,6 +5,14 @@
 
 namespace rowkeep {
 
+namespace {
+
+// Pieces of a megabyte at most waiting for the thread: a thread that waits for a core is
+// not waited for at once.
+constexpr std::size_t kPieces = 2;
+
+}  // namespace
+
 BackgroundTrace::BackgroundTrace(const FileSystem& files, std::string_view name) : files_(files) {
     path_ = files_.resolve(name);
     file_ = files_.open_write(path_);
@@ -20,8 +28,8 @@ bool BackgroundTrace::writable() {
     return !failed_;
 }
 
-void BackgroundTrace::settle() {
-    const int error = behind_.settle();
+void BackgroundTrace::settle(std::size_t waiting) {
+    const int error = behind_.settle(waiting);
     if (error != 0 && !failed_) {
         failed_ = true;
         files_.fail(error, std::strerror(error));
@@ -30,7 +38,7 @@ void BackgroundTrace::settle() {
 
 void BackgroundTrace::write(std::string_view bytes) {
     if (!writable()) return;
-    settle();
+    settle(0);
     if (failed_) return;
     if (const int error = WriteBehind::write_all(fileno(file_), bytes)) {
         failed_ = true;
@@ -40,17 +48,25 @@ void BackgroundTrace::write(std::string_view bytes) {
 
 void BackgroundTrace::take(std::string& bytes, std::size_t used) {
     if (!writable()) return;
-    settle();
+    settle(kPieces - 1);
     if (failed_) return;
     if (!behind_.start(fileno(file_), std::string_view(bytes.data(), used))) {
         write(std::string_view(bytes.data(), used));
         return;
     }
-    std::swap(held_, bytes);
+    // The scanner goes on in the oldest buffer already written, else in a new one.
+    const bool written = held_.size() >= behind_.pending();
+    held_.push_back(std::move(bytes));
+    bytes = std::string();
+    if (written) {
+        bytes = std::move(held_.front());
+        held_.pop_front();
+    }
 }
 
 bool BackgroundTrace::close() {
-    settle();
+    settle(0);
+    held_.clear();
     if (!file_) return !failed_;
     // As a TextWriter closes: no flush after a failed write, a close in any case.
     if (!failed_ && !files_.flush(file_, path_, false)) failed_ = true;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -33,14 +34,15 @@ class BackgroundTrace final : public TraceFile {
   private:
     // The first write's failure point; false when nothing more is to be written.
     bool writable();
-    // Waits until the thread has written what it holds, and records a failed write.
-    void settle();
+    // Waits until at most `waiting` pieces are still to be written, and records a failed
+    // write.
+    void settle(std::size_t waiting);
 
     FileSystem files_;
     fs::path path_;
     std::FILE* file_ = nullptr;
     bool failed_ = false, written_ = false;
-    std::string held_;  // the bytes the thread writes, then the idle buffer
+    std::deque<std::string> held_;  // the buffers handed over, oldest first
     WriteBehind behind_;
 };
 
