@@ -88,14 +88,10 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1,
-// numbers to the right, text to the left. A last position below the first gives an empty
-// part.
-void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
-                     std::string& out) {
-    const long long length = static_cast<long long>(last) - first + 1;
-    if (length <= 0) return;
-    const std::string_view text = trimmed(cut_text(m, cell, first, last));
+// Appends the trimmed cut text padded to `length` characters, numbers to the right, text
+// to the left.
+void append_padded(const TextMeasure& m, std::string_view text, long long length,
+                   std::string& out) {
     const long long pad = length - static_cast<long long>(count(m, text));
     const std::size_t blanks = idx(std::max(pad, 0LL));
     if (is_numeric_text(text)) {
@@ -105,6 +101,14 @@ void append_key_part(const TextMeasure& m, std::string_view cell, int first, int
         out.append(text);
         out.append(blanks, ' ');
     }
+}
+
+// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1. A
+// last position below the first gives an empty part.
+void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
+                     std::string& out) {
+    const long long length = static_cast<long long>(last) - first + 1;
+    if (length > 0) append_padded(m, trimmed(cut_text(m, cell, first, last)), length, out);
 }
 
 // A row number in the console's number form (" 2", " 3", ...), counted up in place rather
@@ -230,10 +234,12 @@ void preview(Session& s, int e) {
     for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r, number.next()) {
         read_cell(in, column, s.column_count, cell);
         const std::string_view text = cut_text(m, cell, first, last);
-        if (trimmed(text).empty()) continue;
+        const std::string_view trimmed_text = trimmed(text);
+        if (trimmed_text.empty()) continue;
         cut.assign(indent).append(text);
+        // The key part, as append_key_part makes it, from the cut already made.
         part.assign(indent);
-        append_key_part(m, cell, first, last, part);
+        append_padded(m, trimmed_text, length, part);
         con.print_pieces({{number.text(), Ending::zone},
                           {name, Ending::zone},
                           {ruler, Ending::newline},
