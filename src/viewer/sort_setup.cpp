@@ -17,6 +17,7 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "viewer/rows_ahead.h"
 #include "viewer/sort_engine.h"
 
 namespace rowkeep {
@@ -230,10 +231,11 @@ void preview(Session& s, int e) {
     const TextMeasure& m = con.measure();
     std::string cell, cut, part;
     if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
+    RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
+    std::string_view row_cell;
     RowNumber number(2);
-    for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r, number.next()) {
-        read_cell(in, column, s.column_count, cell);
-        const std::string_view text = cut_text(m, cell, first, last);
+    for (int r = 2; r <= s.row_count && rows.next(row_cell); ++r, number.next()) {
+        const std::string_view text = cut_text(m, row_cell, first, last);
         const std::string_view trimmed_text = trimmed(text);
         if (trimmed_text.empty()) continue;
         cut.assign(indent).append(text);
@@ -307,15 +309,14 @@ void write_key_parts(Session& s, int n) {
         print_entry(s, e);
         TextReader in(s.files, kWorkingFile);
         if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
+        RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
+        std::string_view row_cell;
         RowNumber number(2);
         for (int r = 2; r <= s.row_count; ++r, number.next()) {
             // A short working file gives empty cells rather than a short key file.
-            if (row_available(in, s.column_count))
-                read_cell(in, column, s.column_count, cell);
-            else
-                cell.clear();
+            if (!rows.next(row_cell)) row_cell = {};
             part.assign(indent);
-            append_key_part(m, cell, first, last, part);
+            append_key_part(m, row_cell, first, last, part);
             con.print_pieces({{"row = ", Ending::stay},
                               {number.text(), Ending::zone},
                               {name, Ending::zone},
@@ -388,15 +389,21 @@ void prefix_rows(Session& s) {
     TextWriter rows(s.files, "file_26_1.txt");
     std::string line, value;
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
-    std::string_view key;
+    RowsAhead values(in, s.column_count, 0, std::max(s.row_count - 1L, 0L));
+    std::string_view key, joined;
     while (padded.next_line(key)) {
         if (!key.empty()) key.remove_suffix(1);
         line.assign(key);
         line += ';';
-        for (int k = 1; k <= s.column_count; ++k) {
-            if (k > 1) line += ';';
-            in.read_value(value);
-            line += value;
+        if (values.next(joined)) {
+            line += joined;
+        } else {
+            // Past the rows read ahead: from the working file itself, empty at its end.
+            for (int k = 1; k <= s.column_count; ++k) {
+                if (k > 1) line += ';';
+                in.read_value(value);
+                line += value;
+            }
         }
         rows.print_text(line);
     }
