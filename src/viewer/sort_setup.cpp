@@ -326,20 +326,32 @@ void write_key_parts(Session& s, int n) {
     }
 }
 
+// Hands the next `count` values of `in` to `use`, as read_value reads them one after
+// another (empty past the file's end), read ahead on a second thread.
+template <class Use>
+void for_each_value(TextReader& in, int count, Use use) {
+    RowsAhead values(in, 1, 1, count);
+    std::string_view value;
+    int r = 0;
+    for (; r < count && values.next(value); ++r) use(value);
+    std::string rest;
+    for (; r < count; ++r) {
+        in.read_value(rest);
+        use(std::string_view(rest));
+    }
+}
+
 // file_20_<e>.txt: the key parts of entry e, one file an entry.
 void split_fields(Session& s, int n, int data_rows) {
     Console& con = s.console;
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     TextReader parts(s.files, "file_18.txt");
-    std::string part;
     for (int e = 1; e <= n; ++e) {
         TextWriter field(s.files, numbered("file_20_", e));
         print_entry(s, e);
-        for (int r = 0; r < data_rows; ++r) {
-            parts.read_value(part);
-            field.write_value(part, true);
-        }
+        for_each_value(parts, data_rows,
+                       [&](std::string_view part) { field.write_value(part, true); });
     }
 }
 
@@ -366,20 +378,18 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     std::string key;
     {
         TextReader keys(s.files, key_file);
-        for (int r = 0; r < data_rows; ++r) {
-            keys.read_value(key);
-            widest = std::max(widest, count(m, key));
-        }
+        for_each_value(keys, data_rows,
+                       [&](std::string_view k) { widest = std::max(widest, count(m, k)); });
     }
     TextReader keys(s.files, key_file);
     TextWriter padded(s.files, "file_24_1.txt");
-    for (int r = 0; r < data_rows; ++r) {
-        keys.read_value(key);
+    for_each_value(keys, data_rows, [&](std::string_view k) {
+        key.assign(k);
         const std::size_t length = count(m, key);
         if (length < widest) key.append(widest - length, ' ');
         key += '|';
         padded.print_text(key);
-    }
+    });
 }
 
 // file_26_1.txt: each data row of the working file behind its padded key.
