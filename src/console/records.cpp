@@ -461,7 +461,7 @@ bool TextWriter::open_path(const fs::path& path) {
         failed_ = true;
         return false;
     }
-    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
@@ -477,9 +477,28 @@ bool TextWriter::open_over(const FileSystem& files, const fs::path& path) {
         return false;
     }
     cut_at_close_ = true;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
+}
+
+void TextWriter::write_behind() {
+    if (!file_ || behind_ || written_) return;
+    behind_ = std::make_unique<WriteBehind>();
+    if (capacity_ < kBehindSize) {
+        capacity_ = kBehindSize;
+        buffer_ = std::make_unique<char[]>(capacity_);
+    }
+    if (!spare_) spare_ = std::make_unique<char[]>(capacity_);
+}
+
+void TextWriter::settle_behind() {
+    const int error = behind_->settle();
+    if (error != 0 && !failed_) {
+        failed_ = true;
+        ready_ = false;
+        files_.fail(error, std::strerror(error));
+    }
 }
 
 bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) {
@@ -502,7 +521,7 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
         return false;
     }
     replacing_open_ = true;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
@@ -528,7 +547,11 @@ void TextWriter::pad_to_zone() {
 void TextWriter::flush_pending() {
     if (used_ == 0) return;
     settle_column();
-    if (!failed_ && std::fwrite(buffer_.get(), 1, used_, file_) != used_) {
+    if (behind_) settle_behind();
+    const std::string_view bytes(buffer_.get(), used_);
+    if (!failed_ && behind_ && behind_->start(fileno(file_), bytes)) {
+        std::swap(buffer_, spare_);
+    } else if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
         failed_ = true;
         ready_ = false;
         files_.fail(errno, std::strerror(errno));
@@ -552,10 +575,13 @@ void TextWriter::write_slow(std::string_view bytes) {
         ready_ = !failed_;
     }
     if (failed_) return;
-    if (used_ + bytes.size() > kBufferSize) {
+    if (used_ + bytes.size() > capacity_) {
         flush_pending();
         if (failed_) return;
-        if (bytes.size() >= kBufferSize) {
+        if (bytes.size() >= capacity_) {
+            // Written here, after the buffer the thread may still be writing.
+            if (behind_) settle_behind();
+            if (failed_) return;
             column_ = advance_column(column_, bytes);
             flushed_ += bytes.size();
             column_at_ = flushed_;
@@ -581,7 +607,7 @@ void TextWriter::write_value(std::string_view value, bool last) {
     if (!last) settle_column();
     const int column = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
     const std::size_t size = value.size() + (last ? 4 : 3);
-    if (ready_ && used_ + size <= kBufferSize) {
+    if (ready_ && used_ + size <= capacity_) {
         char* p = buffer_.get() + used_;
         *p++ = '"';
         if (!value.empty()) std::memcpy(p, value.data(), value.size());
@@ -604,6 +630,8 @@ void TextWriter::write_value(std::string_view value, bool last) {
 void TextWriter::abandon() {
     used_ = 0;
     ready_ = false;
+    if (behind_) behind_->settle();
+    behind_.reset();
     if (file_) std::fclose(file_);
     file_ = nullptr;
     replacing_.abandon();
@@ -614,6 +642,10 @@ bool TextWriter::close() {
     ready_ = false;
     if (!file_) return !failed_;
     flush_pending();
+    if (behind_) {
+        settle_behind();
+        behind_.reset();
+    }
     // A write that failed was recorded when it happened; these record their own.
     if (!failed_ && !files_.flush(file_, path_, replacing_open_)) failed_ = true;
     if (cut_at_close_) {

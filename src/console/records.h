@@ -14,6 +14,7 @@
 #include "console/file_system.h"
 #include "console/print_zones.h"
 #include "console/replace_file.h"
+#include "console/write_behind.h"
 
 namespace rowkeep {
 
@@ -42,6 +43,11 @@ class TextReader {
     bool open_path(const fs::path& path, Links links = Links::refuse);
     void close();
     bool is_open() const { return file_ != nullptr; }
+    // From here until the close, the buffer goes to the file on a thread of its own while
+    // the next one fills (for the large files of a long step). The failure points stay
+    // where they are; a write that fails on the thread is recorded at the next flush of
+    // the buffer or at the close. Call it after open, before anything is written.
+    void write_behind();
 
     bool at_end();
     // The token rules of the record files, with no length limit: every value read is one
@@ -136,6 +142,11 @@ class TextWriter {
     // False when anything could not be written (the file then is not replaced).
     bool close();
     bool is_open() const { return file_ != nullptr; }
+    // From here until the close, the buffer goes to the file on a thread of its own while
+    // the next one fills (for the large files of a long step). The failure points stay
+    // where they are; a write that fails on the thread is recorded at the next flush of
+    // the buffer or at the close. Call it after open, before anything is written.
+    void write_behind();
     bool failed() const { return failed_; }
     void abandon();  // closes and removes a replacing writer's temporary
 
@@ -154,7 +165,7 @@ class TextWriter {
     void write_value(std::string_view value, bool last);
     // Bytes exactly as given.
     void write_raw(std::string_view bytes) {
-        if (ready_ && used_ + bytes.size() <= kBufferSize) {
+        if (ready_ && used_ + bytes.size() <= capacity_) {
             if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
         } else {
@@ -166,9 +177,12 @@ class TextWriter {
     // Forgets the state of the file written before: a writer opens afresh.
     void start_fresh();
     static constexpr std::size_t kBufferSize = 1 << 16;
+    static constexpr std::size_t kBehindSize = 1 << 19;
 
     void write_slow(std::string_view bytes);
     void flush_pending();
+    // Waits for the write behind, recording its failure.
+    void settle_behind();
     // The output column is needed only for zone endings, so it is worked out from the
     // bytes when one comes (or before the buffer goes), not for every piece written.
     std::uint64_t total() const { return flushed_ + used_; }
@@ -190,8 +204,10 @@ class TextWriter {
     // Bytes not yet handed to the file; a large buffer of its own, as the library's would
     // only copy the bytes once more.
     std::unique_ptr<char[]> buffer_;
-    std::size_t used_ = 0;
-    std::uint64_t flushed_ = 0;    // bytes handed to the file
+    std::size_t capacity_ = kBufferSize, used_ = 0;
+    std::uint64_t flushed_ = 0;      // bytes handed to the file
+    std::unique_ptr<char[]> spare_;  // the buffer the write behind holds
+    std::unique_ptr<WriteBehind> behind_;
     int column_ = 0;               // the output column after the first column_at_ bytes
     std::uint64_t column_at_ = 0;  // bytes after it are not counted into column_ yet
 };

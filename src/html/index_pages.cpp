@@ -65,6 +65,7 @@ class AnchoredPage {
         target_ = page.substr(0, dot == std::string::npos ? page.size() : dot) + "_02.htm";
         in_.open(s.files, page);
         out_.open(s.files, target_);
+        out_.write_behind();
     }
 
     void add(const Occurrence& r) {
@@ -445,8 +446,10 @@ void gather_results(Session& s) {
 void write_index_pages(Session& s, const IndexSettings& settings) {
     {
         TextWriter index(s.files, "index.htm");
+        index.write_behind();
         write_index_head(s, index, settings);
         TextWriter search(s.files, "search.htm");
+        search.write_behind();
         write_search_head(search, settings);
         AnchoredPages pages(s, settings);
         PageList list(index);

@@ -12,6 +12,7 @@
 #include "console/records.h"
 #include "console/shell.h"
 #include "console/tokens.h"
+#include "html/background_trace.h"
 #include "html/html_names.h"
 #include "html/keyword_scanner.h"
 #include "html/word_records.h"
@@ -70,6 +71,7 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
 void write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
+    out.write_behind();
     std::string line;
     while (!in.at_end()) {
         in.read_line(line);
@@ -79,22 +81,12 @@ void write_clean_copy(Session& s, const std::string& source, const std::string& 
     }
 }
 
-// The trace file of a page, taking the scanner's trace in large pieces.
-class TraceWriter final : public TraceFile {
-  public:
-    TraceWriter(const FileSystem& files, std::string_view name) : out_(files, name) {}
-    void write(std::string_view bytes) override { out_.write_raw(bytes); }
-
-  private:
-    TextWriter out_;
-};
-
 void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words) {
     std::string trace_name = page;
     std::size_t dot = trace_name.find(".htm");
     trace_name.replace(dot, 4, ".txt");
     TextReader in(s.files, page);
-    TraceWriter trace(s.files, trace_name);
+    BackgroundTrace trace(s.files, trace_name);
     scanner.start_page();
     std::string line, line_field;
     while (!in.at_end()) {
@@ -153,7 +145,9 @@ void number_words_and_count_occurrences(Session& s) {
     {
         WordFileReader in(s.files, "wrd_02.txt");
         TextWriter ids(s.files, "wrd_03.txt");
+        ids.write_behind();
         TextWriter occurrences(s.files, "wrd_04.txt");
+        occurrences.write_behind();
         OccurrenceCounter counter(occurrences);
         std::string previous_word, id;
         for (long long count = 0; in.read(5); ++count) {
@@ -176,6 +170,7 @@ class PageSplit {
         if (k_ == 0 || r[0] != page_) {
             part_.close();
             part_.open(s_.files, "wrd_06_" + plain_number(++k_) + ".txt");
+            part_.write_behind();
             page_.assign(r[0]);
         }
         copy_record(part_, r, 6);
@@ -201,6 +196,7 @@ void keep_indexed_words_and_split(Session& s) {
     {
         WordFileReader in(s.files, "wrd_05.txt");
         TextWriter out(s.files, "wrd_06.txt");
+        out.write_behind();
         PageSplit split(s);
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
@@ -243,6 +239,7 @@ void number_and_scan_pages(Session& s) {
 
     KeywordScanner scanner;  // an element left open runs on into the next page
     TextWriter words(s.files, "wrd_01.txt");
+    words.write_behind();
     for (const std::string& line : listing_lines(s, "dir_02.txt")) {
         if (!contains(line, ".htm")) continue;
         scan_page(s, scanner, trim_blanks(line), words);

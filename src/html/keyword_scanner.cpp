@@ -84,8 +84,7 @@ class BufferTrace {
   public:
     BufferTrace(std::string& storage, std::size_t& used, TraceFile& file)
         : storage_(storage), file_(file), used_(used) {
-        if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
-        data_ = storage_.data();
+        ready();
     }
     bool on() const { return true; }
     void line(std::string_view text) {
@@ -146,7 +145,10 @@ class BufferTrace {
         }
     }
     void finish() {
-        if (used_ > 0) file_.write(std::string_view(data_, used_));
+        if (used_ > 0) {
+            file_.take(storage_, used_);
+            ready();
+        }
         used_ = 0;
     }
 
@@ -159,6 +161,10 @@ class BufferTrace {
         if (n >= 0) *first++ = ' ';
         char* last = std::to_chars(first, digits + sizeof digits, n).ptr;
         return {digits, idx(last - digits)};
+    }
+    void ready() {
+        if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
+        data_ = storage_.data();
     }
     char* room(std::size_t bytes) {
         if (storage_.size() - used_ < bytes) {

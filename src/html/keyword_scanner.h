@@ -31,6 +31,9 @@ using TraceSink = std::function<void(std::string_view text, Ending ending)>;
 class TraceFile {
   public:
     virtual void write(std::string_view bytes) = 0;
+    // The first `used` bytes of the buffer; the file may keep the buffer and give back
+    // another one in its place (of any size: the scanner sizes it again).
+    virtual void take(std::string& bytes, std::size_t used) { write({bytes.data(), used}); }
 
   protected:
     ~TraceFile() = default;

@@ -62,6 +62,7 @@ void write_table_page(Session& s) {
 
     const std::string page_name = table_page_name(s.table_name);
     TextWriter page(s.files, page_name);
+    page.write_behind();
     write_head(s, page, page_name);
 
     const std::string right = "<td style=\"text-align: right\">";

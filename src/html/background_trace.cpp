@@ -1,0 +1,62 @@
+#include "html/background_trace.h"
+
+#include <cstring>
+#include <utility>
+
+namespace rowkeep {
+
+BackgroundTrace::BackgroundTrace(const FileSystem& files, std::string_view name) : files_(files) {
+    path_ = files_.resolve(name);
+    file_ = files_.open_write(path_);
+    if (!file_) failed_ = true;
+}
+
+bool BackgroundTrace::writable() {
+    if (!file_ || failed_) return false;
+    if (!written_) {
+        written_ = true;
+        if (!files_.first_write(path_)) failed_ = true;
+    }
+    return !failed_;
+}
+
+void BackgroundTrace::settle() {
+    const int error = behind_.settle();
+    if (error != 0 && !failed_) {
+        failed_ = true;
+        files_.fail(error, std::strerror(error));
+    }
+}
+
+void BackgroundTrace::write(std::string_view bytes) {
+    if (!writable()) return;
+    settle();
+    if (failed_) return;
+    if (const int error = WriteBehind::write_all(fileno(file_), bytes)) {
+        failed_ = true;
+        files_.fail(error, std::strerror(error));
+    }
+}
+
+void BackgroundTrace::take(std::string& bytes, std::size_t used) {
+    if (!writable()) return;
+    settle();
+    if (failed_) return;
+    if (!behind_.start(fileno(file_), std::string_view(bytes.data(), used))) {
+        write(std::string_view(bytes.data(), used));
+        return;
+    }
+    std::swap(held_, bytes);
+}
+
+bool BackgroundTrace::close() {
+    settle();
+    if (!file_) return !failed_;
+    // As a TextWriter closes: no flush after a failed write, a close in any case.
+    if (!failed_ && !files_.flush(file_, path_, false)) failed_ = true;
+    if (!files_.close(file_, path_)) failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+}  // namespace rowkeep
