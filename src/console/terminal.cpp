@@ -269,7 +269,7 @@ void RealTerminal::write(std::string_view bytes) {
         out_ += to_screen_->convert(bytes);
     else
         out_ += bytes;
-    if (out_.size() > 65536) hand_over();
+    if (out_.size() > kBlock) hand_over();
 }
 
 namespace {

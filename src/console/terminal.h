@@ -131,6 +131,10 @@ class RealTerminal : public Terminal {
     // The thread starts with the first such block: a short run never has one.
     void hand_over();
     void write_blocks();
+    // Large enough that handing blocks over costs little beside writing them (a wake-up of
+    // the writer a block, which on a busy machine can cost as much as the write); small
+    // enough that the two blocks in hand stay a small part of the program's memory.
+    static constexpr std::size_t kBlock = std::size_t{1} << 20;
 
     bool tty_ = false;
     bool screen_ = false;  // standard output is a terminal

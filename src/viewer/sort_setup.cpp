@@ -17,6 +17,7 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "viewer/rows_ahead.h"
 #include "viewer/sort_engine.h"
 
 namespace rowkeep {
@@ -88,14 +89,10 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1,
-// numbers to the right, text to the left. A last position below the first gives an empty
-// part.
-void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
-                     std::string& out) {
-    const long long length = static_cast<long long>(last) - first + 1;
-    if (length <= 0) return;
-    const std::string_view text = trimmed(cut_text(m, cell, first, last));
+// Appends the trimmed cut text padded to `length` characters, numbers to the right, text
+// to the left.
+void append_padded(const TextMeasure& m, std::string_view text, long long length,
+                   std::string& out) {
     const long long pad = length - static_cast<long long>(count(m, text));
     const std::size_t blanks = idx(std::max(pad, 0LL));
     if (is_numeric_text(text)) {
@@ -105,6 +102,14 @@ void append_key_part(const TextMeasure& m, std::string_view cell, int first, int
         out.append(text);
         out.append(blanks, ' ');
     }
+}
+
+// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1. A
+// last position below the first gives an empty part.
+void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
+                     std::string& out) {
+    const long long length = static_cast<long long>(last) - first + 1;
+    if (length > 0) append_padded(m, trimmed(cut_text(m, cell, first, last)), length, out);
 }
 
 // A row number in the console's number form (" 2", " 3", ...), counted up in place rather
@@ -226,14 +231,17 @@ void preview(Session& s, int e) {
     const TextMeasure& m = con.measure();
     std::string cell, cut, part;
     if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
+    RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
+    std::string_view row_cell;
     RowNumber number(2);
-    for (int r = 2; r <= s.row_count && row_available(in, s.column_count); ++r, number.next()) {
-        read_cell(in, column, s.column_count, cell);
-        const std::string_view text = cut_text(m, cell, first, last);
-        if (trimmed(text).empty()) continue;
+    for (int r = 2; r <= s.row_count && rows.next(row_cell); ++r, number.next()) {
+        const std::string_view text = cut_text(m, row_cell, first, last);
+        const std::string_view trimmed_text = trimmed(text);
+        if (trimmed_text.empty()) continue;
         cut.assign(indent).append(text);
+        // The key part, as append_key_part makes it, from the cut already made.
         part.assign(indent);
-        append_key_part(m, cell, first, last, part);
+        append_padded(m, trimmed_text, length, part);
         con.print_pieces({{number.text(), Ending::zone},
                           {name, Ending::zone},
                           {ruler, Ending::newline},
@@ -301,15 +309,14 @@ void write_key_parts(Session& s, int n) {
         print_entry(s, e);
         TextReader in(s.files, kWorkingFile);
         if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
+        RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
+        std::string_view row_cell;
         RowNumber number(2);
         for (int r = 2; r <= s.row_count; ++r, number.next()) {
             // A short working file gives empty cells rather than a short key file.
-            if (row_available(in, s.column_count))
-                read_cell(in, column, s.column_count, cell);
-            else
-                cell.clear();
+            if (!rows.next(row_cell)) row_cell = {};
             part.assign(indent);
-            append_key_part(m, cell, first, last, part);
+            append_key_part(m, row_cell, first, last, part);
             con.print_pieces({{"row = ", Ending::stay},
                               {number.text(), Ending::zone},
                               {name, Ending::zone},
@@ -319,20 +326,32 @@ void write_key_parts(Session& s, int n) {
     }
 }
 
+// Hands the next `count` values of `in` to `use`, as read_value reads them one after
+// another (empty past the file's end), read ahead on a second thread.
+template <class Use>
+void for_each_value(TextReader& in, int count, Use use) {
+    RowsAhead values(in, 1, 1, count);
+    std::string_view value;
+    int r = 0;
+    for (; r < count && values.next(value); ++r) use(value);
+    std::string rest;
+    for (; r < count; ++r) {
+        in.read_value(rest);
+        use(std::string_view(rest));
+    }
+}
+
 // file_20_<e>.txt: the key parts of entry e, one file an entry.
 void split_fields(Session& s, int n, int data_rows) {
     Console& con = s.console;
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     TextReader parts(s.files, "file_18.txt");
-    std::string part;
     for (int e = 1; e <= n; ++e) {
         TextWriter field(s.files, numbered("file_20_", e));
         print_entry(s, e);
-        for (int r = 0; r < data_rows; ++r) {
-            parts.read_value(part);
-            field.write_value(part, true);
-        }
+        for_each_value(parts, data_rows,
+                       [&](std::string_view part) { field.write_value(part, true); });
     }
 }
 
@@ -359,20 +378,18 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     std::string key;
     {
         TextReader keys(s.files, key_file);
-        for (int r = 0; r < data_rows; ++r) {
-            keys.read_value(key);
-            widest = std::max(widest, count(m, key));
-        }
+        for_each_value(keys, data_rows,
+                       [&](std::string_view k) { widest = std::max(widest, count(m, k)); });
     }
     TextReader keys(s.files, key_file);
     TextWriter padded(s.files, "file_24_1.txt");
-    for (int r = 0; r < data_rows; ++r) {
-        keys.read_value(key);
+    for_each_value(keys, data_rows, [&](std::string_view k) {
+        key.assign(k);
         const std::size_t length = count(m, key);
         if (length < widest) key.append(widest - length, ' ');
         key += '|';
         padded.print_text(key);
-    }
+    });
 }
 
 // file_26_1.txt: each data row of the working file behind its padded key.
@@ -382,15 +399,21 @@ void prefix_rows(Session& s) {
     TextWriter rows(s.files, "file_26_1.txt");
     std::string line, value;
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
-    std::string_view key;
+    RowsAhead values(in, s.column_count, 0, std::max(s.row_count - 1L, 0L));
+    std::string_view key, joined;
     while (padded.next_line(key)) {
         if (!key.empty()) key.remove_suffix(1);
         line.assign(key);
         line += ';';
-        for (int k = 1; k <= s.column_count; ++k) {
-            if (k > 1) line += ';';
-            in.read_value(value);
-            line += value;
+        if (values.next(joined)) {
+            line += joined;
+        } else {
+            // Past the rows read ahead: from the working file itself, empty at its end.
+            for (int k = 1; k <= s.column_count; ++k) {
+                if (k > 1) line += ';';
+                in.read_value(value);
+                line += value;
+            }
         }
         rows.print_text(line);
     }
