@@ -24,6 +24,8 @@ RowsAhead::RowsAhead(TextReader& in, int columns, int column, long rows_max)
         done_ = true;
         return;
     }
+    // Rows that fit in one batch are read when they are asked for: no thread for a short table.
+    if (left_ <= static_cast<long>(kBatchRows)) return;
     try {
         thread_ = std::thread([this] { read_ahead(); });
     } catch (const std::system_error&) {

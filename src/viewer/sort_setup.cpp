@@ -4,6 +4,8 @@
 // file_20_<n> (the parts of entry n), file_21_<n> (the running join) and file_24_1 (keys
 // padded to one width). The keys go in front of the rows (file_26_1), the sort engine
 // sorts them (file_26_2), and the heading plus those lines become <name>_sort.csv.
+// A long table's files are read a batch ahead and written behind, on threads of their own,
+// while this one makes the rows and the screen.
 #include "viewer/sort_setup.h"
 
 #include <algorithm>
@@ -294,12 +296,20 @@ std::string numbered(std::string_view stem, int n) {
     throw ProgramEnd{};
 }
 
+// A long table's scratch file goes to the disk on a thread of its own while the next
+// rows are made; a short one's costs less written at once than a thread and a second
+// buffer would.
+void write_behind_if_long(TextWriter& out, int data_rows) {
+    if (data_rows >= 16384) out.write_behind();
+}
+
 // file_18.txt: the key part of every data row for each entry in turn, each shown as a
 // preview line below its entry.
 void write_key_parts(Session& s, int n) {
     Console& con = s.console;
     const TextMeasure& m = con.measure();
     TextWriter parts(s.files, "file_18.txt");
+    write_behind_if_long(parts, s.row_count - 1);
     std::string cell, part;
     for (int e = 1; e <= n; ++e) {
         const int column = entry_column(s, e), first = entry_first(s, e), last = entry_last(s, e);
@@ -349,6 +359,7 @@ void split_fields(Session& s, int n, int data_rows) {
     TextReader parts(s.files, "file_18.txt");
     for (int e = 1; e <= n; ++e) {
         TextWriter field(s.files, numbered("file_20_", e));
+        write_behind_if_long(field, data_rows);
         print_entry(s, e);
         for_each_value(parts, data_rows,
                        [&](std::string_view part) { field.write_value(part, true); });
@@ -363,6 +374,7 @@ void join_fields(Session& s, int n, int data_rows) {
         TextReader joined(s.files, numbered("file_21_", e));
         TextReader field(s.files, numbered("file_20_", e));
         TextWriter out(s.files, numbered("file_21_", e + 1));
+        write_behind_if_long(out, data_rows);
         for (int r = 0; r < data_rows; ++r) {
             joined.read_value(key);
             field.read_value(part);
@@ -383,6 +395,7 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     }
     TextReader keys(s.files, key_file);
     TextWriter padded(s.files, "file_24_1.txt");
+    write_behind_if_long(padded, data_rows);
     for_each_value(keys, data_rows, [&](std::string_view k) {
         key.assign(k);
         const std::size_t length = count(m, key);
@@ -397,6 +410,7 @@ void prefix_rows(Session& s) {
     TextReader padded(s.files, "file_24_1.txt");
     TextReader in(s.files, kWorkingFile);
     TextWriter rows(s.files, "file_26_1.txt");
+    write_behind_if_long(rows, s.row_count - 1);
     std::string line, value;
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
     RowsAhead values(in, s.column_count, 0, std::max(s.row_count - 1L, 0L));
@@ -425,6 +439,7 @@ void write_sorted_table(Session& s, int n) {
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
     TextWriter table(s.files, "file_28.txt");
+    write_behind_if_long(table, s.row_count - 1);
     table.print_text(heading);
     TextReader sorted(s.files, "file_26_2.txt");
     std::string_view line;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <random>
 #include <string>
 #include <vector>
@@ -434,6 +435,41 @@ TEST(SortSetup, FiveThousandRowsSortAsTheStandardSortDoes) {
     ASSERT_EQ(table.size(), 5001u);
     EXPECT_EQ(table[0], "s_Amount + s_Name;Name;Amount;Note");
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), table.begin() + 1));
+}
+
+// A long table's files are read ahead and written behind on threads of their own; a
+// failure at any point of the set-up's own files still stops the sort with its message,
+// and no output table is claimed or written.
+TEST(SortSetup, ALongTableStopsAtEveryFailureOfItsKeyFiles) {
+    Rows rows = {{"Name", "Code"}};
+    for (int r = 0; r < 17000; ++r)
+        rows.push_back({"n" + std::to_string(r * 7919 % 17011), std::to_string(r % 97)});
+    const std::string keys = choose(2, {1}) + positions({{1, 4}});
+    long points = 0;
+    std::string sorted;
+    {
+        SortSetup clean(rows, keys, "long.csv");
+        ASSERT_TRUE(clean.run());
+        sorted = clean.dir.read("long_sort.csv");
+        points = clean.t.session.faults.points();
+    }
+    // The set-up's own files come before the sort engine's runs. A preview that could not
+    // read the working file says so, and the sort that follows may still succeed.
+    for (long n = 1; n <= std::min(points, 30L); ++n) {
+        SCOPED_TRACE("failing point " + std::to_string(n));
+        SortSetup st(rows, keys, "long.csv");
+        st.t.session.faults.fail_at(n, ENOSPC);
+        ASSERT_TRUE(st.run());
+        ASSERT_TRUE(st.t.session.faults.fired());
+        EXPECT_TRUE(st.shows("can not be") || st.shows("sort error"));
+        if (st.shows("output sort table = "))
+            EXPECT_EQ(st.dir.read("long_sort.csv"), sorted);
+        else
+            EXPECT_FALSE(st.dir.exists("long_sort.csv"));
+        EXPECT_EQ(st.shows("output sort table = "),
+                  st.shows("working file can not be read: ") &&
+                      !st.shows("sort table can not be written: "));
+    }
 }
 
 }  // namespace
