@@ -294,14 +294,14 @@ std::FILE* FileSystem::open_read(const fs::path& path, Links links) const {
     return file;
 }
 
-std::FILE* FileSystem::open_write(const fs::path& path, Links links) const {
+std::FILE* FileSystem::open_write(const fs::path& path, Links links, Emptying emptying) const {
     if (int e = injected(FileOp::open)) {
         failed(path, e);
         return nullptr;
     }
     if (!inside(path)) return nullptr;
     const int fd = open_regular(path, O_WRONLY | O_CREAT, links);
-    if (fd < 0 || !empty_out(fd)) {
+    if (fd < 0 || (emptying == Emptying::at_open && !empty_out(fd))) {
         const int e = errno;
         if (fd >= 0) ::close(fd);
         failed(path, e);

@@ -123,8 +123,11 @@ class FileSystem {
     // Opens for reading; a missing file gives nullptr with errno ENOENT, which is not
     // counted as a failure (a missing file reads as empty).
     std::FILE* open_read(const fs::path& path, Links links = Links::refuse) const;
-    // Creates or empties a file for writing.
-    std::FILE* open_write(const fs::path& path, Links links = Links::refuse) const;
+    // Creates or empties a file for writing. With Emptying::by_writer an existing file keeps
+    // its bytes until the writer cuts it to what it wrote (see TextWriter::open_over).
+    enum class Emptying { at_open, by_writer };
+    std::FILE* open_write(const fs::path& path, Links links = Links::refuse,
+                          Emptying emptying = Emptying::at_open) const;
     // The first write to a file opened here: the point where a full disk shows first.
     bool first_write(const fs::path& path) const;
     // Flushes the stream's buffer, and with `sync` the file's data to the disk.

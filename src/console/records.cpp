@@ -1,5 +1,6 @@
 #include "console/records.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef __SSE2__
@@ -441,6 +442,7 @@ bool TextWriter::open(const FileSystem& files, std::string_view name) {
 }
 
 void TextWriter::start_fresh() {
+    cut_at_close_ = false;
     failed_ = false;
     written_ = false;
     ready_ = false;
@@ -459,6 +461,22 @@ bool TextWriter::open_path(const fs::path& path) {
         failed_ = true;
         return false;
     }
+    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    return true;
+}
+
+bool TextWriter::open_over(const FileSystem& files, const fs::path& path) {
+    close();
+    files_ = files;
+    start_fresh();
+    path_ = path;
+    file_ = files_.open_write(path, Links::refuse, FileSystem::Emptying::by_writer);
+    if (!file_) {
+        failed_ = true;
+        return false;
+    }
+    cut_at_close_ = true;
     if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
@@ -630,6 +648,19 @@ bool TextWriter::close() {
     }
     // A write that failed was recorded when it happened; these record their own.
     if (!failed_ && !files_.flush(file_, path_, replacing_open_)) failed_ = true;
+    if (cut_at_close_) {
+        // Unbuffered, the descriptor stands after the last byte that reached the file, also
+        // when a write failed: the file then holds what a file emptied at the open would.
+        cut_at_close_ = false;
+        const int fd = fileno(file_);
+        const off_t end = lseek(fd, 0, SEEK_CUR);
+        struct stat st {};
+        if (end < 0 || fstat(fd, &st) != 0 || (st.st_size > end && ftruncate(fd, end) != 0)) {
+            if (!failed_)
+                files_.fail(errno, files_.listed_name(path_) + ": " + std::strerror(errno));
+            failed_ = true;
+        }
+    }
     if (!files_.close(file_, path_)) failed_ = true;
     file_ = nullptr;
     if (replacing_open_) {

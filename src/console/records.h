@@ -130,6 +130,11 @@ class TextWriter {
         files_ = files;
         return open_path(path);
     }
+    // Writes over the bytes of a file that may exist, not looked up by name; close() cuts
+    // the file to what was written, so it ends as if emptied at the open. ext4 writes a
+    // file out at its close once it was truncated to nothing: a scratch file written again
+    // and again (and deleted soon after) is spared that.
+    bool open_over(const FileSystem& files, const fs::path& path);
     // Writes to a temporary beside the file; close() renames it into place, so the old
     // file stays whole until the new one is complete. The file keeps its mode and owner,
     // a symbolic link stays a link (its target is replaced), a read-only file is refused.
@@ -193,6 +198,7 @@ class TextWriter {
     fs::path path_;
     ReplacingFile replacing_;
     bool replacing_open_ = false;
+    bool cut_at_close_ = false;  // opened by open_over
     bool failed_ = false, written_ = false;
     bool ready_ = false;  // open, first write passed, nothing failed: pieces go to the buffer
     // Bytes not yet handed to the file; a large buffer of its own, as the library's would

@@ -103,23 +103,25 @@ void RowsAhead::read_ahead() {
 void RowsAhead::take_batch() {
     if (!thread_.joinable()) {
         read_batch(current_);
-        row_ = 0;
-        return;
+    } else {
+        {
+            std::unique_lock lock(mutex_);
+            spare_.push_back(std::move(current_));
+            changed_.wait(lock, [this] { return !ready_.empty() || failure_; });
+            if (ready_.empty()) std::rethrow_exception(failure_);
+            current_ = std::move(ready_.front());
+            ready_.pop_front();
+        }
+        changed_.notify_all();
     }
-    {
-        std::unique_lock lock(mutex_);
-        spare_.push_back(std::move(current_));
-        changed_.wait(lock, [this] { return !ready_.empty() || failure_; });
-        if (ready_.empty()) std::rethrow_exception(failure_);
-        current_ = std::move(ready_.front());
-        ready_.pop_front();
-    }
-    changed_.notify_all();
-    row_ = 0;
+    bytes_ = current_.bytes.data();
+    ends_ = current_.ends.data();
+    rows_ = current_.ends.size();
+    row_ = from_ = 0;
 }
 
-bool RowsAhead::next(std::string_view& text) {
-    while (row_ >= current_.ends.size()) {
+bool RowsAhead::next_batch(std::string_view& text) {
+    while (row_ == rows_) {
         if (done_) return false;
         if (current_.last) {
             // The reader's last row is given: it is the caller's again.
@@ -129,10 +131,7 @@ bool RowsAhead::next(std::string_view& text) {
         }
         take_batch();
     }
-    const std::size_t from = row_ == 0 ? 0 : current_.ends[row_ - 1];
-    text = std::string_view(current_.bytes).substr(from, current_.ends[row_] - from);
-    ++row_;
-    return true;
+    return next(text);
 }
 
 }  // namespace rowkeep

@@ -30,7 +30,13 @@ class RowsAhead {
     // The next row's text, valid until the next call. False once rows_max rows were given
     // or when no row is left where the next would start (as row_available tells): from
     // then on the reader stands after the last row given and is the caller's again.
-    bool next(std::string_view& text);
+    bool next(std::string_view& text) {
+        if (row_ == rows_) return next_batch(text);
+        const std::size_t end = ends_[row_++];
+        text = std::string_view(bytes_ + from_, end - from_);
+        from_ = end;
+        return true;
+    }
 
   private:
     struct Batch {
@@ -41,13 +47,18 @@ class RowsAhead {
     void read_batch(Batch& batch);
     void read_ahead();
     void take_batch();
+    bool next_batch(std::string_view& text);
 
     TextReader& in_;
     const int columns_, column_;
     long left_;  // rows not yet read
     Batch current_;
-    std::size_t row_ = 0;  // the next row of current_
-    bool done_ = false;    // the reader's last row was given
+    // current_ as next() reads it: its bytes, the ends of its rows, the next row and where
+    // it starts.
+    const char* bytes_ = nullptr;
+    const std::size_t* ends_ = nullptr;
+    std::size_t rows_ = 0, row_ = 0, from_ = 0;
+    bool done_ = false;  // the reader's last row was given
     std::string value_;
 
     std::thread thread_;

@@ -18,6 +18,9 @@
 // the order it has without the second thread, and is checked there.
 #include "viewer/sort_engine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -30,12 +33,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "console/console.h"
 #include "console/records.h"
+#include "console/replace_file.h"
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "viewer/sort_lines.h"
@@ -167,6 +173,92 @@ class RunFiles {
     bool look_up_ = false;
 };
 
+// The files of the last sort's runs, kept for this sort's. A sort deletes every run file
+// and then makes hundreds at once; on ext4 without a journal each new file is given an
+// inode only after a search past every inode freed in the last half minute, so the cost of
+// a new file grows with the files just deleted. Before the delete, each file whose names
+// are all run-file names gets one more, a temporary one; the delete takes the run names
+// away as before, and a new run file is such a file given its name and written over.
+// What is not used is removed when the sort ends.
+class SpareFiles {
+  public:
+    // Before the delete of the run files.
+    explicit SpareFiles(const FileSystem& files) {
+        std::error_code ec;
+        struct Found {
+            fs::path path;
+            nlink_t links = 0, named = 0;
+        };
+        std::unordered_map<ino_t, Found> found;
+        const mode_t mask = umask(0);
+        umask(mask);
+        struct stat folder {};
+        if (lstat(files.dir().c_str(), &folder) != 0) return;
+        // What a new file of the folder would be: a file written over keeps these.
+        const mode_t mode = 0666 & ~mask;
+        const gid_t group = (folder.st_mode & S_ISGID) != 0 ? folder.st_gid : getegid();
+        for (const auto& entry : fs::directory_iterator(files.dir(), ec)) {
+            if (!matches_pattern("file_03_*.txt", entry.path().filename().string())) continue;
+            struct stat st {};
+            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                (st.st_mode & 07777) != mode || st.st_uid != geteuid() || st.st_gid != group)
+                continue;
+            Found& f = found[st.st_ino];
+            if (f.path.empty()) f.path = entry.path();
+            f.links = st.st_nlink;
+            ++f.named;
+        }
+        std::random_device random;
+        unsigned long next = random();
+        for (const auto& [inode, f] : found) {
+            if (f.named != f.links) continue;  // a name of it would outlive the delete
+            for (int attempt = 0; attempt < 10; ++attempt) {
+                const fs::path spare = files.dir() / temporary_name(getpid(), suffix(next++));
+                if (::link(f.path.c_str(), spare.c_str()) == 0) {
+                    spares_.push_back(spare);
+                    break;
+                }
+                if (errno != EEXIST) break;
+            }
+        }
+    }
+    ~SpareFiles() {
+        for (const fs::path& spare : spares_) ::unlink(spare.c_str());
+    }
+    SpareFiles(const SpareFiles&) = delete;
+    SpareFiles& operator=(const SpareFiles&) = delete;
+
+    // Gives a spare file the name `path`, which no file has; false when there is none (or
+    // none that the delete left with no other name).
+    bool give(const fs::path& path) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
+        while (!spares_.empty()) {
+            const fs::path spare = std::move(spares_.back());
+            spares_.pop_back();
+            if (lstat(spare.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                ::rename(spare.c_str(), path.c_str()) == 0)
+                return true;
+            ::unlink(spare.c_str());
+        }
+        return false;
+    }
+
+  private:
+    // Six letters or digits.
+    static std::string suffix(unsigned long n) {
+        static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string text(6, 'a');
+        for (char& c : text) {
+            c = kAlphabet[n % kAlphabet.size()];
+            n /= kAlphabet.size();
+        }
+        return text;
+    }
+
+    std::vector<fs::path> spares_;
+};
+
 // The runs as written, kept in memory while they are small together: a merge of them all
 // then takes its lines from memory instead of reading them back from the files. Kept are
 // all runs or none.
@@ -202,15 +294,20 @@ class KeptRuns {
 
 // The sorted lines of run r, the progress line first for a full run (whose last line is
 // line r x run_lines of the input). False when the file was not written whole.
-bool write_run(Session& s, const SortJob& job, const RunFiles& files, TextWriter& out,
-               std::size_t r, bool full, std::size_t total, const Bytes& lines) {
+bool write_run(Session& s, const SortJob& job, const RunFiles& files, SpareFiles& spares,
+               TextWriter& out, std::size_t r, bool full, std::size_t total, const Bytes& lines) {
     const std::string name = run_name(r);
     if (full) {
         s.console.print_text(job.sort_label + " " + name + " " +
                              number_text(static_cast<long long>(r * job.run_lines)) + "/" +
                              number_text(static_cast<long long>(total)));
     }
-    out.open_path(s.files, files.path(r));
+    const fs::path path = files.path(r);
+    if (!spares.give(path)) {
+        out.open_path(s.files, path);
+    } else if (!out.open_over(s.files, path)) {
+        ::unlink(path.c_str());  // a file that could not be made is not there
+    }
     out.write_raw(lines.view());
     return out.close();
 }
@@ -235,45 +332,42 @@ class SharedStart {
     bool known_ = false;
 };
 
-// Cuts the input into sorted runs; the number of runs. While one run is read, the one
-// before is sorted on the worker.
+// Cuts the input into sorted runs; the number of runs. The worker reads, lowers and sorts
+// the next run while this thread writes the one before: the files are made here, and
+// making hundreds of them at once is what takes the time.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
-                       SharedStart& shared, KeptRuns& kept) {
+                       SpareFiles& spares, SharedStart& shared, KeptRuns& kept) {
     const RunFiles files(s);
-    const TextMeasure& measure = s.console.measure();
-    Run runs[2] = {Run(measure), Run(measure)};
-    Bytes sorted[2];
-    std::vector<std::size_t> sizes[2];
+    struct Sorted {
+        std::size_t lines = 0;
+        Bytes text;
+        std::vector<std::size_t> sizes;
+        std::string shared;
+    };
+    Sorted sorted[2];
+    Run run(s.console.measure());
+    auto read_and_sort = [&input, &run, limit = job.run_lines](Sorted& into) {
+        std::string_view line;
+        while (run.size() < limit && input.next_line(line)) run.add(line);
+        into.lines = run.size();
+        if (into.lines == 0) return;
+        run.sorted_into(into.text, into.sizes);
+        into.shared = run.shared();
+    };
     TextWriter out;
     Worker worker;
-    int filling = 0;
     std::size_t made = 0;
-    bool sorting = false;  // the other run is on the worker
-    auto write_sorted = [&] {
+    worker.start([&] { read_and_sort(sorted[0]); });
+    for (int k = 0;; k = 1 - k) {
         worker.wait();
-        sorting = false;
-        const int done = 1 - filling;
-        shared.narrow(runs[done].shared());
-        kept.offer(sorted[done], sizes[done],
-                   write_run(s, job, files, out, ++made, true, total, sorted[done]));
-    };
-    std::string_view line;
-    while (input.next_line(line)) {
-        runs[filling].add(line);
-        if (runs[filling].size() < job.run_lines) continue;
-        if (sorting) write_sorted();
-        worker.start([&run = runs[filling], &out = sorted[filling], &sizes = sizes[filling]] {
-            run.sorted_into(out, sizes);
-        });
-        sorting = true;
-        filling = 1 - filling;
-    }
-    if (sorting) write_sorted();
-    if (runs[filling].size() > 0) {
-        runs[filling].sorted_into(sorted[filling], sizes[filling]);
-        shared.narrow(runs[filling].shared());
-        kept.offer(sorted[filling], sizes[filling],
-                   write_run(s, job, files, out, ++made, false, total, sorted[filling]));
+        Sorted& done = sorted[k];
+        if (done.lines == 0) break;
+        const bool full = done.lines == job.run_lines;
+        if (full) worker.start([&read_and_sort, &next = sorted[1 - k]] { read_and_sort(next); });
+        shared.narrow(done.shared);
+        kept.offer(done.text, done.sizes,
+                   write_run(s, job, files, spares, out, ++made, full, total, done.text));
+        if (!full) break;
     }
     return made;
 }
@@ -289,7 +383,8 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
         files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
         runs.emplace_back(*files.back(), files.back()->is_open() ? kept.run(j) : nullptr);
     }
-    TextWriter out(s.files, kOutputFile);
+    TextWriter out;
+    out.open_over(s.files, s.files.resolve(kOutputFile));
     Handoff handoff(2);
     OrderCheck check;
     Worker worker;
@@ -400,6 +495,7 @@ std::size_t count_lines(TextReader& input) {
 
 void sort_file(Session& s, const SortJob& job) {
     if (job.sort_in_name.empty()) throw ProgramEnd{};
+    SpareFiles spares(s.files);
     s.shell.run_command("del /q file_03_*.txt > null.txt");
 
     s.in_file_name = job.sort_in_name;
@@ -408,7 +504,7 @@ void sort_file(Session& s, const SortJob& job) {
     KeptRuns kept(job.keep_bytes);
     {
         TextReader input(s.files, job.sort_in_name);
-        runs = write_runs(s, job, input, count_lines(input), shared, kept);
+        runs = write_runs(s, job, input, count_lines(input), spares, shared, kept);
     }
 
     std::size_t m = std::min(job.merge_width, runs);

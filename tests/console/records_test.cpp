@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
 #include <string>
 #include <vector>
@@ -106,6 +107,45 @@ TEST(Records, ReplacingWriterKeepsTheOldFileUntilClose) {
     EXPECT_TRUE(w.close());
     EXPECT_EQ(d.read("T.csv"), "new");
     EXPECT_FALSE(d.exists("t.csv") && !fs::equivalent(d.path() / "t.csv", d.path() / "T.csv"));
+}
+
+// A file written over ends as a file emptied at the open would, whatever fails, and a
+// failure is recorded alike: over a longer file, a shorter one, a missing one, with pieces
+// through the buffer and one larger than it.
+TEST(Records, WritingOverEndsAsAnEmptiedFileWhateverFails) {
+    const std::string big(100000, 'b');
+    for (const std::string& old :
+         {std::string("old and rather long\r\n") + big, std::string("o"), std::string()}) {
+        for (long n = 0; n <= 5; ++n) {
+            SCOPED_TRACE(std::to_string(old.size()) + " bytes, failure at " + std::to_string(n));
+            std::string files[2], causes[2];
+            bool closed[2];
+            for (int over = 0; over < 2; ++over) {
+                TempDir dir;
+                if (!old.empty()) dir.write("t.txt", old);
+                FileFaults faults;
+                faults.fail_at(n, ENOSPC);
+                const FileSystem fsys(dir.path(), &faults);
+                TextWriter w;
+                if (over)
+                    w.open_over(fsys, dir.path() / "t.txt");
+                else
+                    w.open_path(fsys, dir.path() / "t.txt");
+                w.print_text("new");
+                w.write_raw(big.substr(0, 70000));
+                w.print_text("end");
+                closed[over] = w.close();
+                files[over] = dir.exists("t.txt") ? dir.read("t.txt") : "(none)";
+                causes[over] = std::to_string(faults.failures()) + " " + faults.last_cause();
+            }
+            EXPECT_EQ(files[1], files[0]);
+            EXPECT_EQ(closed[1], closed[0]);
+            EXPECT_EQ(causes[1], causes[0]);
+            if (n == 0) {
+                EXPECT_EQ(files[1], "new\r\n" + big.substr(0, 70000) + "end\r\n");
+            }
+        }
+    }
 }
 
 TEST(Names, LookupIgnoresCaseAndStaysInTheFolder) {

@@ -1,6 +1,7 @@
 #include "viewer/sort_engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -308,6 +309,67 @@ TEST(SortEngine, MergedLinesAreThoseOfTheRunFilesWhateverFails) {
         }
     }
     EXPECT_GT(points, 10);
+}
+
+// The files of one sort are made again by the next, written over where the delete left
+// no other name of them. Beside a folder whose old run files all keep a name of their
+// own (so none can be written over), the second sort leaves the same files, screen and
+// failures, whichever of its failure points fails.
+TEST(SortEngine, RunFilesOfTheLastSortWrittenOverAsNewOnesWhateverFails) {
+    const std::string first = awkward_lines(45, 3), second = awkward_lines(60, 4);
+    auto sort_twice = [&](const TempDir& dir, bool keep_old, long n, bool& fired) {
+        dir.write("in.txt", first);
+        TestSession t(dir.path(), "");
+        SortJob job("in.txt", "out.txt");
+        job.run_lines = 7;  // 7 runs in three passes, renumbered with links
+        job.merge_width = 3;
+        EXPECT_FALSE(t.run([&](Session& s) { sort_file(s, job); }));
+        job.merge_width = 20;  // then 9 runs in one pass: every run file stays
+        std::set<ino_t> old_files;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("file_03_", 0) != 0) continue;
+            struct stat st {};
+            lstat(entry.path().c_str(), &st);
+            old_files.insert(st.st_ino);
+            if (keep_old) fs::create_hard_link(entry.path(), dir.path() / ("kept_" + name));
+        }
+        dir.write("in.txt", second);
+        const std::size_t screen_before = t.screen().size();
+        const long failures_before = t.session.faults.failures();
+        t.session.faults.fail_at(n, ENOSPC);
+        t.run([&](Session& s) { sort_file(s, job); });
+        fired = t.session.faults.fired();
+        std::map<std::string, std::string> folder;
+        std::size_t reused = 0;
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("kept_", 0) == 0) continue;
+            struct stat st {};
+            lstat(entry.path().c_str(), &st);
+            if (name.rfind("file_03_", 0) == 0 && old_files.count(st.st_ino)) ++reused;
+            folder[name] = dir.read(name);
+        }
+        folder["(screen)"] = t.screen().substr(screen_before);
+        folder["(failures)"] = std::to_string(t.session.faults.failures() - failures_before) + " " +
+                               t.session.faults.last_cause();
+        return std::pair{folder, reused};
+    };
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        TempDir over, fresh;
+        bool fired_over = false, fired_fresh = false;
+        const auto [written_over, reused] = sort_twice(over, false, n, fired_over);
+        const auto [made_fresh, none] = sort_twice(fresh, true, n, fired_fresh);
+        EXPECT_EQ(fired_over, fired_fresh);
+        EXPECT_EQ(written_over, made_fresh);
+        if (n == 0) {
+            EXPECT_EQ(none, 0u);
+            EXPECT_GT(reused, 0u) << "no run file was written over";
+            EXPECT_EQ(written_over.at("out.txt"), crlf_joined(sorted_lower(split_lines(second))));
+        }
+        if (n > 0 && !fired_over) break;
+    }
 }
 
 // The total in the progress lines counts every line end: CR LF, a lone CR, LF, a CR LF
