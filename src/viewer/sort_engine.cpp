@@ -312,6 +312,17 @@ bool write_run(Session& s, const SortJob& job, const RunFiles& files, SpareFiles
     return out.close();
 }
 
+// The lengths in LineSizes, or none when one is too long for it.
+LineSizes compact_sizes(const std::vector<std::size_t>& sizes) {
+    LineSizes compact;
+    compact.reserve(sizes.size());
+    for (std::size_t size : sizes) {
+        if (size >= 0xffff) return {};
+        compact.push_back(static_cast<std::uint16_t>(size));
+    }
+    return compact;
+}
+
 // What the runs' lines have in common: the start every one of them shares. It narrows
 // with each run; unknown before the first.
 class SharedStart {
@@ -336,7 +347,8 @@ class SharedStart {
 // the next run while this thread writes the one before: the files are made here, and
 // making hundreds of them at once is what takes the time.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
-                       SpareFiles& spares, SharedStart& shared, KeptRuns& kept) {
+                       SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
+                       std::vector<LineSizes>& sizes) {
     const RunFiles files(s);
     struct Sorted {
         std::size_t lines = 0;
@@ -365,8 +377,9 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         const bool full = done.lines == job.run_lines;
         if (full) worker.start([&read_and_sort, &next = sorted[1 - k]] { read_and_sort(next); });
         shared.narrow(done.shared);
-        kept.offer(done.text, done.sizes,
-                   write_run(s, job, files, spares, out, ++made, full, total, done.text));
+        const bool written = write_run(s, job, files, spares, out, ++made, full, total, done.text);
+        sizes.push_back(written ? compact_sizes(done.sizes) : LineSizes{});
+        kept.offer(done.text, done.sizes, written);
         if (!full) break;
     }
     return made;
@@ -374,14 +387,17 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
 
 // Merges runs 1..m into sort_output.txt; false when the output came out of order. The
 // worker merges into chunks that this thread writes.
-bool merge_pass(Session& s, std::size_t m, const std::string& shared, const KeptRuns& kept) {
+bool merge_pass(Session& s, std::size_t m, const std::string& shared, const KeptRuns& kept,
+                std::vector<LineSizes>& sizes) {
     std::vector<std::unique_ptr<TextReader>> files;
     std::vector<RunLines> runs;
     files.reserve(m);
     runs.reserve(m);
     for (std::size_t j = 1; j <= m; ++j) {
         files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
-        runs.emplace_back(*files.back(), files.back()->is_open() ? kept.run(j) : nullptr);
+        const bool open = files.back()->is_open();
+        runs.emplace_back(*files.back(), open ? kept.run(j) : nullptr,
+                          open ? &sizes[j - 1] : nullptr);
     }
     TextWriter out;
     out.open_over(s.files, s.files.resolve(kOutputFile));
@@ -413,6 +429,10 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
     worker.wait();
     out.close();
     s.in_file_name = std::string(kOutputFile);
+    // Should a further pass follow, the merged runs give way to the result as run 1. Its
+    // lengths are not kept: they would be the largest block the sort holds.
+    sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(m));
+    sizes.insert(sizes.begin(), LineSizes{});
     return check.ordered();
 }
 
@@ -451,28 +471,33 @@ std::size_t count_line_ends(std::string_view bytes, bool after_cr) {
 
 // Gives the file at `from` the name `to` as well, keeping `from` (a link where the file
 // system allows it, else a copy).
-void duplicate(const FileSystem& files, const fs::path& from, const fs::path& to) {
-    files.remove(to);
-    if (!files.link(from, to)) files.copy(from, to);
+bool duplicate(const FileSystem& files, const fs::path& from, const fs::path& to) {
+    const bool removed = files.remove(to);
+    return (files.link(from, to) || files.copy(from, to)) && removed;
 }
 
 // After a pass over runs 1..m of r: the merged runs go, runs m+1..r become 2..r-m+1, and
 // the merged result becomes run 1.
-void renumber(Session& s, std::size_t m, std::size_t r) {
-    for (std::size_t j = 1; j <= m; ++j) s.files.remove(s.files.resolve(run_name(j)));
+// False when any of it failed.
+bool renumber(Session& s, std::size_t m, std::size_t r) {
+    bool done = true;
+    for (std::size_t j = 1; j <= m; ++j)
+        done = s.files.remove(s.files.resolve(run_name(j))) && done;
     const std::size_t last_target = r - m + 1;
     for (std::size_t i = m + 1; i <= r; ++i) {
         const fs::path from = s.files.resolve(run_name(i));
         const fs::path to = s.dir / run_name(i - m + 1);
         // A name beyond the new last run is not reused: that file stays as it was.
         if (i > last_target)
-            duplicate(s.files, from, to);
+            done = duplicate(s.files, from, to) && done;
         else
-            s.files.rename(from, to);
+            done = s.files.rename(from, to) && done;
     }
     // sort_output.txt is written afresh by the next pass, so its content may move.
     fs::path output = s.files.resolve(kOutputFile);
-    if (!s.files.rename(output, s.dir / run_name(1))) s.files.copy(output, s.dir / run_name(1));
+    if (!s.files.rename(output, s.dir / run_name(1)))
+        done = s.files.copy(output, s.dir / run_name(1)) && done;
+    return done;
 }
 
 // The lines of the input, counted without taking them one by one: every LF and every CR
@@ -502,21 +527,23 @@ void sort_file(Session& s, const SortJob& job) {
     std::size_t runs = 0;
     SharedStart shared;
     KeptRuns kept(job.keep_bytes);
+    std::vector<LineSizes> sizes;  // run j's at j - 1
     {
         TextReader input(s.files, job.sort_in_name);
-        runs = write_runs(s, job, input, count_lines(input), spares, shared, kept);
+        runs = write_runs(s, job, input, count_lines(input), spares, shared, kept, sizes);
     }
 
     std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
-        const bool ordered = merge_pass(s, m, shared.text(), kept);
+        const bool ordered = merge_pass(s, m, shared.text(), kept, sizes);
         kept.drop();  // the runs are renumbered, run 1 is the merged result
         if (!ordered) {
             s.console.print_text("sort error");
             throw ProgramEnd{};
         }
         if (runs <= m) break;
-        renumber(s, m, runs);
+        // A file that did not get its content is read as it is.
+        if (!renumber(s, m, runs)) std::fill(sizes.begin(), sizes.end(), LineSizes{});
         runs = runs - m + 1;
         m = std::min(job.merge_width, runs);
     }

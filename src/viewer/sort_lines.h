@@ -168,13 +168,32 @@ struct KeptRun {
     std::vector<std::size_t> sizes;  // the lines' lengths without their ends
 };
 
+// The lengths of a run file's lines as it was written whole (each below 65535), so that
+// its lines are read back without a search for their ends; empty when unknown.
+using LineSizes = std::vector<std::uint16_t>;
+
 // Where a merge takes a run's lines from: the run's file, or the lines kept from its
-// writing (for a file that opened: one that did not reads as empty either way).
+// writing (for a file that opened: one that did not reads as empty either way). With the
+// lengths of its lines, the file's lines are taken where they lie as long as each ends
+// where its length says; a line that does not, or one after the last length, is looked
+// for as any line is.
 class RunLines {
   public:
-    explicit RunLines(TextReader& file, const KeptRun* kept = nullptr)
-        : file_(&file), kept_(kept) {}
+    explicit RunLines(TextReader& file, const KeptRun* kept = nullptr,
+                      const LineSizes* sizes = nullptr)
+        : file_(&file),
+          kept_(kept),
+          sizes_(sizes != nullptr && !sizes->empty() ? sizes : nullptr) {}
     bool next_line(std::string_view& line) {
+        if (sizes_ != nullptr && kept_ == nullptr && next_ < sizes_->size()) {
+            const std::size_t size = (*sizes_)[next_++];
+            const std::string_view bytes = file_->ahead();
+            if (bytes.size() >= size + 2 && bytes[size] == '\r' && bytes[size + 1] == '\n') {
+                line = bytes.substr(0, size);
+                file_->take(size + 2);
+                return true;
+            }
+        }
         if (kept_ == nullptr) return file_->next_line(line);
         if (next_ == kept_->sizes.size()) return false;
         const std::size_t size = kept_->sizes[next_++];
@@ -186,6 +205,7 @@ class RunLines {
   private:
     TextReader* file_;
     const KeptRun* kept_;
+    const LineSizes* sizes_;
     std::size_t next_ = 0, at_ = 0;
 };
 

@@ -429,6 +429,30 @@ TEST(SortEngine, NextLineSeesTheLineEndsOfTheRecordFiles) {
     }
 }
 
+// A run file read with the lengths of its lines gives the lines the file holds: lines
+// across the reader's block edge, lengths that miss the line ends (found then as any
+// line is) and lines beyond the last length.
+TEST(SortEngine, RunLinesWithTheirLengthsAreTheLinesOfTheFile) {
+    std::string text;
+    LineSizes sizes;
+    for (std::size_t k = 0; text.size() < (1 << 17); ++k) {
+        const std::string line(k * 37 % 300, static_cast<char>('a' + k % 26));
+        text += line + "\r\n";
+        sizes.push_back(static_cast<std::uint16_t>(line.size()));
+    }
+    sizes.resize(sizes.size() - 5);
+    sizes[3] += 1;
+    sizes[7] = 0;
+    TempDir dir;
+    dir.write("t.txt", text);
+    TextReader in(dir.path(), "t.txt");
+    RunLines run(in, nullptr, &sizes);
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (run.next_line(line)) lines.emplace_back(line);
+    EXPECT_EQ(lines, split_lines(text));
+}
+
 // In GB18030 a capital that is the second byte of a character stays as it is.
 TEST(SortEngine, Gb18030SecondBytesStay) {
     TempDir dir;
