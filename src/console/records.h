@@ -43,11 +43,6 @@ class TextReader {
     bool open_path(const fs::path& path, Links links = Links::refuse);
     void close();
     bool is_open() const { return file_ != nullptr; }
-    // From here until the close, the buffer goes to the file on a thread of its own while
-    // the next one fills (for the large files of a long step). The failure points stay
-    // where they are; a write that fails on the thread is recorded at the next flush of
-    // the buffer or at the close. Call it after open, before anything is written.
-    void write_behind();
 
     bool at_end();
     // The token rules of the record files, with no length limit: every value read is one
