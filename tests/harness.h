@@ -1,6 +1,9 @@
 // Whole-program and procedure tests: a scripted terminal, a fresh folder, a fixed clock.
 #pragma once
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -128,5 +131,29 @@ inline bool screen_has(const RunResult& r, std::string_view text) {
 
 // The id of a process that has ended: a child that exits at once, waited for.
 long ended_pid();
+
+// Files no larger than `bytes` while it lives: a write past it fails (EFBIG, "File too
+// large") rather than filling the disk.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        set_ = getrlimit(RLIMIT_FSIZE, &old_) == 0;
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{bytes, old_.rlim_max};
+        set_ = set_ && setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return set_; }
+
+  private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
+    bool set_ = false;
+};
 
 }  // namespace rowkeep::testing

@@ -1,10 +1,8 @@
 #include "console/write_behind.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cerrno>
-#include <csignal>
 #include <string>
 
 #include "console/records.h"
@@ -70,16 +68,13 @@ TEST(WriteBehind, AWriterWritesAndFailsAsWithoutIt) {
 // A write that fails on the thread (the file may grow no further than 2 MB) is recorded
 // once, with its cause, and nothing is written after it.
 TEST(WriteBehind, AWriteFailingOnTheThreadIsRecordedOnce) {
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 2u << 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Outcome plain = write_file(false, 0, 0);
-    const Outcome behind = write_file(true, 0, 0);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
+    Outcome plain, behind;
+    {
+        FileSizeLimit limit(2u << 20);
+        ASSERT_TRUE(limit.set());
+        plain = write_file(false, 0, 0);
+        behind = write_file(true, 0, 0);
+    }
 
     EXPECT_FALSE(plain.closed);
     EXPECT_EQ(plain.failures, 1);

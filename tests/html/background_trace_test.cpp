@@ -1,10 +1,8 @@
 #include "html/background_trace.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cerrno>
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -89,16 +87,13 @@ TEST(BackgroundTrace, WritesAndFailsAsTheWriterOnTheCallersThread) {
 // once, with its cause, and nothing more is written after it.
 TEST(BackgroundTrace, AWriteFailingOnTheThreadIsRecordedAsTheWritersIs) {
     const std::vector<std::string> lines = page_lines();
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 3u << 20;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const Outcome failed = scan_into<WriterTrace>(lines, 0, 0);
-    const Outcome background = scan_into<BackgroundTrace>(lines, 0, 0);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
+    Outcome failed, background;
+    {
+        FileSizeLimit limit(3u << 20);
+        ASSERT_TRUE(limit.set());
+        failed = scan_into<WriterTrace>(lines, 0, 0);
+        background = scan_into<BackgroundTrace>(lines, 0, 0);
+    }
 
     EXPECT_FALSE(failed.closed);
     EXPECT_EQ(failed.failures, 1);

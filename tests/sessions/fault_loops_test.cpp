@@ -4,12 +4,10 @@
 // or the new ones asked for, the working file holds the table before or after the
 // operation and agrees with the program's counts, and the screen says what failed.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <map>
 #include <memory>
 #include <optional>
@@ -356,26 +354,6 @@ TEST(FaultLoops, TheDiskStaysFull) {
 TEST(FaultLoops, ReadAndAccessErrors) {
     loop_operations({{EACCES, false}, {EIO, false}, {EACCES, true}});
 }
-
-// Files no larger than `bytes` while it lives: a write past it fails (EFBIG) rather than
-// filling the disk, should an insert not stop.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{bytes, old_.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, old_handler_);
-    }
-
-  private:
-    rlimit old_{};
-    void (*old_handler_)(int) = nullptr;
-};
 
 // Two thousand million rows to insert, and the rewrite fails at one of its first steps
 // (reading the working file, opening f_16_1.txt, the first write to it), or on a real write
