@@ -453,14 +453,19 @@ void TextWriter::start_fresh() {
 }
 
 bool TextWriter::open_path(const fs::path& path) {
+    return open_emptying(path, FileSystem::Emptying::at_open);
+}
+
+bool TextWriter::open_emptying(const fs::path& path, FileSystem::Emptying emptying) {
     close();
     start_fresh();
     path_ = path;
-    file_ = files_.open_write(path);
+    file_ = files_.open_write(path, Links::refuse, emptying);
     if (!file_) {
         failed_ = true;
         return false;
     }
+    cut_at_close_ = emptying == FileSystem::Emptying::by_writer;
     if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
@@ -469,17 +474,7 @@ bool TextWriter::open_path(const fs::path& path) {
 bool TextWriter::open_over(const FileSystem& files, const fs::path& path) {
     close();
     files_ = files;
-    start_fresh();
-    path_ = path;
-    file_ = files_.open_write(path, Links::refuse, FileSystem::Emptying::by_writer);
-    if (!file_) {
-        failed_ = true;
-        return false;
-    }
-    cut_at_close_ = true;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
-    std::setvbuf(file_, nullptr, _IONBF, 0);
-    return true;
+    return open_emptying(path, FileSystem::Emptying::by_writer);
 }
 
 void TextWriter::write_behind() {

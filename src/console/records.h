@@ -174,6 +174,7 @@ class TextWriter {
     static constexpr std::size_t kBufferSize = 1 << 16;
     static constexpr std::size_t kBehindSize = 1 << 19;
 
+    bool open_emptying(const fs::path& path, FileSystem::Emptying emptying);
     void write_slow(std::string_view bytes);
     void flush_pending();
     // Waits for the write behind, recording its failure.

@@ -161,6 +161,14 @@ void ReplacingFile::abandon() {
     temp_.clear();
 }
 
+fs::path link_temporary(const fs::path& from) {
+    fs::path temp;
+    make_temporary(from, temp, [&from](const fs::path& name) {
+        return ::link(from.c_str(), name.c_str()) == 0;
+    });
+    return temp;
+}
+
 int link_replacing(const fs::path& from, const fs::path& to) {
     struct stat old {};
     bool existed = false;

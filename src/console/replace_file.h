@@ -26,6 +26,10 @@ std::filesystem::path follow_links(const std::filesystem::path& path, int& error
 // a rename. 0 or an errno; nothing has changed on failure.
 int link_replacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Gives the file `from` one more name: a fresh temporary beside it. The new path, or an
+// empty one when none could be made.
+std::filesystem::path link_temporary(const std::filesystem::path& from);
+
 // Where a replace lands: at the file a symbolic link leads to, or at the name itself.
 enum class ReplaceAt { target, name };
 

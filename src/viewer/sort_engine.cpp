@@ -33,7 +33,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -208,18 +207,10 @@ class SpareFiles {
             f.links = st.st_nlink;
             ++f.named;
         }
-        std::random_device random;
-        unsigned long next = random();
         for (const auto& [inode, f] : found) {
             if (f.named != f.links) continue;  // a name of it would outlive the delete
-            for (int attempt = 0; attempt < 10; ++attempt) {
-                const fs::path spare = files.dir() / temporary_name(getpid(), suffix(next++));
-                if (::link(f.path.c_str(), spare.c_str()) == 0) {
-                    spares_.push_back(spare);
-                    break;
-                }
-                if (errno != EEXIST) break;
-            }
+            fs::path spare = link_temporary(f.path);
+            if (!spare.empty()) spares_.push_back(std::move(spare));
         }
     }
     ~SpareFiles() {
@@ -245,17 +236,6 @@ class SpareFiles {
     }
 
   private:
-    // Six letters or digits.
-    static std::string suffix(unsigned long n) {
-        static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string text(6, 'a');
-        for (char& c : text) {
-            c = kAlphabet[n % kAlphabet.size()];
-            n /= kAlphabet.size();
-        }
-        return text;
-    }
-
     std::vector<fs::path> spares_;
 };
 
