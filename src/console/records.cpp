@@ -622,6 +622,25 @@ void TextWriter::write_value(std::string_view value, bool last) {
     column_at_ = total();
 }
 
+void TextWriter::written_to(std::uint64_t end, int error) {
+    if (!file_ || failed_) return;
+    flush_pending();
+    if (behind_) settle_behind();
+    if (failed_) return;
+    // The close cuts the file where the descriptor stands.
+    if (lseek(fileno(file_), static_cast<off_t>(end), SEEK_SET) < 0) {
+        error = errno;
+    } else {
+        flushed_ = end;
+        column_at_ = flushed_;
+    }
+    if (error != 0) {
+        failed_ = true;
+        ready_ = false;
+        files_.fail(error, std::strerror(error));
+    }
+}
+
 void TextWriter::abandon() {
     used_ = 0;
     ready_ = false;

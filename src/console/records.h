@@ -43,6 +43,9 @@ class TextReader {
     bool open_path(const fs::path& path, Links links = Links::refuse);
     void close();
     bool is_open() const { return file_ != nullptr; }
+    // The open file's descriptor (-1 when none), for reads at offsets (pread) beside this
+    // reader's own, which they leave where they are.
+    int descriptor() const { return file_ ? fileno(file_) : -1; }
 
     bool at_end();
     // The token rules of the record files, with no length limit: every value read is one
@@ -143,6 +146,13 @@ class TextWriter {
     // the buffer or at the close. Call it after open, before anything is written.
     void write_behind();
     bool failed() const { return failed_; }
+    // The open file's descriptor (-1 when none), for bytes written at their offsets
+    // (pwrite) on another thread, past the ones this writer writes.
+    int descriptor() const { return file_ ? fileno(file_) : -1; }
+    // The bytes up to `end` reached the file by way of descriptor(), after all this writer
+    // wrote; with `error`, writing the byte at `end` failed. Unless this writer failed
+    // first, it goes on after them, or fails as though its own write had failed there.
+    void written_to(std::uint64_t end, int error);
     void abandon();  // closes and removes a replacing writer's temporary
 
     void print_text(std::string_view text, Ending ending = Ending::newline) {

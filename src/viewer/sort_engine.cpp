@@ -16,6 +16,11 @@
 // lines are written. It only computes and reads files already open: every file operation
 // that can fail (open, write, flush, close, rename, copy) stays on the calling thread, in
 // the order it has without the second thread, and is checked there.
+//
+// A large pass whose runs are all known whole and in order is cut at one key: the calling
+// thread merges and writes the lines before it, the second thread those after it, written
+// at their offsets on the same descriptor. The file then ends where the first write that
+// failed in file order left it, as it would written front to back.
 #include "viewer/sort_engine.h"
 
 #include <sys/stat.h>
@@ -25,6 +30,7 @@
 #include <emmintrin.h>
 #endif
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -272,6 +278,77 @@ class KeptRuns {
     bool keeping_ = true;
 };
 
+// Every so many lines of a run, the line as its file holds it, with its number and offset:
+// what a merge needs to cut the runs at one key. Known only for a run whose file holds it
+// whole and in order, every line ended CR LF.
+struct RunIndex {
+    bool known = false;
+    std::size_t lines = 0;
+    std::uint64_t bytes = 0;
+    std::vector<std::size_t> line;
+    std::vector<std::uint64_t> at;
+    std::vector<std::size_t> end;  // of each sample's text in `text`
+    std::string text;
+
+    std::size_t samples() const { return line.size(); }
+    std::string_view sample(std::size_t k) const {
+        const std::size_t from = k == 0 ? 0 : end[k - 1];
+        return std::string_view(text).substr(from, end[k] - from);
+    }
+    void add(std::size_t n, std::uint64_t offset, std::string_view line_text) {
+        line.push_back(n);
+        at.push_back(offset);
+        text.append(line_text);
+        end.push_back(text.size());
+    }
+    // The samples of the lines that follow (numbered and placed in the same file).
+    void append(const RunIndex& next) {
+        for (std::size_t k = 0; k < next.samples(); ++k)
+            add(next.line[k], next.at[k], next.sample(k));
+    }
+};
+
+// Notes every `every`-th line of a merge's output (and its first) in an index, and the
+// length of every line, counting the lines and bytes from where the merge starts in the
+// file.
+class Sampler {
+  public:
+    Sampler(RunIndex& index, std::size_t every, std::size_t first, std::uint64_t at)
+        : index_(index), every_(every), next_(first), n_(first), at_(at) {}
+    void see(const Line& line, std::size_t skip) {
+        const std::size_t size = line.size + skip;
+        if (n_ == next_) {
+            index_.add(n_, at_, std::string_view(line.text - skip, size));
+            next_ = (n_ / every_ + 1) * every_;
+        }
+        if (size < 0xffff)
+            sizes_.push_back(static_cast<std::uint16_t>(size));
+        else
+            too_long_ = true;
+        ++n_;
+        at_ += size + 2;
+    }
+    std::size_t lines() const { return n_; }
+    std::uint64_t bytes() const { return at_; }
+    void expect(std::size_t lines) { sizes_.reserve(lines); }
+    // Takes on the lines of `later`, which follow these.
+    void count_on(const Sampler& later) {
+        n_ = later.n_;
+        at_ = later.at_;
+        sizes_.insert(sizes_.end(), later.sizes_.begin(), later.sizes_.end());
+        too_long_ = too_long_ || later.too_long_;
+    }
+    // The lengths of the lines seen, or none when one was too long to keep.
+    LineSizes take_sizes() { return too_long_ ? LineSizes{} : std::move(sizes_); }
+
+  private:
+    RunIndex& index_;
+    std::size_t every_, next_, n_;
+    std::uint64_t at_;
+    LineSizes sizes_;
+    bool too_long_ = false;
+};
+
 // The sorted lines of run r, the progress line first for a full run (whose last line is
 // line r x run_lines of the input). False when the file was not written whole.
 bool write_run(Session& s, const SortJob& job, const RunFiles& files, SpareFiles& spares,
@@ -323,12 +400,26 @@ class SharedStart {
     bool known_ = false;
 };
 
+// The samples of a sorted run, every `every`-th line.
+RunIndex index_of(const Bytes& text, const std::vector<std::size_t>& sizes, std::size_t every) {
+    RunIndex index;
+    every = std::max<std::size_t>(every, 1);
+    std::uint64_t at = 0;
+    for (std::size_t n = 0; n < sizes.size(); ++n) {
+        if (n % every == 0) index.add(n, at, std::string_view(text.data() + at, sizes[n]));
+        at += sizes[n] + 2;
+    }
+    index.lines = sizes.size();
+    index.bytes = at;
+    return index;
+}
+
 // Cuts the input into sorted runs; the number of runs. The worker reads, lowers and sorts
 // the next run while this thread writes the one before: the files are made here, and
 // making hundreds of them at once is what takes the time.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
                        SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
-                       std::vector<LineSizes>& sizes) {
+                       std::vector<LineSizes>& sizes, std::vector<RunIndex>& index) {
     const RunFiles files(s);
     struct Sorted {
         std::size_t lines = 0;
@@ -359,28 +450,156 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         shared.narrow(done.shared);
         const bool written = write_run(s, job, files, spares, out, ++made, full, total, done.text);
         sizes.push_back(written ? compact_sizes(done.sizes) : LineSizes{});
+        // Here, not on the worker: what stays to the end of the sort is not put among the
+        // runs that go when they no longer fit in memory, where it would keep them taken.
+        index.push_back(index_of(done.text, done.sizes, job.sample_lines));
+        index.back().known = written;
         kept.offer(done.text, done.sizes, written);
         if (!full) break;
     }
     return made;
 }
 
-// Merges runs 1..m into sort_output.txt; false when the output came out of order. The
-// worker merges into chunks that this thread writes.
-bool merge_pass(Session& s, std::size_t m, const std::string& shared, const KeptRuns& kept,
-                std::vector<LineSizes>& sizes) {
-    std::vector<std::unique_ptr<TextReader>> files;
-    std::vector<RunLines> runs;
-    files.reserve(m);
-    runs.reserve(m);
-    for (std::size_t j = 1; j <= m; ++j) {
-        files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
-        const bool open = files.back()->is_open();
-        runs.emplace_back(*files.back(), open ? kept.run(j) : nullptr,
-                          open ? &sizes[j - 1] : nullptr);
+// Where a merge cuts a run: the lines before the cut and their bytes.
+struct Cut {
+    std::size_t line = 0;
+    std::uint64_t at = 0;
+};
+
+// Bytes [from, from + size) of a run file (or of its kept lines, the same bytes) into
+// `block`; false when the file holds fewer.
+bool run_bytes(int fd, const KeptRun* kept, std::uint64_t from, std::size_t size,
+               std::string& block) {
+    if (kept != nullptr) {
+        if (from + size > kept->text.size()) return false;
+        block.assign(kept->text.data() + from, size);
+        return true;
     }
-    TextWriter out;
-    out.open_over(s.files, s.files.resolve(kOutputFile));
+    block.resize(size);
+    for (std::size_t got = 0; got < size;) {
+        const ssize_t n =
+            ::pread(fd, block.data() + got, size - got, static_cast<off_t>(from + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The cut of a run before its first line that is not less than `key` (with `equal_before`:
+// not less or equal). Between the samples that bracket it the run's bytes are read and
+// the lines looked at one by one. False when those bytes are not lines ended CR LF.
+bool find_cut(const RunIndex& run, const KeptRun* kept, int fd, std::string_view key,
+              bool equal_before, Cut& cut, std::string& block) {
+    auto is_before = [&](std::string_view text) {
+        const int order = text.compare(key);
+        return order < 0 || (order == 0 && equal_before);
+    };
+    std::size_t lo = 0, hi = run.samples();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (is_before(run.sample(mid)))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == 0) {  // the first sample is the run's first line
+        cut = {};
+        return true;
+    }
+    const std::size_t k = lo - 1;
+    const std::uint64_t from = run.at[k], to = lo < run.samples() ? run.at[lo] : run.bytes;
+    const std::size_t stop = lo < run.samples() ? run.line[lo] : run.lines;
+    if (to < from || !run_bytes(fd, kept, from, static_cast<std::size_t>(to - from), block))
+        return false;
+    std::size_t line = run.line[k], pos = 0;
+    for (; line < stop; ++line) {
+        const std::size_t lf = block.find('\n', pos);
+        if (lf == std::string::npos || lf == pos || block[lf - 1] != '\r') return false;
+        if (!is_before(std::string_view(block).substr(pos, lf - 1 - pos))) break;
+        pos = lf + 1;
+    }
+    cut = {line, from + pos};
+    return true;
+}
+
+// Cuts runs 1..m (`index` from run 1) at the key of about their middle line: every line
+// before a cut comes before every line after one, among equal lines by run and line
+// number. False when a pass is better merged whole: too small, a run not known, a file
+// that did not open, or one side left empty.
+bool find_cuts(const SortJob& job, const std::vector<RunIndex>& index, const KeptRuns& kept,
+               const std::vector<std::unique_ptr<TextReader>>& files, const std::string& shared,
+               std::vector<Cut>& cuts) {
+    const std::size_t m = files.size();
+    std::size_t total = 0;
+    // Compared as the merge compares its lines: mostly by the number of their first eight
+    // bytes after the start they all share.
+    struct Sample {
+        Line text;
+        std::uint32_t run, k;
+    };
+    std::size_t skip = shared.size();
+    for (std::size_t j = 0; j < m; ++j) {
+        if (!index[j].known || !files[j]->is_open()) return false;
+        total += index[j].lines;
+        for (std::size_t k = 0; k < index[j].samples() && skip > 0; ++k)
+            if (!index[j].sample(k).starts_with(shared)) skip = 0;
+    }
+    if (total < std::max<std::size_t>(job.split_lines, 2)) return false;
+    std::vector<Sample> samples;
+    for (std::size_t j = 0; j < m; ++j)
+        for (std::size_t k = 0; k < index[j].samples(); ++k)
+            samples.push_back({line_of(index[j].sample(k).substr(skip)),
+                               static_cast<std::uint32_t>(j), static_cast<std::uint32_t>(k)});
+    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
+        if (before(a.text, b.text)) return true;
+        if (before(b.text, a.text)) return false;
+        return a.run != b.run ? a.run < b.run : a.k < b.k;
+    });
+    // Each sample stands for the lines from it to the next of its run.
+    std::size_t before = 0;
+    Sample key{};
+    for (const Sample& sample : samples) {
+        const RunIndex& run = index[sample.run];
+        const std::size_t weight =
+            (sample.k + 1 < run.samples() ? run.line[sample.k + 1] : run.lines) -
+            run.line[sample.k];
+        key = sample;
+        if (before + weight > total / 2) break;
+        before += weight;
+    }
+    const std::string_view key_text = index[key.run].sample(key.k);
+    cuts.assign(m, Cut{});
+    std::string block;
+    std::size_t lines = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j == key.run)
+            cuts[j] = {index[j].line[key.k], index[j].at[key.k]};
+        else if (!find_cut(index[j], kept.run(j + 1), files[j]->descriptor(), key_text, j < key.run,
+                           cuts[j], block))
+            return false;
+        lines += cuts[j].line;
+    }
+    return lines > 0 && lines < total;
+}
+
+// Writes all the bytes at offset `at`, which moves on past what was written: 0, or the
+// errno of the write that failed.
+int write_at(int fd, std::string_view bytes, std::uint64_t& at) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return put < 0 ? errno : EIO;
+        at += static_cast<std::uint64_t>(put);
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return 0;
+}
+
+// Merges runs 1..m into `out` whole: the worker merges into chunks that this thread
+// writes.
+bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWriter& out,
+                 Sampler& sampler) {
     Handoff handoff(2);
     OrderCheck check;
     Worker worker;
@@ -390,7 +609,10 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
             ~Closing() { h.close(); }
         } closing{handoff};
         LineChunks lines([&](Bytes& chunk) { handoff.pass(chunk); });
-        for (Tournament t(runs, shared); !t.finished(); t.next()) lines.put(t.winner(), t.skip());
+        for (Tournament t(runs, shared); !t.finished(); t.next()) {
+            sampler.see(t.winner(), t.skip());
+            lines.put(t.winner(), t.skip());
+        }
         lines.finish();
     });
     Bytes chunk;
@@ -407,13 +629,135 @@ bool merge_pass(Session& s, std::size_t m, const std::string& shared, const Kept
         throw;
     }
     worker.wait();
-    out.close();
-    s.in_file_name = std::string(kOutputFile);
-    // Should a further pass follow, the merged runs give way to the result as run 1. Its
-    // lengths are not kept: they would be the largest block the sort holds.
-    sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(m));
-    sizes.insert(sizes.begin(), LineSizes{});
     return check.ordered();
+}
+
+// The blocks of the part readers, made at the first pass that needs them and kept to the
+// end of the sort: made anew for each pass, they would lie where the next pass puts its
+// file buffers, which would then need memory of their own.
+class Blocks {
+  public:
+    char* block(std::size_t k) {
+        while (blocks_.size() <= k)
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(PartReader::kBlock));
+        return blocks_[k].get();
+    }
+
+  private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+};
+
+// Merges runs 1..m cut at `cuts`: this thread the lines before the cuts, written through
+// `out`, the worker those after them, written at their offsets. Both read the files at
+// offsets, in small blocks, on the descriptors the files' readers opened. `samples`
+// gets the merged lines' samples; `sampler` counts all of them.
+bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& index, Blocks& blocks,
+                 const std::vector<std::unique_ptr<TextReader>>& files, const KeptRuns& kept,
+                 std::vector<LineSizes>& sizes, const std::string& shared, std::size_t every,
+                 TextWriter& out, RunIndex& samples, Sampler& sampler) {
+    const std::size_t m = files.size();
+    std::size_t lines = 0;
+    std::uint64_t bytes = 0;
+    for (const Cut& cut : cuts) {
+        lines += cut.line;
+        bytes += cut.at;
+    }
+    std::vector<PartReader> parts;
+    std::vector<RunLines> before, after;
+    parts.reserve(2 * m);
+    before.reserve(m);
+    after.reserve(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        const KeptRun* in_memory = kept.run(j + 1);
+        parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
+        before.emplace_back(parts.back(), in_memory, &sizes[j], 0, 0);
+        before.back().stop_before(cuts[j].line);
+        parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
+        after.emplace_back(parts.back(), in_memory, &sizes[j], cuts[j].line, cuts[j].at);
+    }
+    struct After {
+        OrderCheck check;
+        RunIndex samples;
+        std::uint64_t end = 0;
+        int error = 0;
+    } late;
+    Sampler late_sampler(late.samples, every, lines, bytes);
+    std::size_t total = 0;
+    for (std::size_t j = 0; j < m; ++j) total += index[j].lines;
+    sampler.expect(total);
+    late_sampler.expect(total - lines);
+    const int fd = out.descriptor();
+    Worker worker;
+    worker.start([&] {
+        late.end = bytes;
+        LineChunks chunks([&](Bytes& chunk) {
+            late.check.see(chunk.view());
+            if (fd >= 0 && late.error == 0) late.error = write_at(fd, chunk.view(), late.end);
+        });
+        for (Tournament t(after, shared); !t.finished(); t.next()) {
+            late_sampler.see(t.winner(), t.skip());
+            chunks.put(t.winner(), t.skip());
+        }
+        chunks.finish();
+    });
+    OrderCheck check;
+    LineChunks chunks([&](Bytes& chunk) {
+        out.write_raw(chunk.view());
+        check.see(chunk.view());
+    });
+    for (Tournament t(before, shared); !t.finished(); t.next()) {
+        sampler.see(t.winner(), t.skip());
+        chunks.put(t.winner(), t.skip());
+    }
+    chunks.finish();
+    worker.wait();
+    if (fd >= 0) out.written_to(late.end, late.error);
+    // Where the two meet: the first line after the cuts (its first sample).
+    if (late.samples.samples() > 0) check.see(std::string(late.samples.sample(0)) + "\r\n");
+    samples.append(late.samples);
+    sampler.count_on(late_sampler);
+    return check.ordered() && late.check.ordered();
+}
+
+// Merges runs 1..m into sort_output.txt; false when the output came out of order.
+bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string& shared,
+                const KeptRuns& kept, std::vector<LineSizes>& sizes, std::vector<RunIndex>& index,
+                Blocks& blocks) {
+    std::vector<std::unique_ptr<TextReader>> files;
+    files.reserve(m);
+    for (std::size_t j = 1; j <= m; ++j)
+        files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
+    TextWriter out;
+    out.open_over(s.files, s.files.resolve(kOutputFile));
+    const std::size_t every = std::max<std::size_t>(job.sample_lines, 1);
+    RunIndex merged;
+    Sampler sampler(merged, every, 0, 0);
+    std::vector<Cut> cuts;
+    bool ordered = true;
+    if (find_cuts(job, index, kept, files, shared, cuts)) {
+        if (job.passes_split != nullptr) ++*job.passes_split;
+        ordered = merge_split(cuts, index, blocks, files, kept, sizes, shared, every, out, merged,
+                              sampler);
+    } else {
+        std::vector<RunLines> runs;
+        runs.reserve(m);
+        for (std::size_t j = 1; j <= m; ++j) {
+            const bool open = files[j - 1]->is_open();
+            runs.emplace_back(*files[j - 1], open ? kept.run(j) : nullptr,
+                              open ? &sizes[j - 1] : nullptr);
+        }
+        ordered = merge_whole(runs, shared, out, sampler);
+    }
+    merged.known = out.close() && ordered;
+    merged.lines = sampler.lines();
+    merged.bytes = sampler.bytes();
+    s.in_file_name = std::string(kOutputFile);
+    // Should a further pass follow, the merged runs give way to the result as run 1.
+    sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(m));
+    sizes.insert(sizes.begin(), merged.known ? sampler.take_sizes() : LineSizes{});
+    index.erase(index.begin(), index.begin() + static_cast<std::ptrdiff_t>(m));
+    index.insert(index.begin(), std::move(merged));
+    return ordered;
 }
 
 // The LFs and CRs of the bytes less the CR LF pairs among them (and the one a CR just before
@@ -508,14 +852,16 @@ void sort_file(Session& s, const SortJob& job) {
     SharedStart shared;
     KeptRuns kept(job.keep_bytes);
     std::vector<LineSizes> sizes;  // run j's at j - 1
+    std::vector<RunIndex> index;   // likewise
+    Blocks blocks;
     {
         TextReader input(s.files, job.sort_in_name);
-        runs = write_runs(s, job, input, count_lines(input), spares, shared, kept, sizes);
+        runs = write_runs(s, job, input, count_lines(input), spares, shared, kept, sizes, index);
     }
 
     std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
-        const bool ordered = merge_pass(s, m, shared.text(), kept, sizes);
+        const bool ordered = merge_pass(s, job, m, shared.text(), kept, sizes, index, blocks);
         kept.drop();  // the runs are renumbered, run 1 is the merged result
         if (!ordered) {
             s.console.print_text("sort error");
@@ -523,7 +869,10 @@ void sort_file(Session& s, const SortJob& job) {
         }
         if (runs <= m) break;
         // A file that did not get its content is read as it is.
-        if (!renumber(s, m, runs)) std::fill(sizes.begin(), sizes.end(), LineSizes{});
+        if (!renumber(s, m, runs)) {
+            std::fill(sizes.begin(), sizes.end(), LineSizes{});
+            std::fill(index.begin(), index.end(), RunIndex{});
+        }
         runs = runs - m + 1;
         m = std::min(job.merge_width, runs);
     }

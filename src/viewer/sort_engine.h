@@ -12,7 +12,9 @@ namespace rowkeep {
 // What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
 // progress line (empty when the caller gives none). Runs of run_lines lines are merged
 // merge_width at a time; tests make them small to reach several passes quickly. While the
-// runs hold keep_bytes or less together, they are kept in memory for the first merge.
+// runs hold keep_bytes or less together, they are kept in memory for the first merge. A
+// pass of split_lines lines or more is merged by two threads, each the lines on one side
+// of a key; every sample_lines-th line of a run is noted to find that key.
 struct SortJob {
     SortJob(std::string in, std::string out, std::string label = "")
         : sort_in_name(std::move(in)),
@@ -22,6 +24,9 @@ struct SortJob {
     std::size_t run_lines = 2000;
     std::size_t merge_width = 200;
     std::size_t keep_bytes = std::size_t{8} << 20;
+    std::size_t split_lines = 8192;
+    std::size_t sample_lines = 128;
+    std::size_t* passes_split = nullptr;  // when set, counts the passes merged by two threads
 };
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files

@@ -1,10 +1,13 @@
 #include "viewer/sort_lines.h"
 
+#include <unistd.h>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 
 #include "console/index.h"
 #include "console/tokens.h"
@@ -98,6 +101,53 @@ void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
     }
     text_.clear();
     ends_.clear();
+}
+
+bool PartReader::fill(std::size_t keep) {
+    if (buffer_ == nullptr || keep == capacity_) {
+        // A line longer than the buffer: one twice as large.
+        const std::size_t capacity = std::max(kBlock, 2 * capacity_);
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+        if (keep > 0) std::memcpy(bigger.get(), buffer_ + pos_, keep);
+        own_ = std::move(bigger);
+        buffer_ = own_.get();
+        capacity_ = capacity;
+    } else if (keep > 0) {
+        std::memmove(buffer_, buffer_ + pos_, keep);
+    }
+    pos_ = 0;
+    len_ = keep;
+    for (;;) {
+        const ssize_t got = ::pread(fd_, buffer_ + len_, capacity_ - len_, static_cast<off_t>(at_));
+        if (got < 0 && errno == EINTR) continue;
+        // A file that cannot be read on ends there, as it does for the file's own reader.
+        if (got <= 0) return false;
+        at_ += static_cast<std::uint64_t>(got);
+        len_ += static_cast<std::size_t>(got);
+        return true;
+    }
+}
+
+bool PartReader::next_line(std::string_view& line) {
+    for (;;) {
+        const std::size_t n = len_ - pos_;
+        if (n > 0) {
+            const char* at = buffer_ + pos_;
+            if (const auto* lf = static_cast<const char*>(std::memchr(at, '\n', n))) {
+                const std::size_t end = idx(lf - at);
+                line = std::string_view(at, end > 0 && at[end - 1] == '\r' ? end - 1 : end);
+                pos_ += end + 1;
+                return true;
+            }
+        }
+        if (!fill(n)) {
+            // A last line without its end.
+            if (len_ == pos_) return false;
+            line = std::string_view(buffer_ + pos_, len_ - pos_);
+            pos_ = len_;
+            return true;
+        }
+    }
 }
 
 void LineChunks::hand_on() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -172,11 +173,41 @@ struct KeptRun {
 // its lines are read back without a search for their ends; empty when unknown.
 using LineSizes = std::vector<std::uint16_t>;
 
+// The lines of a run file from a byte offset on, read at their offsets (pread) on the
+// descriptor of the file's reader, so the file is not opened again and the reader's own
+// place stays. For a file the sort wrote whole: each line ends CR LF, and no line holds a
+// CR or an LF of its own.
+class PartReader {
+  public:
+    static constexpr std::size_t kBlock = 1 << 14;
+    // `block`, kBlock bytes, is the buffer until a line does not fit (nullptr: one of its own).
+    PartReader(int fd, std::uint64_t at, char* block = nullptr)
+        : fd_(fd), at_(at), buffer_(block), capacity_(block != nullptr ? kBlock : 0) {}
+    // The bytes read and not yet taken (read first when none are left; empty at the end).
+    std::string_view ahead() {
+        if (pos_ >= len_ && !fill(0)) return {};
+        return {buffer_ + pos_, len_ - pos_};
+    }
+    void take(std::size_t bytes) { pos_ += bytes; }
+    bool next_line(std::string_view& line);
+
+  private:
+    // Reads more after the `keep` bytes not yet taken, moved to the front; false when
+    // nothing more came.
+    bool fill(std::size_t keep);
+    int fd_;
+    std::uint64_t at_;  // the file offset of the next read
+    char* buffer_;
+    std::unique_ptr<char[]> own_;  // the buffer once the block was too small
+    std::size_t capacity_, pos_ = 0, len_ = 0;
+};
+
 // Where a merge takes a run's lines from: the run's file, or the lines kept from its
 // writing (for a file that opened: one that did not reads as empty either way). With the
 // lengths of its lines, the file's lines are taken where they lie as long as each ends
 // where its length says; a line that does not, or one after the last length, is looked
-// for as any line is.
+// for as any line is. A merge of a range of the lines starts at a line of the run and
+// stops before another.
 class RunLines {
   public:
     explicit RunLines(TextReader& file, const KeptRun* kept = nullptr,
@@ -184,29 +215,50 @@ class RunLines {
         : file_(&file),
           kept_(kept),
           sizes_(sizes != nullptr && !sizes->empty() ? sizes : nullptr) {}
+    // From line `from` (0 the first), which starts at byte `at` of the file and of the
+    // kept lines; `part` reads the file from there.
+    RunLines(PartReader& part, const KeptRun* kept, const LineSizes* sizes, std::size_t from,
+             std::uint64_t at)
+        : part_(&part),
+          kept_(kept),
+          sizes_(sizes != nullptr && !sizes->empty() ? sizes : nullptr),
+          next_(from),
+          at_(static_cast<std::size_t>(at)) {}
+    // No line from line `line` on.
+    void stop_before(std::size_t line) { last_ = line; }
     bool next_line(std::string_view& line) {
-        if (sizes_ != nullptr && kept_ == nullptr && next_ < sizes_->size()) {
-            const std::size_t size = (*sizes_)[next_++];
-            const std::string_view bytes = file_->ahead();
+        if (next_ >= last_) return false;
+        if (kept_ != nullptr) {
+            if (next_ >= kept_->sizes.size()) return false;
+            const std::size_t size = kept_->sizes[next_++];
+            line = std::string_view(kept_->text.data() + at_, size);
+            at_ += size + 2;
+            return true;
+        }
+        if (sizes_ != nullptr && next_ < sizes_->size()) {
+            const std::size_t size = (*sizes_)[next_];
+            const std::string_view bytes = part_ ? part_->ahead() : file_->ahead();
             if (bytes.size() >= size + 2 && bytes[size] == '\r' && bytes[size + 1] == '\n') {
                 line = bytes.substr(0, size);
-                file_->take(size + 2);
+                if (part_)
+                    part_->take(size + 2);
+                else
+                    file_->take(size + 2);
+                ++next_;
                 return true;
             }
         }
-        if (kept_ == nullptr) return file_->next_line(line);
-        if (next_ == kept_->sizes.size()) return false;
-        const std::size_t size = kept_->sizes[next_++];
-        line = std::string_view(kept_->text.data() + at_, size);
-        at_ += size + 2;
-        return true;
+        ++next_;
+        return part_ ? part_->next_line(line) : file_->next_line(line);
     }
 
   private:
-    TextReader* file_;
+    TextReader* file_ = nullptr;
+    PartReader* part_ = nullptr;
     const KeptRun* kept_;
     const LineSizes* sizes_;
     std::size_t next_ = 0, at_ = 0;
+    std::size_t last_ = SIZE_MAX;
 };
 
 // The runs' head lines in a tournament: each inner node keeps the run that lost the match

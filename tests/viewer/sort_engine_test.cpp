@@ -606,3 +606,131 @@ TEST(SortEngine, MatchesTheStandardSortOnRandomBytes) {
 
 }  // namespace
 }  // namespace rowkeep::testing
+
+namespace rowkeep::testing {
+namespace {
+
+// What a sort leaves: every file of the folder, the screen, whether the program ended,
+// and the failures with the last cause.
+using Leftovers = std::map<std::string, std::string>;
+
+// Sorts `input` once merged whole and once cut between two threads (every pass that can
+// be), whichever failure point `fail_at` picks (0: none); both must leave the same.
+// Returns how many passes were cut.
+std::size_t expect_split_as_whole(const std::string& input, SortJob job, long fail_at = 0,
+                                  bool* fired = nullptr) {
+    std::size_t split = 0;
+    auto sort_in = [&](bool cut) {
+        TempDir dir;
+        dir.write("in.txt", input);
+        TestSession t(dir.path(), "");
+        job.split_lines = cut ? 1 : SIZE_MAX;
+        job.passes_split = cut ? &split : nullptr;
+        t.session.faults.fail_at(fail_at, ENOSPC);
+        Leftovers left;
+        left["(ended)"] = t.run([&](Session& s) { sort_file(s, job); }) ? "yes" : "no";
+        if (fired != nullptr) *fired = t.session.faults.fired();
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            left[entry.path().filename().string()] = dir.read(entry.path().filename().string());
+        left["(screen)"] = t.screen();
+        left["(failures)"] =
+            std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
+        return left;
+    };
+    const Leftovers whole = sort_in(false), cut = sort_in(true);
+    EXPECT_EQ(cut.size(), whole.size());
+    for (const auto& [name, content] : whole) {
+        const auto found = cut.find(name);
+        if (found == cut.end()) {
+            ADD_FAILURE() << name << " missing after the cut merge";
+        } else if (found->second != content) {
+            ADD_FAILURE() << name << " differs: " << found->second.size() << " bytes against "
+                          << content.size();
+        }
+    }
+    return split;
+}
+
+SortJob small_job(std::size_t run_lines, std::size_t width, std::size_t sample_lines,
+                  std::size_t keep_bytes = std::size_t{8} << 20) {
+    SortJob job("in.txt", "out.txt", "Sort 1/2");
+    job.run_lines = run_lines;
+    job.merge_width = width;
+    job.sample_lines = sample_lines;
+    job.keep_bytes = keep_bytes;
+    return job;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\r\n";
+    return text;
+}
+
+// The lines cut between two threads come out as the whole merge gives them, in every
+// file: keys spread evenly, keys mostly one line, all lines equal, a first run far longer
+// than the rest (a merged result renumbered as run 1), a single run, lines longer than
+// the readers' blocks, runs read from memory and from their files.
+TEST(SortEngine, SplitMergeLeavesTheFilesOfTheWholeMerge) {
+    std::mt19937 random(21);
+    std::vector<std::string> skewed;
+    for (int i = 0; i < 900; ++i)
+        skewed.push_back(random() % 10 == 0 ? "Key" + std::to_string(random() % 50) : "same");
+    std::vector<std::string> long_lines;
+    for (int i = 0; i < 120; ++i)
+        long_lines.push_back(std::string(i % 9 == 0 ? 40000 + random() % 30000 : random() % 90,
+                                         static_cast<char>('a' + random() % 3)) +
+                             std::to_string(random() % 7));
+    const std::vector<std::pair<std::string, std::string>> inputs = {
+        {"spread", joined(numbered_lines(1000, 4))},
+        {"skewed", joined(skewed)},
+        {"equal", joined(std::vector<std::string>(700, "Same line"))},
+        {"awkward", awkward_lines(800, 6)},
+        {"long", joined(long_lines)},
+    };
+    for (const auto& [name, input] : inputs) {
+        std::size_t split = 0;
+        for (std::size_t sample_lines : {1u, 4u, 128u}) {
+            for (std::size_t keep : {std::size_t{8} << 20, std::size_t{0}}) {
+                SCOPED_TRACE(name + " sampled every " + std::to_string(sample_lines) +
+                             (keep == 0 ? " from the files" : " from memory"));
+                // Passes whose first run grows; one pass; a single run.
+                split += expect_split_as_whole(input, small_job(40, 6, sample_lines, keep));
+                split += expect_split_as_whole(input, small_job(60, 200, sample_lines, keep));
+                split += expect_split_as_whole(input, small_job(5000, 200, sample_lines, keep));
+            }
+        }
+        EXPECT_GE(split, 6u * 2) << name << ": too few passes were cut";
+    }
+}
+
+// Whichever failure point fails, the cut merge leaves the files, screen and failures of
+// the whole merge.
+TEST(SortEngine, SplitMergeFailsAsTheWholeMergeAtEveryPoint) {
+    const std::string input = joined(numbered_lines(400, 7)) + awkward_lines(200, 8);
+    std::size_t split = 0;
+    for (long n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        bool fired = false;
+        split += expect_split_as_whole(input, small_job(25, 8, 4, n % 2 ? 0 : 8 << 20), n, &fired);
+        if (!fired) break;
+    }
+    EXPECT_GT(split, 100u);
+}
+
+// A write that fails (here past the largest file allowed) leaves sort_output.txt as far as
+// the first failure in file order, whether it falls before the cut or after it.
+TEST(SortEngine, SplitMergeEndsItsOutputAtTheFirstWriteThatFails) {
+    const std::string input = joined(numbered_lines(4000, 9));
+    const std::size_t output = input.size();
+    for (std::size_t limit = 6000; limit < output + 1000; limit += output / 7) {
+        SCOPED_TRACE(limit);
+        FileSizeLimit small(limit);
+        if (!small.set()) GTEST_SKIP() << "the largest file size cannot be set";
+        // Runs of about 5000 bytes: each below the limit, so each is known whole.
+        EXPECT_EQ(expect_split_as_whole(input, small_job(100, 200, 8)), 1u);
+    }
+}
+
+}  // namespace
+}  // namespace rowkeep::testing
