@@ -596,6 +596,17 @@ int write_at(int fd, std::string_view bytes, std::uint64_t& at) {
     return 0;
 }
 
+// Merges the runs' lines into chunks handed to `hand`, each line seen by the sampler.
+void merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler& sampler,
+                 LineChunks::Hand hand) {
+    LineChunks chunks(std::move(hand));
+    for (Tournament t(runs, shared); !t.finished(); t.next()) {
+        sampler.see(t.winner(), t.skip());
+        chunks.put(t.winner(), t.skip());
+    }
+    chunks.finish();
+}
+
 // Merges runs 1..m into `out` whole: the worker merges into chunks that this thread
 // writes.
 bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWriter& out,
@@ -608,12 +619,7 @@ bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWri
             Handoff& h;
             ~Closing() { h.close(); }
         } closing{handoff};
-        LineChunks lines([&](Bytes& chunk) { handoff.pass(chunk); });
-        for (Tournament t(runs, shared); !t.finished(); t.next()) {
-            sampler.see(t.winner(), t.skip());
-            lines.put(t.winner(), t.skip());
-        }
-        lines.finish();
+        merge_lines(runs, shared, sampler, [&](Bytes& chunk) { handoff.pass(chunk); });
     });
     Bytes chunk;
     try {
@@ -647,33 +653,41 @@ class Blocks {
     std::vector<std::unique_ptr<char[]>> blocks_;
 };
 
-// Merges runs 1..m cut at `cuts`: this thread the lines before the cuts, written through
-// `out`, the worker those after them, written at their offsets. Both read the files at
-// offsets, in small blocks, on the descriptors the files' readers opened. `samples`
-// gets the merged lines' samples; `sampler` counts all of them.
-bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& index, Blocks& blocks,
-                 const std::vector<std::unique_ptr<TextReader>>& files, const KeptRuns& kept,
-                 std::vector<LineSizes>& sizes, const std::string& shared, std::size_t every,
-                 TextWriter& out, RunIndex& samples, Sampler& sampler) {
-    const std::size_t m = files.size();
-    std::size_t lines = 0;
-    std::uint64_t bytes = 0;
-    for (const Cut& cut : cuts) {
-        lines += cut.line;
-        bytes += cut.at;
+// Runs 1..m as two merges read them: the lines before the cuts and those after. Both read
+// the files at offsets, in small blocks, on the descriptors the files' readers opened.
+struct CutRuns {
+    CutRuns(const std::vector<Cut>& cuts, Blocks& blocks,
+            const std::vector<std::unique_ptr<TextReader>>& files, const KeptRuns& kept,
+            std::vector<LineSizes>& sizes) {
+        const std::size_t m = files.size();
+        parts.reserve(2 * m);
+        before.reserve(m);
+        after.reserve(m);
+        for (std::size_t j = 0; j < m; ++j) {
+            const KeptRun* in_memory = kept.run(j + 1);
+            parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
+            before.emplace_back(parts.back(), in_memory, &sizes[j], 0, 0);
+            before.back().stop_before(cuts[j].line);
+            parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
+            after.emplace_back(parts.back(), in_memory, &sizes[j], cuts[j].line, cuts[j].at);
+        }
     }
     std::vector<PartReader> parts;
     std::vector<RunLines> before, after;
-    parts.reserve(2 * m);
-    before.reserve(m);
-    after.reserve(m);
-    for (std::size_t j = 0; j < m; ++j) {
-        const KeptRun* in_memory = kept.run(j + 1);
-        parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
-        before.emplace_back(parts.back(), in_memory, &sizes[j], 0, 0);
-        before.back().stop_before(cuts[j].line);
-        parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
-        after.emplace_back(parts.back(), in_memory, &sizes[j], cuts[j].line, cuts[j].at);
+};
+
+// Merges runs 1..m cut at `cuts`: this thread the lines before the cuts, written through
+// `out`, the worker those after them, written at their offsets. `samples` gets the merged
+// lines' samples; `sampler` counts all of them.
+bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& index, CutRuns& runs,
+                 const std::string& shared, std::size_t every, TextWriter& out, RunIndex& samples,
+                 Sampler& sampler) {
+    std::size_t lines = 0, total = 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t j = 0; j < cuts.size(); ++j) {
+        lines += cuts[j].line;
+        bytes += cuts[j].at;
+        total += index[j].lines;
     }
     struct After {
         OrderCheck check;
@@ -681,35 +695,23 @@ bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& inde
         std::uint64_t end = 0;
         int error = 0;
     } late;
+    late.end = bytes;
     Sampler late_sampler(late.samples, every, lines, bytes);
-    std::size_t total = 0;
-    for (std::size_t j = 0; j < m; ++j) total += index[j].lines;
     sampler.expect(total);
     late_sampler.expect(total - lines);
     const int fd = out.descriptor();
     Worker worker;
     worker.start([&] {
-        late.end = bytes;
-        LineChunks chunks([&](Bytes& chunk) {
+        merge_lines(runs.after, shared, late_sampler, [&](Bytes& chunk) {
             late.check.see(chunk.view());
             if (fd >= 0 && late.error == 0) late.error = write_at(fd, chunk.view(), late.end);
         });
-        for (Tournament t(after, shared); !t.finished(); t.next()) {
-            late_sampler.see(t.winner(), t.skip());
-            chunks.put(t.winner(), t.skip());
-        }
-        chunks.finish();
     });
     OrderCheck check;
-    LineChunks chunks([&](Bytes& chunk) {
+    merge_lines(runs.before, shared, sampler, [&](Bytes& chunk) {
         out.write_raw(chunk.view());
         check.see(chunk.view());
     });
-    for (Tournament t(before, shared); !t.finished(); t.next()) {
-        sampler.see(t.winner(), t.skip());
-        chunks.put(t.winner(), t.skip());
-    }
-    chunks.finish();
     worker.wait();
     if (fd >= 0) out.written_to(late.end, late.error);
     // Where the two meet: the first line after the cuts (its first sample).
@@ -736,8 +738,8 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string
     bool ordered = true;
     if (find_cuts(job, index, kept, files, shared, cuts)) {
         if (job.passes_split != nullptr) ++*job.passes_split;
-        ordered = merge_split(cuts, index, blocks, files, kept, sizes, shared, every, out, merged,
-                              sampler);
+        CutRuns cut(cuts, blocks, files, kept, sizes);
+        ordered = merge_split(cuts, index, cut, shared, every, out, merged, sampler);
     } else {
         std::vector<RunLines> runs;
         runs.reserve(m);
