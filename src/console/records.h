@@ -179,6 +179,13 @@ class TextWriter {
             write_slow(bytes);
         }
     }
+    // Room for the next `bytes` bytes in the buffer, for a caller that puts many small
+    // pieces there itself and then counts them with added(); null when they do not fit
+    // (or nothing can be written): write_raw then takes them as usual.
+    char* room(std::size_t bytes) {
+        return ready_ && used_ + bytes <= capacity_ ? buffer_.get() + used_ : nullptr;
+    }
+    void added(std::size_t bytes) { used_ += bytes; }
 
   private:
     // Forgets the state of the file written before: a writer opens afresh.
