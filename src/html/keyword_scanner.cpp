@@ -118,7 +118,7 @@ class BufferTrace {
     }
     void value(std::string_view label, long long n) {
         char digits[24];
-        stay(label);
+        put(label);  // the line ends after the number: no column to count
         line(number(digits, n));
     }
     // The copies for positions first to last, each the line with the characters before

@@ -133,6 +133,30 @@ TEST(WordRecords, WrittenRecordsAreThoseOfTheValueWriter) {
     EXPECT_EQ(dir.read("a.txt"), dir.read("b.txt"));
 }
 
+// Records and lines of pieces of every short length, put into the writer's buffer where
+// they fit and written piece by piece where they reach past its end (at every offset).
+TEST(WordRecords, PiecesOfEveryLengthAcrossTheBuffer) {
+    TempDir dir;
+    {
+        TextWriter a(dir.path(), "a.txt"), b(dir.path(), "b.txt");
+        std::mt19937 g(7);
+        for (int n = 0; n < 12000; ++n) {
+            std::string v[4];
+            for (auto& value : v) value = std::string(g() % 41, static_cast<char>('a' + g() % 26));
+            if (n % 2 == 0) {
+                write_record(a, v[0], v[1], v[2], v[3]);
+                for (int k = 0; k < 4; ++k) b.write_value(v[k], k == 3);
+            } else {
+                write_line(a, v[0], "<", v[1], v[2], ">", v[3]);
+                b.print_text(v[0] + "<" + v[1] + v[2] + ">" + v[3]);
+            }
+        }
+    }
+    const std::string written = dir.read("a.txt");
+    EXPECT_GT(written.size(), std::size_t{3} << 16);
+    EXPECT_EQ(written, dir.read("b.txt"));
+}
+
 TEST(WordRecords, NumbersIdsAndTheIdTest) {
     for (const char* text :
          {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007", "99999999999999999999",
