@@ -1,6 +1,7 @@
 #include "viewer/rows_ahead.h"
 
 #include <algorithm>
+#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -80,32 +81,53 @@ RowsAhead::~RowsAhead() {
 // The rows as the set-up's own loops read them: none where no byte is left, and a row cut
 // short by the file's end has empty values.
 void RowsAhead::read_batch(Batch& batch) {
-    batch.bytes.clear();
+    batch.size = 0;
     batch.ends.clear();
     batch.last = false;
-    while (batch.ends.size() < kBatchRows && batch.bytes.size() < kBatchBytes) {
-        if (left_ == 0 || in_.ahead().empty()) {  // as row_available tells
+    while (batch.ends.size() < kBatchRows && batch.size < kBatchBytes) {
+        if (left_ == 0) {
+            batch.last = true;
+            return;
+        }
+        const std::string_view ahead = in_.ahead();
+        if (ahead.empty()) {  // as row_available tells
             batch.last = true;
             return;
         }
         --left_;
-        for (int k = 1; k <= columns_; ++k) {
-            const bool keep = column_ == 0 || k == column_;
-            if (column_ == 0 && k > 1) batch.bytes += ';';
-            std::string_view value;
-            if (const std::size_t used = quoted_value(in_.ahead(), value)) {
-                if (keep) batch.bytes += value;
-                in_.take(used);
-            } else if (keep) {
-                in_.read_value(value_);
-                batch.bytes += value_;
-            } else {
-                in_.skip_value();
-            }
-        }
-        batch.ends.push_back(batch.bytes.size());
+        read_row(ahead, batch);
+        batch.ends.push_back(batch.size);
     }
     batch.last = left_ == 0;
+}
+
+// The values of a row that lie whole in the reader's buffer, as the program writes them,
+// are taken where they lie; the reader takes any other with its own rules.
+void RowsAhead::read_row(std::string_view ahead, Batch& batch) {
+    const char* start = ahead.data();
+    const char* p = start;
+    const char* end = start + ahead.size();
+    for (int k = 1; k <= columns_; ++k) {
+        const bool keep = column_ == 0 || k == column_;
+        if (column_ == 0 && k > 1) batch.put(';');
+        std::string_view value;
+        if (const std::size_t used = quoted_value(std::string_view(p, idx(end - p)), value)) {
+            if (keep) batch.put(value.data(), value.size());
+            p += used;
+            continue;
+        }
+        in_.take(idx(p - start));
+        if (keep) {
+            in_.read_value(value_);
+            batch.put(value_.data(), value_.size());
+        } else {
+            in_.skip_value();
+        }
+        const std::string_view rest = in_.ahead();
+        start = p = rest.data();
+        end = start + rest.size();
+    }
+    in_.take(idx(p - start));
 }
 
 void RowsAhead::read_ahead() {
