@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/file_system.h"
+#include "console/line_ends_ahead.h"
 #include "console/print_zones.h"
 #include "console/replace_file.h"
 #include "console/write_behind.h"
@@ -57,6 +58,11 @@ class TextReader {
     // The row index compares sixteen bytes at a time even where the processor could
     // compare 32 (for tests, which must try both ways on any processor).
     void index_narrowly() { narrow_only_ = true; }
+    // The row index hands the latter half of what is left to a second thread from this
+    // many bytes on, this many at a time (tests try it on small files).
+    void index_in_two(std::uint64_t from_bytes, std::uint64_t at_most) {
+        split_ = {from_bytes, at_most};
+    }
     std::string read_line();  // the whole line, without its line end
     void read_line(std::string& line);
     // The next whole line, without its line end, seen where it lies in the reader's
@@ -91,10 +97,13 @@ class TextReader {
     template <bool keep>
     void take_value(std::string& value);
     void forget_plain_run() { plain_retry_ = 0; }
+    bool index_until(int columns, int& left, std::vector<std::uint64_t>& offsets);
     bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
-    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                                std::size_t end);
     template <class Bytes>
-    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                          std::size_t end);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
@@ -106,6 +115,9 @@ class TextReader {
     std::string long_line_;   // a line that ran past the buffer's end
     bool wide_scan_ = false;  // the row index compares 32 bytes at a time
     bool narrow_only_ = false;
+    static constexpr std::uint64_t kNoStop = ~std::uint64_t{0};
+    std::uint64_t stop_ = kNoStop;  // where the row index meets the rows found ahead
+    LineEndsAhead::Split split_;
 };
 
 class TextWriter {
