@@ -136,8 +136,18 @@ class Digits {
 // digits up to the first other character; 0 when there are none.
 long long leading_number(std::string_view text);
 
-// "id" and the number with at least 6 digits, into `id` (kept for reuse).
-void set_word_id(std::string& id, long long number);
+// "id" and the number with at least 6 digits, held where it is used.
+class WordId {
+  public:
+    WordId() = default;
+    explicit WordId(long long number) { set(number); }
+    void set(long long number);
+    operator std::string_view() const { return {text_, size_}; }
+
+  private:
+    char text_[32] = "";
+    std::size_t size_ = 0;
+};
 
 // True when the text holds "id" in either case of each letter.
 bool contains_id_any_case(std::string_view text);
