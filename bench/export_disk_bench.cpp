@@ -11,12 +11,26 @@
 //   export_disk_bench                 tables of 10^4 and 10^5 rows, then the long cells
 //   export_disk_bench 10000           that table only
 //   export_disk_bench cell 1048576    the long cells of that size only
+//   export_disk_bench cell 1048576 random   the cell without blanks and one kind only
+//                                     ("random" or "short"), for a profiler
+//
+// With ROWKEEP_BENCH_SNAPSHOTS=<folder> set, every file of the export's folder is listed
+// there after each step with its size and a hash of its bytes, a file for each table:
+// two builds' lists compared with diff show that every file, scratch files included, is
+// the same at every step. The hashing costs time, so the figures of such a run mean
+// nothing.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -83,8 +97,37 @@ struct ExportRun {
 
 // Loads t.csv of dir and runs the export on it, sampling the folder's size meanwhile.
 // The table file and the load's working file are not counted: they are there before.
-ExportRun run_export(const fs::path& dir, long rows) {
+// Each file of the folder as it stands, its size and a hash of its bytes, as a line of
+// the snapshot file (when one is asked for).
+class Snapshots {
+  public:
+    explicit Snapshots(const std::string& table) {
+        if (const char* root = std::getenv("ROWKEEP_BENCH_SNAPSHOTS"))
+            out_.open(fs::path(root) / (table + ".txt"));
+    }
+    void take(const fs::path& dir, std::string_view step) {
+        if (!out_.is_open()) return;
+        std::vector<std::string> lines;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            if (!entry.is_regular_file()) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            lines.push_back(fs::relative(entry.path(), dir).string() + " " +
+                            std::to_string(bytes.size()) + " " +
+                            std::to_string(std::hash<std::string>{}(bytes)));
+        }
+        std::sort(lines.begin(), lines.end());
+        out_ << "after " << step << "\n";
+        for (const auto& line : lines) out_ << "  " << line << "\n";
+    }
+
+  private:
+    std::ofstream out_;
+};
+
+ExportRun run_export(const fs::path& dir, long rows, const std::string& table) {
     ExportRun run;
+    Snapshots snapshots(table);
     BenchSession b(dir, "xx");
     b.session.table_name = b.session.selected_table = "t.csv";
     b.session.code_page = "Windows-1250";
@@ -113,6 +156,7 @@ ExportRun run_export(const fs::path& dir, long rows) {
         const double cpu = thread_cpu_seconds();
         run.thread_cpu += std::string(name) + " " + std::to_string(cpu - cpu_start) + "; ";
         sample(dir, at_steps);
+        snapshots.take(dir, name);
         run.steps += std::string(name) + " " + std::to_string(seconds_since(step_start)) + "; ";
         step_start = std::chrono::steady_clock::now();
         cpu_start = thread_cpu_seconds();
@@ -120,6 +164,7 @@ ExportRun run_export(const fs::path& dir, long rows) {
     const auto start = std::chrono::steady_clock::now();
     html_export(b.session);
     run.seconds = seconds_since(start);
+    snapshots.take(dir, "end");
     run.thread_cpu_total = thread_cpu_seconds() - cpu_first;
     done = true;
     sampler.join();
@@ -162,7 +207,7 @@ bool table_export(long rows) {
     }
     ScratchDir dir;
     write_table(dir.path() / "t.csv", rows, 10);
-    ExportRun r = run_export(dir.path(), rows);
+    ExportRun r = run_export(dir.path(), rows, "rows" + std::to_string(rows));
     if (!r.ok) {
         std::printf("table %ld rows: export FAILED\n", rows);
         return false;
@@ -201,10 +246,12 @@ ExportRun cell_export(std::size_t length, Text kind) {
     const std::string text = "cell\r\n" + long_cell(length, kind) + "\r\n";
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    return run_export(dir.path(), 1);
+    return run_export(
+        dir.path(), 1,
+        "cell" + std::to_string(length) + "_" + std::to_string(static_cast<int>(kind)));
 }
 
-bool cell_exports(std::size_t length) {
+bool cell_exports(std::size_t length, std::string_view only) {
     const std::string size = std::to_string(length) + " bytes";
     ExportRun plain = cell_export(length, Text::no_blanks);
     if (!plain.ok) {
@@ -215,6 +262,7 @@ bool cell_exports(std::size_t length) {
     result("export long cell, no blanks", static_cast<long>(length), plain.seconds, 0);
     for (auto [kind, name] : {std::pair{Text::short_words, "short words"},
                               std::pair{Text::random_text, "random text"}}) {
+        if (!only.empty() && !std::string_view(name).starts_with(only)) continue;
         ExportRun spaced = cell_export(length, kind);
         if (!spaced.ok) {
             std::printf("cell %s, %s: export FAILED\n", size.c_str(), name);
@@ -237,12 +285,17 @@ bool cell_exports(std::size_t length) {
 int main(int argc, char** argv) {
     bool ok = true;
     if (argc >= 2 && std::strcmp(argv[1], "cell") == 0) {
-        for (int i = 2; i < argc; ++i) ok = cell_exports(std::strtoul(argv[i], nullptr, 10)) && ok;
+        std::string_view only;
+        for (int i = 2; i < argc; ++i)
+            if (argv[i][0] < '0' || argv[i][0] > '9') only = argv[i];
+        for (int i = 2; i < argc; ++i)
+            if (argv[i][0] >= '0' && argv[i][0] <= '9')
+                ok = cell_exports(std::strtoul(argv[i], nullptr, 10), only) && ok;
         return ok ? 0 : 1;
     }
     for (long rows : sizes(argc, argv, {10000, 100000})) ok = table_export(rows) && ok;
     if (argc < 2)
         for (std::size_t length : {std::size_t{1} << 20, std::size_t{10} << 20})
-            ok = cell_exports(length) && ok;
+            ok = cell_exports(length, {}) && ok;
     return ok ? 0 : 1;
 }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/byte_kinds.h"
 #include "console/index.h"
 #include "console/tokens.h"
 
@@ -268,136 +269,64 @@ void TextReader::skip_value() {
     take_value<false>(none);
 }
 
-namespace {
-
-constexpr int count_bits(std::uint64_t x) {
-    x = x - ((x >> 1) & 0x5555555555555555ULL);
-    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
-    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
-    return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
-}
-
-}  // namespace
-
 #ifdef __SSE2__
-namespace {
-
-// The kinds of 64 bytes as bit masks, byte i of the block bit i of each.
-struct ByteKinds {
-    std::uint64_t quotes = 0, crs = 0, lfs = 0;
-};
-
-// Sixteen bytes a comparison, as every x86-64 processor can.
-struct Sse2Bytes {
-    static ByteKinds kinds(const char* p) {
-        ByteKinds k;
-        for (int i = 0; i < 4; ++i) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            auto bits = [&](char c) {
-                return static_cast<std::uint64_t>(static_cast<unsigned>(
-                           _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(c)))))
-                       << (16 * i);
-            };
-            k.quotes |= bits('"');
-            k.crs |= bits('\r');
-            k.lfs |= bits('\n');
-        }
-        return k;
-    }
-    static int count(std::uint64_t x) { return count_bits(x); }
-};
-
-#ifdef __x86_64__
-// Thirty-two bytes a comparison and the processor's own bit count, where it has them.
-struct Avx2Bytes {
-    [[gnu::target("avx2")]] static std::uint64_t bits(__m256i low, __m256i high, char c) {
-        const __m256i with = _mm256_set1_epi8(c);
-        const auto l = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, with)));
-        const auto h = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, with)));
-        return std::uint64_t{l} | std::uint64_t{h} << 32;
-    }
-    [[gnu::target("avx2")]] static ByteKinds kinds(const char* p) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        return {bits(low, high, '"'), bits(low, high, '\r'), bits(low, high, '\n')};
-    }
-    [[gnu::target("popcnt")]] static int count(std::uint64_t x) { return __builtin_popcountll(x); }
-};
-
-// Whether the processor and the system (which must keep the 256-bit registers) have them.
-bool have_avx2() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-    constexpr unsigned kPopcnt = 1u << 23, kOsxsave = 1u << 27, kAvx = 1u << 28;
-    if ((c & (kPopcnt | kOsxsave | kAvx)) != (kPopcnt | kOsxsave | kAvx)) return false;
-    unsigned low = 0, high = 0;
-    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    if ((low & 6) != 6) return false;
-    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 5)) != 0;
-}
-#endif
-
-}  // namespace
-
-// Takes whole plain lines from the buffer, 64 bytes a step, counting values down in `left`
-// and noting each row start. True when a row ended (left is 0); false where the bytes stop
-// being plain lines or the buffer runs short, after which the token rules read on.
+// Takes whole plain lines from the buffer up to `end`, 64 bytes a step, counting values
+// down in `left` and noting each row start. True when a row ended at `end` (left is 0);
+// false where the bytes stop being plain lines or run short, after which the token rules
+// read on.
 template <class Bytes>
-[[gnu::always_inline]] inline bool TextReader::scan_plain_lines(
-    int columns, int& left, std::vector<std::uint64_t>& offsets) {
-    std::uint64_t starts_carry = 1;
-    ByteKinds prev;
-    std::uint64_t prev_starts = 0;
+[[gnu::always_inline]] inline bool TextReader::scan_plain_lines(int columns, int& left,
+                                                                std::vector<std::uint64_t>& offsets,
+                                                                std::size_t end) {
+    using namespace byte_kinds;
+    PlainLines plain;
+    // Kept in a register: through the reference it would be stored at every line end, as
+    // push_back could alias it.
+    int need = left;
     std::size_t at = pos_;
-    for (bool first = true; len_ - at >= 64; at += 64, first = false) {
+    for (; end - at >= 64; at += 64) {
         const ByteKinds k = Bytes::kinds(buffer_.get() + at);
-        const std::uint64_t starts = (k.lfs << 1) | starts_carry;
-        constexpr std::uint64_t kLow63 = ~0ULL >> 1;
-        // A CR right before each LF and nowhere else; a quote at each line start and before
-        // each CR and nowhere else. Bit 63 is settled with the next 64 bytes; the lines
-        // that end before it do not depend on it.
-        const bool plain = ((k.crs ^ (k.lfs >> 1)) & kLow63) == 0 &&
-                           ((k.quotes ^ (starts | (k.crs >> 1))) & kLow63) == 0 &&
-                           (first || ((prev.crs >> 63) == (k.lfs & 1) &&
-                                      (prev.quotes >> 63) == ((prev_starts >> 63) | (k.crs & 1))));
-        if (!plain) break;
-        std::uint64_t ends = k.lfs;
-        const int count = Bytes::count(ends);
-        if (count < left) {
-            left -= count;
-        } else {
-            for (; ends; ends &= ends - 1) {
-                if (--left > 0) continue;
-                const std::size_t next = at + idx(__builtin_ctzll(ends)) + 1;
-                if (next >= len_) {
-                    pos_ = next;
-                    break;
-                }
-                offsets.push_back(base_ + next);
-                left = columns;
+        if (!plain.take(k)) break;
+        const bool more = take_rows<Bytes>(k.lfs, Bytes::count(k.lfs), columns, need, [&](int bit) {
+            const std::size_t next = at + idx(bit) + 1;
+            if (next >= end) {
+                pos_ = next;
+                return false;
             }
-            if (left == 0) return true;
+            offsets.push_back(base_ + next);
+            return true;
+        });
+        if (!more) {
+            left = 0;
+            return true;
         }
         if (k.lfs) pos_ = at + idx(63 - __builtin_clzll(k.lfs)) + 1;
-        starts_carry = k.lfs >> 63;
-        prev = k;
-        prev_starts = starts;
     }
-    plain_retry_ = len_ - at >= 64 ? at + 64 : len_;
+    left = need;
+    plain_retry_ = end - at >= 64 ? at + 64 : end;
     return false;
 }
 
 bool TextReader::index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets) {
+    // Up to where the row index stops for the rows a second thread found ahead.
+    const std::size_t end = stop_ - base_ < len_ ? static_cast<std::size_t>(stop_ - base_) : len_;
 #ifdef __x86_64__
-    if (wide_scan_) return index_plain_lines_avx2(columns, left, offsets);
+    if (scan_ == byte_kinds::Scan::wide_select)
+        return index_plain_lines_select(columns, left, offsets, end);
+    if (scan_ == byte_kinds::Scan::wide) return index_plain_lines_avx2(columns, left, offsets, end);
 #endif
-    return scan_plain_lines<Sse2Bytes>(columns, left, offsets);
+    return scan_plain_lines<byte_kinds::Sse2Bytes>(columns, left, offsets, end);
 }
 
 #ifdef __x86_64__
 [[gnu::target("avx2,popcnt")]] bool TextReader::index_plain_lines_avx2(
-    int columns, int& left, std::vector<std::uint64_t>& offsets) {
-    return scan_plain_lines<Avx2Bytes>(columns, left, offsets);
+    int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
+    return scan_plain_lines<byte_kinds::Avx2Bytes>(columns, left, offsets, end);
+}
+
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] bool TextReader::index_plain_lines_select(
+    int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
+    return scan_plain_lines<byte_kinds::Avx2SelectBytes>(columns, left, offsets, end);
 }
 #endif
 
@@ -412,22 +341,38 @@ bool TextReader::index_plain_lines(int, int&, std::vector<std::uint64_t>&) {
 // double quotes and line ends: each such line is one value and ends it. Such lines are
 // taken 64 bytes a step (index_plain_lines) and their line ends counted; where the bytes
 // stop being such lines, the token rules read on value by value.
+//
+// In a long file a second thread finds the line ends of the latter half meanwhile
+// (LineEndsAhead). Where the reader comes to the thread's first line at the start of a
+// value, the rows there are counted from the thread's line ends; otherwise (a value
+// that runs across it) they are read as before.
 void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
     if (columns <= 0) return;
-#if defined(__SSE2__) && defined(__x86_64__)
-    wide_scan_ = !narrow_only_ && have_avx2();
-#endif
-    std::string none;
+    scan_ = std::min(most_scan_, byte_kinds::best_scan());
     int left = 0;  // values still to skip in the current row
     for (;;) {
+        LineEndsAhead ahead;
+        if (file_ && ahead.start(fileno(file_), tell(), split_, scan_)) stop_ = ahead.split();
+        const bool stopped = index_until(columns, left, offsets);
+        stop_ = kNoStop;
+        if (!stopped) return;
+        if (tell() == ahead.split()) seek(ahead.take_rows(columns, left, offsets));
+    }
+}
+
+// The row index up to stop_ (true) or the end of the file (false).
+bool TextReader::index_until(int columns, int& left, std::vector<std::uint64_t>& offsets) {
+    std::string none;
+    for (;;) {
+        if (tell() >= stop_) return true;
         if (left == 0) {
-            if (at_end()) return;
+            if (at_end()) return false;
             offsets.push_back(tell());
             left = columns;
         }
         if (pos_ >= plain_retry_ && index_plain_lines(columns, left, offsets)) continue;
         // One value by the token rules.
-        if (pos_ >= len_ && !fill()) return;
+        if (pos_ >= len_ && !fill()) return false;
         take_value<false>(none);
         --left;
     }

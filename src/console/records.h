@@ -11,7 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "console/byte_kinds.h"
 #include "console/file_system.h"
+#include "console/line_ends_ahead.h"
 #include "console/print_zones.h"
 #include "console/replace_file.h"
 #include "console/write_behind.h"
@@ -54,9 +56,14 @@ class TextReader {
     //   while (!at_end()) { offsets.push_back(tell()); skip_value() `columns` times; }
     // finds them (the viewer's row index).
     void index_rows(int columns, std::vector<std::uint64_t>& offsets);
-    // The row index compares sixteen bytes at a time even where the processor could
-    // compare 32 (for tests, which must try both ways on any processor).
-    void index_narrowly() { narrow_only_ = true; }
+    // The row index compares bytes no faster than this way even where the processor could
+    // (for tests, which must try every way it has).
+    void index_at_most(byte_kinds::Scan scan) { most_scan_ = scan; }
+    // The row index hands the latter half of what is left to a second thread from this
+    // many bytes on, this many at a time (tests try it on small files).
+    void index_in_two(std::uint64_t from_bytes, std::uint64_t at_most) {
+        split_ = {from_bytes, at_most};
+    }
     std::string read_line();  // the whole line, without its line end
     void read_line(std::string& line);
     // The next whole line, without its line end, seen where it lies in the reader's
@@ -91,10 +98,15 @@ class TextReader {
     template <bool keep>
     void take_value(std::string& value);
     void forget_plain_run() { plain_retry_ = 0; }
+    bool index_until(int columns, int& left, std::vector<std::uint64_t>& offsets);
     bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
-    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                                std::size_t end);
+    bool index_plain_lines_select(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                                  std::size_t end);
     template <class Bytes>
-    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
+    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                          std::size_t end);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
@@ -103,9 +115,12 @@ class TextReader {
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
     // Where the row index looks for plain working-file lines again after they stopped.
     std::size_t plain_retry_ = 0;
-    std::string long_line_;   // a line that ran past the buffer's end
-    bool wide_scan_ = false;  // the row index compares 32 bytes at a time
-    bool narrow_only_ = false;
+    std::string long_line_;                             // a line that ran past the buffer's end
+    byte_kinds::Scan scan_ = byte_kinds::Scan::narrow;  // how the row index compares bytes
+    byte_kinds::Scan most_scan_ = byte_kinds::Scan::wide_select;
+    static constexpr std::uint64_t kNoStop = ~std::uint64_t{0};
+    std::uint64_t stop_ = kNoStop;  // where the row index meets the rows found ahead
+    LineEndsAhead::Split split_;
 };
 
 class TextWriter {
@@ -167,6 +182,13 @@ class TextWriter {
             write_slow(bytes);
         }
     }
+    // Room for the next `bytes` bytes in the buffer, for a caller that puts many small
+    // pieces there itself and then counts them with added(); null when they do not fit
+    // (or nothing can be written): write_raw then takes them as usual.
+    char* room(std::size_t bytes) {
+        return ready_ && used_ + bytes <= capacity_ ? buffer_.get() + used_ : nullptr;
+    }
+    void added(std::size_t bytes) { used_ += bytes; }
 
   private:
     // Forgets the state of the file written before: a writer opens afresh.

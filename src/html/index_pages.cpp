@@ -23,11 +23,14 @@ struct Occurrence {
     long long line = 0, position = 0;
 };
 
-bool read_occurrence(WordFileReader& in, Occurrence& r) {
+// The line and position are read as numbers only for a reader that uses them.
+bool read_occurrence(WordFileReader& in, Occurrence& r, bool numbers = true) {
     if (!in.read(6)) return false;
     r.page = in[0];
-    r.line = leading_number(in[1]);
-    r.position = position_value(in[2]);
+    if (numbers) {
+        r.line = leading_number(in[1]);
+        r.position = position_value(in[2]);
+    }
     r.word = in[3];
     r.id = in[4];
     r.occurrence = in[5];
@@ -69,10 +72,18 @@ class AnchoredPage {
 
     void add(const Occurrence& r) {
         copy_lines_before(r.line);
-        out_.print_text(word_on_line_ ? between(line_, end_, r.position)
-                                      : between(line_, 1, r.position));
-        write_line(out_, "<span id=\"", r.id, "\">", r.word, "</span>");
-        if (settings_.show_navigation == 1) write_navigation(r);
+        const std::string_view before =
+            word_on_line_ ? between(line_, end_, r.position) : between(line_, 1, r.position);
+        if (settings_.show_navigation == 1)
+            write_pieces(out_, before, "\r\n<span id=\"", r.id, "\">", r.word, "</span>\r\n",
+                         // the navigation
+                         "<span hidden id=\"", r.id, "\">\r\n(<a href=\"#", r.id, "_",
+                         Digits(leading_number(r.occurrence) + 1), "\">&gt;</a>,\r\n",
+                         "<a href=\"index.htm#", r.id, "\">i</a>,\r\n<a href=\"search.htm#", r.id,
+                         "_", r.occurrence, "\">s</a>)</span>\r\n<span id=\"", r.id, "_",
+                         r.occurrence, "\"></span>\r\n");
+        else
+            write_pieces(out_, before, "\r\n<span id=\"", r.id, "\">", r.word, "</span>\r\n");
         // The end never moves back: a record out of order must not make the next gap
         // write the line's text a second time.
         const long long end = r.position + static_cast<long long>(r.word.size());
@@ -115,15 +126,6 @@ class AnchoredPage {
         for (char& c : lower_)
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         return opens_with_bracket(lower_, "body");
-    }
-
-    void write_navigation(const Occurrence& r) {
-        write_line(out_, "<span hidden id=\"", r.id, "\">");
-        write_line(out_, "(<a href=\"#", r.id, "_", Digits(leading_number(r.occurrence) + 1),
-                   "\">&gt;</a>,");
-        write_line(out_, "<a href=\"index.htm#", r.id, "\">i</a>,");
-        write_line(out_, "<a href=\"search.htm#", r.id, "_", r.occurrence, "\">s</a>)</span>");
-        write_line(out_, "<span id=\"", r.id, "_", r.occurrence, "\"></span>");
     }
 
     Session& s_;
@@ -274,13 +276,14 @@ class WordEntries {
     // A group's line is written when the next group starts, whose first occurrence
     // number its search link takes.
     void close_group(const Occurrence* next) {
-        out_.write_raw("<a href=\"");
-        write_line(out_, page_, "#", id_, "\" id=\"", id_, "\">", word_, "</a>&nbsp;&nbsp;&nbsp; (",
-                   page_, ", ", Digits(count_), ")",
-                   next ? "&nbsp;&nbsp;<a href=\"search.htm#" : "<br>",
-                   next ? std::string_view(id_) : "", next ? "_" : "", next ? next->occurrence : "",
-                   next ? "\">search</a> <br>" : "");
-        if (next && next->id != id_) out_.print_text("<br>");
+        if (next)
+            write_pieces(out_, "<a href=\"", page_, "#", id_, "\" id=\"", id_, "\">", word_,
+                         "</a>&nbsp;&nbsp;&nbsp; (", page_, ", ", Digits(count_),
+                         ")&nbsp;&nbsp;<a href=\"search.htm#", id_, "_", next->occurrence,
+                         "\">search</a> <br>\r\n", next->id != id_ ? "<br>\r\n" : "");
+        else
+            write_pieces(out_, "<a href=\"", page_, "#", id_, "\" id=\"", id_, "\">", word_,
+                         "</a>&nbsp;&nbsp;&nbsp; (", page_, ", ", Digits(count_), ")<br>\r\n");
         if (++groups_since_block_ == 21) {
             groups_since_block_ = 0;
             write_ad_block();
@@ -312,7 +315,7 @@ namespace {
 void write_word_entries(Session& s, TextWriter& out) {
     WordFileReader in(s.files, "wrd_04.txt");
     WordEntries entries(s, out);
-    for (Occurrence r; read_occurrence(in, r);) entries.add(r);
+    for (Occurrence r; read_occurrence(in, r, false);) entries.add(r);
     entries.finish();
     out.print_text("</body>");
     out.print_text("</html>");
@@ -368,7 +371,7 @@ class SearchLines {
   private:
     template <class... Pieces>
     void write_pieces(const Pieces&... pieces) {
-        (out_.write_raw(std::string_view(pieces)), ...);
+        rowkeep::write_pieces(out_, pieces...);
     }
     void complete() {
         write_line(out_, "<br>");

@@ -34,6 +34,16 @@ std::string padded(long long number, std::size_t width) {
 
 PositionField::PositionField(long long position) {
     constexpr long long kLongestShort = 999999;
+    if (position >= 0 && position <= kLongestShort) {
+        std::memcpy(text_, "      ", 6);
+        char* out = text_ + 6;
+        do {
+            *--out = static_cast<char>('0' + position % 10);
+            position /= 10;
+        } while (position > 0);
+        size_ = 6;
+        return;
+    }
     const bool short_form = position <= kLongestShort;
     char digits[24];
     const auto count = static_cast<std::size_t>(
@@ -53,6 +63,13 @@ std::string position_field(long long position) {
 long long position_value(std::string_view field) {
     if (!field.empty() && field.front() == '~') field.remove_prefix(1);
     while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+    if (!field.empty() && field.size() <= 18) {  // digits alone, as the program writes them
+        long long value = 0;
+        std::size_t at = 0;
+        for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at)
+            value = value * 10 + (field[at] - '0');
+        if (at == field.size()) return value;
+    }
     long long value = 0;
     std::from_chars(field.data(), field.data() + field.size(), value);
     return value;
@@ -87,14 +104,16 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
     TextReader in(s.files, page);
     BackgroundTrace trace(s.files, trace_name);
     scanner.start_page();
-    std::string line, line_field;
+    std::string line, page_and_line;
     while (!in.at_end()) {
         in.read_line(line);
         scanner.scan_gathering(line, trace);
         if (scanner.words().empty()) continue;
-        line_field = padded(scanner.line_number(), 10);
+        // The values between a record's word and its position are the same for the line.
+        page_and_line = "\",\"" + page + "\",\"" + padded(scanner.line_number(), 10) + "\",\"";
         for (const WordAt& w : scanner.words())
-            write_record(words, w.text, page, line_field, PositionField(w.position), w.text);
+            write_pieces(words, "\"", w.text, page_and_line, PositionField(w.position), "\",\"",
+                         w.text, "\"\r\n");
     }
     scanner.finish_trace(trace);
 }
@@ -113,12 +132,24 @@ bool any_quote(const Values&... values) {
 class OccurrenceCounter {
   public:
     explicit OccurrenceCounter(TextWriter& out) : out_(out) {}
+    // page_to_position, when given, is the three first values as a record holds them
+    // with the quotes and commas between.
     void add(std::string_view page, std::string_view line, std::string_view position,
-             std::string_view word, std::string_view id) {
-        occurrence_ = id == previous_id_ ? occurrence_ + 1 : 1;
-        previous_id_.assign(id);
-        if (contains(page, "page_") && contains(id, "id"))
+             std::string_view word, std::string_view id, std::string_view page_to_position = {}) {
+        if (id == previous_id_) {
+            ++occurrence_;
+        } else {
+            occurrence_ = 1;
+            previous_id_.assign(id);
+        }
+        // The program's own pages and ids hold the names at their start.
+        if (!(page.starts_with("page_") || contains(page, "page_")) ||
+            !(id.starts_with("id") || contains(id, "id")))
+            return;
+        if (page_to_position.empty())
             write_record(out_, page, line, position, word, id, Digits(occurrence_));
+        else
+            write_record(out_, page_to_position, word, id, Digits(occurrence_));
     }
 
   private:
@@ -146,14 +177,28 @@ void number_words_and_count_occurrences(Session& s) {
         TextWriter ids(s.files, "wrd_03.txt");
         TextWriter occurrences(s.files, "wrd_04.txt");
         OccurrenceCounter counter(occurrences);
-        std::string previous_word, id;
+        std::string previous_word;
+        WordId id;
         for (long long count = 0; in.read(5); ++count) {
             // word, page, line, position, word
-            if (count == 0 || in[0] != previous_word) set_word_id(id, count);
-            previous_word.assign(in[0]);
-            write_record(ids, in[1], in[2], in[3], previous_word, id);
-            quoted = quoted || any_quote(in[1], in[2], in[3], previous_word);
-            if (!quoted) counter.add(in[1], in[2], in[3], previous_word, id);
+            if (count == 0 || in[0] != previous_word) {
+                id.set(count);
+                previous_word.assign(in[0]);
+            }
+            // A line of the plain form holds no quote within its values, and its page,
+            // line and position lie there as the record writes them, with the quotes and
+            // commas between.
+            if (!in.plain_line().empty()) {
+                const std::string_view page_to_position(
+                    in[1].data(),
+                    static_cast<std::size_t>(in[3].data() + in[3].size() - in[1].data()));
+                write_record(ids, page_to_position, in[0], id);
+                if (!quoted) counter.add(in[1], in[2], in[3], in[0], id, page_to_position);
+                continue;
+            }
+            write_record(ids, in[1], in[2], in[3], in[0], id);
+            quoted = quoted || any_quote(in[1], in[2], in[3], in[0]);
+            if (!quoted) counter.add(in[1], in[2], in[3], in[0], id);
         }
     }
     if (quoted) count_occurrences(s);
@@ -196,7 +241,9 @@ void keep_indexed_words_and_split(Session& s) {
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
             copy_record(out, in, 6);
-            quoted = quoted || any_quote(in[0], in[1], in[2], in[3], in[4], in[5]);
+            // A line of the plain form holds no quote within its values.
+            quoted = quoted || (in.plain_line().empty() &&
+                                any_quote(in[0], in[1], in[2], in[3], in[4], in[5]));
             if (!quoted) split.add(in);
         }
     }

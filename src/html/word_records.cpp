@@ -45,47 +45,51 @@ bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
     return true;
 }
 
-// The line at the start of the bytes, when it ends there and has the plain form: its
-// values taken where they lie, the line and its end taken from the reader. The quotes
-// and the line end are found sixteen bytes a step.
-bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values) {
-    std::size_t quotes[2 * kMostValues];
-    const std::size_t wanted = 2 * values;
-    std::size_t found = 0, end = bytes.size(), i = 0;
-    auto quote_at = [&](std::size_t at) {
-        if (found == wanted) return false;
-        quotes[found++] = at;
-        return true;
-    };
+namespace {
+
+// The first double quote or line end at or after `at`, or the end of the bytes.
+std::size_t quote_or_line_end(const char* bytes, std::size_t at, std::size_t size) {
 #ifdef __SSE2__
     const __m128i quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-    for (; i + 16 <= bytes.size(); i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
-        auto in_quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, quote)));
-        const auto ends = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf))));
-        if (ends) in_quotes &= (1u << __builtin_ctz(ends)) - 1;
-        for (; in_quotes; in_quotes &= in_quotes - 1)
-            if (!quote_at(i + static_cast<std::size_t>(__builtin_ctz(in_quotes)))) return false;
-        if (ends) {
-            end = i + static_cast<std::size_t>(__builtin_ctz(ends));
-            break;
-        }
+    for (; at + 16 <= size; at += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i hits = _mm_or_si128(
+            _mm_cmpeq_epi8(x, quote), _mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)));
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)))
+            return at + static_cast<std::size_t>(__builtin_ctz(mask));
     }
 #endif
-    for (; end == bytes.size() && i < bytes.size(); ++i) {
-        if (bytes[i] == '"' && !quote_at(i)) return false;
-        if (bytes[i] == '\r' || bytes[i] == '\n') end = i;
+    for (; at < size; ++at)
+        if (bytes[at] == '"' || bytes[at] == '\r' || bytes[at] == '\n') return at;
+    return size;
+}
+
+}  // namespace
+
+// The line at the start of the bytes, when it ends there and has the plain form: its
+// values taken where they lie, the line and its end taken from the reader. Each value
+// runs to the next double quote, which must not come after a line end; the quotes
+// between values have a comma between them, the last one the line end right after it.
+bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values) {
+    const char* p = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size == 0 || p[0] != '"') return false;
+    std::size_t at = 1;  // where the value starts
+    for (std::size_t k = 0; k < values; ++k) {
+        const std::size_t close = quote_or_line_end(p, at, size);
+        if (close == size || p[close] != '"') return false;
+        values_[k] = bytes.substr(at, close - at);
+        at = close + 1;
+        if (k + 1 == values) break;
+        if (at + 1 >= size || p[at] != ',' || p[at + 1] != '"') return false;
+        at += 2;
     }
     // A CR that ends the bytes may have its LF still unread.
-    if (end + 1 >= bytes.size() && (end == bytes.size() || bytes[end] == '\r')) return false;
-    if (found != wanted || quotes[0] != 0 || quotes[wanted - 1] != end - 1) return false;
-    for (std::size_t k = 1; k + 1 < wanted; k += 2)
-        if (quotes[k + 1] != quotes[k] + 2 || bytes[quotes[k] + 1] != ',') return false;
-    for (std::size_t k = 0; k < values; ++k)
-        values_[k] = bytes.substr(quotes[2 * k] + 1, quotes[2 * k + 1] - quotes[2 * k] - 1);
+    const std::size_t end = at;
+    if (end >= size || (p[end] != '\r' && p[end] != '\n')) return false;
+    if (p[end] == '\r' && end + 1 == size) return false;
     plain_line_ = bytes.substr(0, end);
-    const bool crlf = bytes[end] == '\r' && bytes[end + 1] == '\n';
+    const bool crlf = p[end] == '\r' && p[end + 1] == '\n';
     in_.take(end + (crlf ? 2 : 1));
     return true;
 }
@@ -100,6 +104,16 @@ void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values) 
 }
 
 long long leading_number(std::string_view text) {
+    // The word files' numbers: right-aligned in blanks, a few digits, nothing after.
+    std::size_t blanks = 0;
+    while (blanks < text.size() && text[blanks] == ' ') ++blanks;
+    if (text.size() - blanks - 1 < 18) {
+        long long value = 0;
+        std::size_t at = blanks;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+            value = value * 10 + (text[at] - '0');
+        if (at == text.size()) return value;
+    }
     std::size_t at = 0;
     auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     while (at < text.size() && space(text[at])) ++at;
@@ -119,12 +133,15 @@ long long leading_number(std::string_view text) {
     return static_cast<long long>(value);
 }
 
-void set_word_id(std::string& id, long long number) {
-    const Digits digits(number);
-    const std::string_view text = digits;
-    id.assign("id");
-    if (text.size() < 6) id.append(6 - text.size(), '0');
-    id.append(text);
+void WordId::set(long long number) {
+    std::memcpy(text_, "id000000", 8);
+    char* digits_at = text_ + 2;
+    char digits[24];
+    const auto count = static_cast<std::size_t>(
+        std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
+    if (count < 6) digits_at += 6 - count;
+    std::memcpy(digits_at, digits, count);
+    size_ = static_cast<std::size_t>(digits_at + count - text_);
 }
 
 bool contains_id_any_case(std::string_view text) {

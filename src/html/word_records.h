@@ -6,6 +6,8 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -41,16 +43,79 @@ class WordFileReader {
     std::array<std::string, kMostValues> read_apart_;  // values read by the token rules
 };
 
+// Copies a piece to `out` and returns the end: short pieces (most of the word files' and
+// the pages' are a few bytes) without a call.
+inline char* put_piece(char* out, std::string_view piece) {
+    const std::size_t n = piece.size();
+    const char* in = piece.data();
+    if (n >= 8 && n <= 16) {
+        std::uint64_t head, tail;
+        std::memcpy(&head, in, 8);
+        std::memcpy(&tail, in + n - 8, 8);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        std::uint32_t head, tail;
+        std::memcpy(&head, in, 4);
+        std::memcpy(&tail, in + n - 4, 4);
+        std::memcpy(out, &head, 4);
+        std::memcpy(out + n - 4, &tail, 4);
+    } else if (n < 4) {
+        for (std::size_t k = 0; k < n; ++k) out[k] = in[k];
+    } else {
+        std::memcpy(out, in, n);
+    }
+    return out + n;
+}
+
+// A piece as a view: a string literal's length known where it is written, whatever
+// else as its own view. (Pieces are literals or texts, never a buffer of char.)
+template <std::size_t N>
+constexpr std::string_view piece_view(const char (&literal)[N]) {
+    return {literal, N - 1};
+}
+template <class Text>
+std::string_view piece_view(const Text& text) {
+    return std::string_view(text);
+}
+
+// The pieces one after another, as write_raw writes them, put straight into the
+// writer's buffer when they fit there.
+template <class... Pieces>
+void write_pieces(TextWriter& out, const Pieces&... pieces) {
+    const std::array<std::string_view, sizeof...(Pieces)> views{piece_view(pieces)...};
+    std::size_t total = 0;
+    for (std::string_view v : views) total += v.size();
+    if (char* at = out.room(total)) {
+        for (std::string_view v : views) at = put_piece(at, v);
+        out.added(total);
+    } else {
+        for (std::string_view v : views) out.write_raw(v);
+    }
+}
+
 // Writes one record: the values, each in double quotes, commas between, CR LF.
 template <class... Values>
 void write_record(TextWriter& out, const Values&... values) {
+    const std::array<std::string_view, sizeof...(Values)> views{piece_view(values)...};
+    std::size_t total = 1 + 3 * views.size();  // the quotes and commas, then the CR LF
+    for (std::string_view v : views) total += v.size();
+    if (char* at = out.room(total)) {
+        *at++ = '"';
+        for (std::size_t k = 0; k < views.size(); ++k) {
+            at = put_piece(at, views[k]);
+            at = put_piece(at, k + 1 < views.size() ? std::string_view("\",\"", 3)
+                                                    : std::string_view("\"\r\n", 3));
+        }
+        out.added(total);
+        return;
+    }
     bool first = true;
-    auto value = [&](std::string_view v) {
+    for (std::string_view v : views) {
         out.write_raw(first ? "\"" : "\",\"");
         out.write_raw(v);
         first = false;
-    };
-    (value(std::string_view(values)), ...);
+    }
     out.print_text("\"");
 }
 
@@ -62,8 +127,7 @@ void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values);
 // A line of pieces, then CR LF: markup written without a string made for it.
 template <class... Pieces>
 void write_line(TextWriter& out, const Pieces&... pieces) {
-    (out.write_raw(std::string_view(pieces)), ...);
-    out.print_newline();
+    write_pieces(out, pieces..., "\r\n");
 }
 
 // A number's decimal digits, held where it is used.
@@ -83,8 +147,18 @@ class Digits {
 // digits up to the first other character; 0 when there are none.
 long long leading_number(std::string_view text);
 
-// "id" and the number with at least 6 digits, into `id` (kept for reuse).
-void set_word_id(std::string& id, long long number);
+// "id" and the number with at least 6 digits, held where it is used.
+class WordId {
+  public:
+    WordId() = default;
+    explicit WordId(long long number) { set(number); }
+    void set(long long number);
+    operator std::string_view() const { return {text_, size_}; }
+
+  private:
+    char text_[32] = "";
+    std::size_t size_ = 0;
+};
 
 // True when the text holds "id" in either case of each letter.
 bool contains_id_any_case(std::string_view text);

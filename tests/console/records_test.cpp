@@ -270,18 +270,31 @@ std::vector<std::uint64_t> plain_row_starts(const std::string& bytes, int column
     return starts;
 }
 
+// Each way the index can go: 16 or 32 bytes a step (with or without the processor's one-step
+// search for the n-th line end), alone or with the latter half's line
+// ends found on a second thread (wherever the split falls: a row start, inside a row, inside
+// a spoilt value), once or again and again in pieces.
 void expect_same_row_starts(const std::string& bytes, int columns, const std::string& what) {
     TempDir d;
     d.write("w.txt", bytes);
-    for (bool narrow : {false, true}) {
-        TextReader r(d.path(), "w.txt");
-        if (narrow) r.index_narrowly();
-        std::vector<std::uint64_t> starts;
-        r.index_rows(columns, starts);
-        ASSERT_EQ(starts, plain_row_starts(bytes, columns))
-            << what << ", " << columns << " columns" << (narrow ? ", 16 bytes a step" : "");
-        EXPECT_TRUE(r.at_end());
-    }
+    const auto expected = plain_row_starts(bytes, columns);
+    using byte_kinds::Scan;
+    for (Scan scan : {Scan::narrow, Scan::wide, Scan::wide_select})
+        for (int in_two : {0, 1, 2}) {
+            if (scan > byte_kinds::best_scan()) continue;
+            TextReader r(d.path(), "w.txt");
+            r.index_at_most(scan);
+            if (in_two == 1) r.index_in_two(0, bytes.size());
+            if (in_two == 2) r.index_in_two(0, std::max<std::size_t>(64, bytes.size() / 9));
+            std::vector<std::uint64_t> starts;
+            r.index_rows(columns, starts);
+            ASSERT_EQ(starts, expected)
+                << what << ", " << columns << " columns, scan " << static_cast<int>(scan)
+                << (in_two == 1   ? ", in two"
+                    : in_two == 2 ? ", in pieces"
+                                  : "");
+            EXPECT_TRUE(r.at_end());
+        }
 }
 
 // Working files as the program writes them ('"' text '"' CR LF), spoilt here and there as a
@@ -301,10 +314,11 @@ TEST(Records, RowIndexFindsTheRowsThatReadingFinds) {
                                           "\"x\" ,\r\n",
                                           "\"\"\r\n",
                                           std::string(150, 'L') + "\r\n"};
-    for (int spoil_one_in : {0, 3, 40, 1000}) {
+    for (int spoil_one_in : {0, 3, 40, 1000, 100000}) {
         std::string bytes;
         std::uniform_int_distribution<int> letter(0, 25), oddity(0, 12);
-        while (bytes.size() < 300000) {
+        // The last is long enough for the second thread to read it in several pieces.
+        while (bytes.size() < (spoil_one_in == 100000 ? 1200000u : 300000u)) {
             if (spoil_one_in > 0 && static_cast<int>(random() % spoil_one_in) == 0) {
                 bytes += odd[static_cast<std::size_t>(oddity(random))];
                 continue;

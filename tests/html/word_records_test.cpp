@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -133,16 +134,51 @@ TEST(WordRecords, WrittenRecordsAreThoseOfTheValueWriter) {
     EXPECT_EQ(dir.read("a.txt"), dir.read("b.txt"));
 }
 
-TEST(WordRecords, NumbersIdsAndTheIdTest) {
-    for (const char* text :
-         {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007", "99999999999999999999",
-          "-99999999999999999999", "9223372036854775807", "-9223372036854775808"})
-        EXPECT_EQ(leading_number(text), std::atoll(text)) << text;
-    std::string id;
-    for (long long n : {0LL, 17LL, 999999LL, 1000000LL, 123456789LL}) {
-        set_word_id(id, n);
-        EXPECT_EQ(id, word_id(n));
+// Records and lines of pieces of every short length, put into the writer's buffer where
+// they fit and written piece by piece where they reach past its end (at every offset).
+TEST(WordRecords, PiecesOfEveryLengthAcrossTheBuffer) {
+    TempDir dir;
+    {
+        TextWriter a(dir.path(), "a.txt"), b(dir.path(), "b.txt");
+        std::mt19937 g(7);
+        for (int n = 0; n < 12000; ++n) {
+            std::string v[4];
+            for (auto& value : v) value = std::string(g() % 41, static_cast<char>('a' + g() % 26));
+            if (n % 2 == 0) {
+                write_record(a, v[0], v[1], v[2], v[3]);
+                for (int k = 0; k < 4; ++k) b.write_value(v[k], k == 3);
+            } else {
+                write_line(a, v[0], "<", v[1], v[2], ">", v[3]);
+                b.print_text(v[0] + "<" + v[1] + v[2] + ">" + v[3]);
+            }
+        }
     }
+    const std::string written = dir.read("a.txt");
+    EXPECT_GT(written.size(), std::size_t{3} << 16);
+    EXPECT_EQ(written, dir.read("b.txt"));
+}
+
+// The position's number as the library reads it after the "~" and the blanks.
+long long position_value_by_the_library(std::string_view field) {
+    if (!field.empty() && field.front() == '~') field.remove_prefix(1);
+    while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+    long long value = 0;
+    std::from_chars(field.data(), field.data() + field.size(), value);
+    return value;
+}
+
+TEST(WordRecords, NumbersIdsAndTheIdTest) {
+    for (const char* text : {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007",
+                             "99999999999999999999", "-99999999999999999999", "9223372036854775807",
+                             "-9223372036854775808", "   123456789012345678", "1 2"})
+        EXPECT_EQ(leading_number(text), std::atoll(text)) << text;
+    WordId id;
+    for (long long n : {0LL, 17LL, 999999LL, 1000000LL, 123456789LL, 9223372036854775807LL}) {
+        id.set(n);
+        EXPECT_EQ(std::string_view(id), word_id(n));
+    }
+    for (const char* field : {"     7", "~     1048576", "  +5", " 12x", "", "~", "   ", "-3"})
+        EXPECT_EQ(position_value(field), position_value_by_the_library(field)) << field;
     for (const char* text : {"id000001", "ID000001", "iD", "xId", "i", "", "di", "page_1"})
         EXPECT_EQ(contains_id_any_case(text), contains(lower_az(text), "id")) << text;
 }

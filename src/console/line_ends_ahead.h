@@ -1,0 +1,52 @@
+// The line ends of the latter half of a working file (or of its next 128 MiB), found on a
+// second thread while the reader indexes the former half. Which of them end rows depends on how
+// many values the former half leaves the row at the split, known only when the reader gets there;
+// so the thread keeps the line ends of every 64 bytes as a bit mask (an eighth of the bytes read),
+// and the reader counts rows through the masks afterwards.
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+#include "console/byte_kinds.h"
+
+namespace rowkeep {
+
+class LineEndsAhead {
+  public:
+    struct Split {
+        std::uint64_t over = std::uint64_t{8} << 20;  // the least left that is split
+        // The most the thread takes on at a time, so its masks stay within 8 MiB however
+        // long the file; a longer file is split again where the reader gets to.
+        std::uint64_t most = std::uint64_t{64} << 20;
+    };
+    // Starts the thread on the file open as fd when at least split.over bytes are left
+    // after `from`; it looks from the first line start after the middle of what is left
+    // (of at most twice split.most), to at most split.most on. A thread not waited for is
+    // stopped; it compares bytes as `scan` says. False (and no thread) where there is
+    // nothing to split.
+    bool start(int fd, std::uint64_t from, const Split& split, byte_kinds::Scan scan);
+    // Where the thread's part begins: a line start, which must also be a value start for
+    // its line ends to be values' ends.
+    std::uint64_t split() const { return split_; }
+    // Waits for the thread; then, for a reader that stands at split() with `need` values
+    // still to take in the current row (0: a row starts there), notes the start of each
+    // row that ends before the last plain line the thread found, and counts `need` on.
+    // Returns where the reader reads on: after that line (split() when it found none).
+    std::uint64_t take_rows(int columns, int& need, std::vector<std::uint64_t>& offsets);
+
+  private:
+    void find(const std::stop_token& stop);
+
+    int fd_ = -1;
+    byte_kinds::Scan scan_ = byte_kinds::Scan::narrow;
+    std::uint64_t split_ = 0, to_ = 0;
+    // Written by the thread, read after it ends.
+    std::vector<std::uint64_t> masks_;  // LF bits of each 64 bytes from split_ on
+    std::uint64_t resume_ = 0;          // after the last line end in masks_
+    std::jthread thread_;
+};
+
+}  // namespace rowkeep
