@@ -22,6 +22,12 @@ constexpr int count_bits(std::uint64_t x) {
     return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
 }
 
+// The position of the n-th (from 1) set bit of x, which has at least n.
+inline int nth_bit(std::uint64_t x, int n) {
+    for (int i = 1; i < n; ++i) x &= x - 1;
+    return __builtin_ctzll(x);
+}
+
 // The kinds of 64 bytes as bit masks, byte i of the block bit i of each.
 struct ByteKinds {
     std::uint64_t quotes = 0, crs = 0, lfs = 0;
@@ -76,6 +82,7 @@ struct Sse2Bytes {
         return k;
     }
     static int count(std::uint64_t x) { return count_bits(x); }
+    static int nth(std::uint64_t x, int n) { return nth_bit(x, n); }
 };
 
 #ifdef __x86_64__
@@ -93,6 +100,14 @@ struct Avx2Bytes {
         return {bits(low, high, '"'), bits(low, high, '\r'), bits(low, high, '\n')};
     }
     [[gnu::target("popcnt")]] static int count(std::uint64_t x) { return __builtin_popcountll(x); }
+    static int nth(std::uint64_t x, int n) { return nth_bit(x, n); }
+};
+
+// And the n-th set bit in one step, where the processor does that quickly.
+struct Avx2SelectBytes : Avx2Bytes {
+    [[gnu::target("bmi,bmi2")]] static int nth(std::uint64_t x, int n) {
+        return static_cast<int>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (n - 1), x)));
+    }
 };
 
 // Whether the processor and the system (which must keep the 256-bit registers) have them.
@@ -106,21 +121,48 @@ inline bool have_avx2() {
     if ((low & 6) != 6) return false;
     return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 5)) != 0;
 }
+
+// Whether pdep takes a few cycles, as on every processor that has it except AMD's before
+// family 19h, where it takes one step per bit.
+inline bool have_fast_pdep() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    constexpr unsigned kBmi1 = 1u << 3, kBmi2 = 1u << 8;
+    if ((b & (kBmi1 | kBmi2)) != (kBmi1 | kBmi2)) return false;
+    if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+    const bool amd = b == 0x68747541 && d == 0x69746e65 && c == 0x444d4163;  // "AuthenticAMD"
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    unsigned family = (a >> 8) & 0xf;
+    if (family == 0xf) family += (a >> 20) & 0xff;
+    return !amd || family >= 0x19;
+}
 #endif
 #endif
+
+// How the row index compares bytes: 16 at a time, 32 at a time, and 32 at a time with the
+// n-th line end of 64 bytes found in one step.
+enum class Scan { narrow, wide, wide_select };
+
+inline Scan best_scan() {
+#if defined(__SSE2__) && defined(__x86_64__)
+    if (!have_avx2()) return Scan::narrow;
+    return have_fast_pdep() ? Scan::wide_select : Scan::wide;
+#else
+    return Scan::narrow;
+#endif
+}
 
 // Takes the line ends of a block (the LF bits, `count` of them) one row at a time: `need`
 // is how many values the current row still lacks. Calls row_end(bit) for the last line end
 // of each row that ends in the block, until it returns false; leaves need counted down.
 // False when row_end stopped it.
-template <class RowEnd>
+template <class Bytes, class RowEnd>
 [[gnu::always_inline]] inline bool take_rows(std::uint64_t ends, int count, int columns, int& need,
                                              RowEnd&& row_end) {
     // Straight to the line end that closes the row, rather than a test at every one.
     while (count >= need) {
-        for (int i = 1; i < need; ++i) ends &= ends - 1;
-        const int bit = __builtin_ctzll(ends);
-        ends &= ends - 1;
+        const int bit = Bytes::nth(ends, need);
+        ends &= ~std::uint64_t{1} << bit;  // the line ends after it
         count -= need;
         need = columns;
         if (!row_end(bit)) return false;

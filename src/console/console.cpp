@@ -116,16 +116,17 @@ static_assert(kZoneWidth <= static_cast<int>(sizeof kBlanks));
 // holds it), then the further pieces up to kLineKept bytes. The bytes are gathered in
 // pieces_, kept large enough that a zone's blanks and a word's look at a piece's end
 // never run past it; most pieces hold no line end, which a look at 8 bytes at a time tells.
-void Console::print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
-    const int width = terminal_.size().first;
+std::size_t Console::lay_out(std::initializer_list<std::pair<std::string_view, Ending>> pieces,
+                             int width, int& column, std::size_t& lf_after,
+                             std::size_t& lf_piece_end) {
     const TextMeasure& m = measure();
     std::size_t need = 8;
     for (const auto& piece : pieces) need += piece.first.size() + sizeof kBlanks;
     if (pieces_.size() < need) pieces_.resize(std::max(need, 2 * pieces_.size()));
     char* const buffer = pieces_.data();
     std::size_t used = 0;
-    std::size_t lf_after = std::string::npos, lf_piece_end = 0;
-    int column = column_;
+    lf_after = std::string::npos;
+    lf_piece_end = 0;
     for (const auto& [text, ending] : pieces) {
         const std::size_t start = used;
         const std::size_t n = text.size();
@@ -165,8 +166,16 @@ void Console::print_pieces(std::initializer_list<std::pair<std::string_view, End
             if (width > 0 && column >= width) column %= width;
         }
     }
+    return used;
+}
+
+void Console::print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
+    int column = column_;
+    std::size_t lf_after = 0, lf_piece_end = 0;
+    const std::size_t used =
+        lay_out(pieces, terminal_.size().first, column, lf_after, lf_piece_end);
     column_ = column;
-    const std::string_view out(buffer, used);
+    const std::string_view out(pieces_.data(), used);
     if (lf_after == std::string::npos) {
         if (line_.size() < kLineKept) line_ += out.substr(0, kLineKept - line_.size());
     } else {
@@ -174,6 +183,14 @@ void Console::print_pieces(std::initializer_list<std::pair<std::string_view, End
         line_.assign(out.substr(lf_after, std::max(whole, std::min(used - lf_after, kLineKept))));
     }
     terminal_.write(out);
+}
+
+std::string Console::line_start(std::initializer_list<std::pair<std::string_view, Ending>> pieces) {
+    int column = 0;
+    std::size_t lf_after = 0, lf_piece_end = 0;
+    const std::size_t used =
+        lay_out(pieces, terminal_.size().first, column, lf_after, lf_piece_end);
+    return std::string(pieces_.data(), used);
 }
 
 void Console::print_text(std::string_view text, Ending ending) {

@@ -26,6 +26,10 @@ class Console {
     // The pieces printed one after another, each with its ending, as print_text prints
     // them, handed to the terminal at once: a long listing makes many short lines.
     void print_pieces(std::initializer_list<std::pair<std::string_view, Ending>> pieces);
+    // The bytes print_pieces would write for the pieces at a line's start, not written: a
+    // long listing whose lines begin alike lays that beginning out once, and hands over
+    // whole lines (print_text with Ending::stay) a block at a time.
+    std::string line_start(std::initializer_list<std::pair<std::string_view, Ending>> pieces);
 
     // The next key of the type-ahead, or "" when none is waiting; never waits.
     std::string poll_key();
@@ -57,6 +61,11 @@ class Console {
     void write_out(std::string_view bytes);
     void advance(std::string_view bytes, int width);
     void advance(std::string_view bytes, int width, const TextMeasure& m);
+    // The pieces' bytes into pieces_ (their count returned), from the column given, which
+    // it leaves after them; where the kept line starts (after the last LF, npos for none)
+    // and where the piece that holds that LF ends.
+    std::size_t lay_out(std::initializer_list<std::pair<std::string_view, Ending>> pieces,
+                        int width, int& column, std::size_t& lf_after, std::size_t& lf_piece_end);
     void take_arrived(int timeout_ms);
     std::string take_from_ring();
 

@@ -57,10 +57,13 @@ template <class Bytes>
 [[gnu::always_inline]] inline void count_rows(const std::vector<std::uint64_t>& masks,
                                               std::uint64_t from, std::uint64_t resume, int columns,
                                               int& need, std::vector<std::uint64_t>& offsets) {
+    // Kept in a register: through the reference it would be stored at every row, as
+    // push_back could alias it.
+    int left = need;
     std::uint64_t at = from;
     for (const std::uint64_t lfs : masks) {
         const bool more =
-            byte_kinds::take_rows(lfs, Bytes::count(lfs), columns, need, [&](int bit) {
+            byte_kinds::take_rows<Bytes>(lfs, Bytes::count(lfs), columns, left, [&](int bit) {
                 const std::uint64_t next = at + static_cast<unsigned>(bit) + 1;
                 // A row that ends with the last line is noted by the reader, which knows
                 // whether anything follows it.
@@ -69,11 +72,12 @@ template <class Bytes>
                 return true;
             });
         if (!more) {
-            need = 0;
-            return;
+            left = 0;
+            break;
         }
         at += 64;
     }
+    need = left;
 }
 
 void find_narrow(const std::stop_token& stop, int fd, std::uint64_t from, std::uint64_t to,
@@ -100,22 +104,19 @@ void count_narrow(const std::vector<std::uint64_t>& masks, std::uint64_t from, s
                                                std::vector<std::uint64_t>& offsets) {
     count_rows<byte_kinds::Avx2Bytes>(masks, from, resume, columns, need, offsets);
 }
-#else
-void find_wide(const std::stop_token& stop, int fd, std::uint64_t from, std::uint64_t to,
-               std::vector<std::uint64_t>& masks, std::uint64_t& resume) {
-    find_narrow(stop, fd, from, to, masks, resume);
-}
 
-void count_wide(const std::vector<std::uint64_t>& masks, std::uint64_t from, std::uint64_t resume,
-                int columns, int& need, std::vector<std::uint64_t>& offsets) {
-    count_narrow(masks, from, resume, columns, need, offsets);
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] void count_select(const std::vector<std::uint64_t>& masks,
+                                                          std::uint64_t from, std::uint64_t resume,
+                                                          int columns, int& need,
+                                                          std::vector<std::uint64_t>& offsets) {
+    count_rows<byte_kinds::Avx2SelectBytes>(masks, from, resume, columns, need, offsets);
 }
 #endif
 #endif
 
 }  // namespace
 
-bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, bool wide) {
+bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, byte_kinds::Scan scan) {
 #ifdef __SSE2__
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -129,7 +130,7 @@ bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, bool w
     const auto lf = std::string_view(look, got).find('\n');
     if (lf == std::string_view::npos) return false;
     fd_ = fd;
-    wide_ = wide;
+    scan_ = scan;
     split_ = resume_ = middle + lf + 1;
     to_ = std::min(size, split_ + split.most);
     try {
@@ -142,17 +143,18 @@ bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, bool w
     }
     return true;
 #else
-    (void)fd, (void)from, (void)split, (void)wide;
+    (void)fd, (void)from, (void)split, (void)scan;
     return false;
 #endif
 }
 
 void LineEndsAhead::find(const std::stop_token& stop) {
 #ifdef __SSE2__
-    if (wide_)
-        find_wide(stop, fd_, split_, to_, masks_, resume_);
-    else
-        find_narrow(stop, fd_, split_, to_, masks_, resume_);
+#ifdef __x86_64__
+    if (scan_ != byte_kinds::Scan::narrow)
+        return find_wide(stop, fd_, split_, to_, masks_, resume_);
+#endif
+    find_narrow(stop, fd_, split_, to_, masks_, resume_);
 #else
     (void)stop;
 #endif
@@ -167,10 +169,17 @@ std::uint64_t LineEndsAhead::take_rows(int columns, int& need,
         offsets.push_back(split_);
         need = columns;
     }
-    if (wide_)
+#ifdef __x86_64__
+    if (scan_ == byte_kinds::Scan::wide_select) {
+        count_select(masks_, split_, resume_, columns, need, offsets);
+        return resume_;
+    }
+    if (scan_ == byte_kinds::Scan::wide) {
         count_wide(masks_, split_, resume_, columns, need, offsets);
-    else
-        count_narrow(masks_, split_, resume_, columns, need, offsets);
+        return resume_;
+    }
+#endif
+    count_narrow(masks_, split_, resume_, columns, need, offsets);
 #endif
     return resume_;
 }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "console/byte_kinds.h"
+
 namespace rowkeep {
 
 class LineEndsAhead {
@@ -23,9 +25,9 @@ class LineEndsAhead {
     // Starts the thread on the file open as fd when at least split.over bytes are left
     // after `from`; it looks from the first line start after the middle of what is left
     // (of at most twice split.most), to at most split.most on. A thread not waited for is
-    // stopped. wide: compare 32 bytes at a time. False (and no thread) where there is
+    // stopped; it compares bytes as `scan` says. False (and no thread) where there is
     // nothing to split.
-    bool start(int fd, std::uint64_t from, const Split& split, bool wide);
+    bool start(int fd, std::uint64_t from, const Split& split, byte_kinds::Scan scan);
     // Where the thread's part begins: a line start, which must also be a value start for
     // its line ends to be values' ends.
     std::uint64_t split() const { return split_; }
@@ -39,7 +41,7 @@ class LineEndsAhead {
     void find(const std::stop_token& stop);
 
     int fd_ = -1;
-    bool wide_ = false;
+    byte_kinds::Scan scan_ = byte_kinds::Scan::narrow;
     std::uint64_t split_ = 0, to_ = 0;
     // Written by the thread, read after it ends.
     std::vector<std::uint64_t> masks_;  // LF bits of each 64 bytes from split_ on

@@ -287,7 +287,7 @@ template <class Bytes>
     for (; end - at >= 64; at += 64) {
         const ByteKinds k = Bytes::kinds(buffer_.get() + at);
         if (!plain.take(k)) break;
-        const bool more = take_rows(k.lfs, Bytes::count(k.lfs), columns, need, [&](int bit) {
+        const bool more = take_rows<Bytes>(k.lfs, Bytes::count(k.lfs), columns, need, [&](int bit) {
             const std::size_t next = at + idx(bit) + 1;
             if (next >= end) {
                 pos_ = next;
@@ -311,7 +311,9 @@ bool TextReader::index_plain_lines(int columns, int& left, std::vector<std::uint
     // Up to where the row index stops for the rows a second thread found ahead.
     const std::size_t end = stop_ - base_ < len_ ? static_cast<std::size_t>(stop_ - base_) : len_;
 #ifdef __x86_64__
-    if (wide_scan_) return index_plain_lines_avx2(columns, left, offsets, end);
+    if (scan_ == byte_kinds::Scan::wide_select)
+        return index_plain_lines_select(columns, left, offsets, end);
+    if (scan_ == byte_kinds::Scan::wide) return index_plain_lines_avx2(columns, left, offsets, end);
 #endif
     return scan_plain_lines<byte_kinds::Sse2Bytes>(columns, left, offsets, end);
 }
@@ -320,6 +322,11 @@ bool TextReader::index_plain_lines(int columns, int& left, std::vector<std::uint
 [[gnu::target("avx2,popcnt")]] bool TextReader::index_plain_lines_avx2(
     int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
     return scan_plain_lines<byte_kinds::Avx2Bytes>(columns, left, offsets, end);
+}
+
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] bool TextReader::index_plain_lines_select(
+    int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
+    return scan_plain_lines<byte_kinds::Avx2SelectBytes>(columns, left, offsets, end);
 }
 #endif
 
@@ -341,13 +348,11 @@ bool TextReader::index_plain_lines(int, int&, std::vector<std::uint64_t>&) {
 // that runs across it) they are read as before.
 void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
     if (columns <= 0) return;
-#if defined(__SSE2__) && defined(__x86_64__)
-    wide_scan_ = !narrow_only_ && byte_kinds::have_avx2();
-#endif
+    scan_ = std::min(most_scan_, byte_kinds::best_scan());
     int left = 0;  // values still to skip in the current row
     for (;;) {
         LineEndsAhead ahead;
-        if (file_ && ahead.start(fileno(file_), tell(), split_, wide_scan_)) stop_ = ahead.split();
+        if (file_ && ahead.start(fileno(file_), tell(), split_, scan_)) stop_ = ahead.split();
         const bool stopped = index_until(columns, left, offsets);
         stop_ = kNoStop;
         if (!stopped) return;

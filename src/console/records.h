@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/byte_kinds.h"
 #include "console/file_system.h"
 #include "console/line_ends_ahead.h"
 #include "console/print_zones.h"
@@ -58,9 +59,9 @@ class TextReader {
     //   while (!at_end()) { offsets.push_back(tell()); skip_value() `columns` times; }
     // finds them (the viewer's row index).
     void index_rows(int columns, std::vector<std::uint64_t>& offsets);
-    // The row index compares sixteen bytes at a time even where the processor could
-    // compare 32 (for tests, which must try both ways on any processor).
-    void index_narrowly() { narrow_only_ = true; }
+    // The row index compares bytes no faster than this way even where the processor could
+    // (for tests, which must try every way it has).
+    void index_at_most(byte_kinds::Scan scan) { most_scan_ = scan; }
     // The row index hands the latter half of what is left to a second thread from this
     // many bytes on, this many at a time (tests try it on small files).
     void index_in_two(std::uint64_t from_bytes, std::uint64_t at_most) {
@@ -104,6 +105,8 @@ class TextReader {
     bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
     bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets,
                                 std::size_t end);
+    bool index_plain_lines_select(int columns, int& left, std::vector<std::uint64_t>& offsets,
+                                  std::size_t end);
     template <class Bytes>
     bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets,
                           std::size_t end);
@@ -115,9 +118,9 @@ class TextReader {
     std::uint64_t base_ = 0;  // file offset of buffer_[0]
     // Where the row index looks for plain working-file lines again after they stopped.
     std::size_t plain_retry_ = 0;
-    std::string long_line_;   // a line that ran past the buffer's end
-    bool wide_scan_ = false;  // the row index compares 32 bytes at a time
-    bool narrow_only_ = false;
+    std::string long_line_;                             // a line that ran past the buffer's end
+    byte_kinds::Scan scan_ = byte_kinds::Scan::narrow;  // how the row index compares bytes
+    byte_kinds::Scan most_scan_ = byte_kinds::Scan::wide_select;
     static constexpr std::uint64_t kNoStop = ~std::uint64_t{0};
     std::uint64_t stop_ = kNoStop;  // where the row index meets the rows found ahead
     LineEndsAhead::Split split_;

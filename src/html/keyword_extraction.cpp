@@ -34,6 +34,16 @@ std::string padded(long long number, std::size_t width) {
 
 PositionField::PositionField(long long position) {
     constexpr long long kLongestShort = 999999;
+    if (position >= 0 && position <= kLongestShort) {
+        std::memcpy(text_, "      ", 6);
+        char* out = text_ + 6;
+        do {
+            *--out = static_cast<char>('0' + position % 10);
+            position /= 10;
+        } while (position > 0);
+        size_ = 6;
+        return;
+    }
     const bool short_form = position <= kLongestShort;
     char digits[24];
     const auto count = static_cast<std::size_t>(
@@ -53,6 +63,13 @@ std::string position_field(long long position) {
 long long position_value(std::string_view field) {
     if (!field.empty() && field.front() == '~') field.remove_prefix(1);
     while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+    if (!field.empty() && field.size() <= 18) {  // digits alone, as the program writes them
+        long long value = 0;
+        std::size_t at = 0;
+        for (; at < field.size() && field[at] >= '0' && field[at] <= '9'; ++at)
+            value = value * 10 + (field[at] - '0');
+        if (at == field.size()) return value;
+    }
     long long value = 0;
     std::from_chars(field.data(), field.data() + field.size(), value);
     return value;
@@ -119,9 +136,16 @@ class OccurrenceCounter {
     // with the quotes and commas between.
     void add(std::string_view page, std::string_view line, std::string_view position,
              std::string_view word, std::string_view id, std::string_view page_to_position = {}) {
-        occurrence_ = id == previous_id_ ? occurrence_ + 1 : 1;
-        previous_id_.assign(id);
-        if (!contains(page, "page_") || !contains(id, "id")) return;
+        if (id == previous_id_) {
+            ++occurrence_;
+        } else {
+            occurrence_ = 1;
+            previous_id_.assign(id);
+        }
+        // The program's own pages and ids hold the names at their start.
+        if (!(page.starts_with("page_") || contains(page, "page_")) ||
+            !(id.starts_with("id") || contains(id, "id")))
+            return;
         if (page_to_position.empty())
             write_record(out_, page, line, position, word, id, Digits(occurrence_));
         else
@@ -153,11 +177,12 @@ void number_words_and_count_occurrences(Session& s) {
         TextWriter ids(s.files, "wrd_03.txt");
         TextWriter occurrences(s.files, "wrd_04.txt");
         OccurrenceCounter counter(occurrences);
-        std::string previous_word, id;
+        std::string previous_word;
+        WordId id;
         for (long long count = 0; in.read(5); ++count) {
             // word, page, line, position, word
             if (count == 0 || in[0] != previous_word) {
-                set_word_id(id, count);
+                id.set(count);
                 previous_word.assign(in[0]);
             }
             // A line of the plain form holds no quote within its values, and its page,

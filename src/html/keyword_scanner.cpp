@@ -475,8 +475,9 @@ void KeywordScanner::take(int first, int last, int at, Trace& trace) {
     if (word.size() < 2) return;
     const std::size_t start = word_bytes_.size();
     word_bytes_.append(word);
-    for (std::size_t k = start; k < word_bytes_.size(); ++k)
-        if (word_bytes_[k] == '"') word_bytes_[k] = '\'';
+    if (word.find('"') != std::string_view::npos)
+        for (std::size_t k = start; k < word_bytes_.size(); ++k)
+            if (word_bytes_[k] == '"') word_bytes_[k] = '\'';
     word_ends_.emplace_back(position, word_bytes_.size());
     if (trace.on()) {
         trace.zone_number(at);

@@ -104,6 +104,16 @@ void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values) 
 }
 
 long long leading_number(std::string_view text) {
+    // The word files' numbers: right-aligned in blanks, a few digits, nothing after.
+    std::size_t blanks = 0;
+    while (blanks < text.size() && text[blanks] == ' ') ++blanks;
+    if (text.size() - blanks - 1 < 18) {
+        long long value = 0;
+        std::size_t at = blanks;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+            value = value * 10 + (text[at] - '0');
+        if (at == text.size()) return value;
+    }
     std::size_t at = 0;
     auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     while (at < text.size() && space(text[at])) ++at;
@@ -123,12 +133,15 @@ long long leading_number(std::string_view text) {
     return static_cast<long long>(value);
 }
 
-void set_word_id(std::string& id, long long number) {
-    const Digits digits(number);
-    const std::string_view text = digits;
-    id.assign("id");
-    if (text.size() < 6) id.append(6 - text.size(), '0');
-    id.append(text);
+void WordId::set(long long number) {
+    std::memcpy(text_, "id000000", 8);
+    char* digits_at = text_ + 2;
+    char digits[24];
+    const auto count = static_cast<std::size_t>(
+        std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
+    if (count < 6) digits_at += 6 - count;
+    std::memcpy(digits_at, digits, count);
+    size_ = static_cast<std::size_t>(digits_at + count - text_);
 }
 
 bool contains_id_any_case(std::string_view text) {

@@ -68,11 +68,22 @@ inline char* put_piece(char* out, std::string_view piece) {
     return out + n;
 }
 
+// A piece as a view: a string literal's length known where it is written, whatever
+// else as its own view. (Pieces are literals or texts, never a buffer of char.)
+template <std::size_t N>
+constexpr std::string_view piece_view(const char (&literal)[N]) {
+    return {literal, N - 1};
+}
+template <class Text>
+std::string_view piece_view(const Text& text) {
+    return std::string_view(text);
+}
+
 // The pieces one after another, as write_raw writes them, put straight into the
 // writer's buffer when they fit there.
 template <class... Pieces>
 void write_pieces(TextWriter& out, const Pieces&... pieces) {
-    const std::array<std::string_view, sizeof...(Pieces)> views{std::string_view(pieces)...};
+    const std::array<std::string_view, sizeof...(Pieces)> views{piece_view(pieces)...};
     std::size_t total = 0;
     for (std::string_view v : views) total += v.size();
     if (char* at = out.room(total)) {
@@ -86,7 +97,7 @@ void write_pieces(TextWriter& out, const Pieces&... pieces) {
 // Writes one record: the values, each in double quotes, commas between, CR LF.
 template <class... Values>
 void write_record(TextWriter& out, const Values&... values) {
-    const std::array<std::string_view, sizeof...(Values)> views{std::string_view(values)...};
+    const std::array<std::string_view, sizeof...(Values)> views{piece_view(values)...};
     std::size_t total = 1 + 3 * views.size();  // the quotes and commas, then the CR LF
     for (std::string_view v : views) total += v.size();
     if (char* at = out.room(total)) {
@@ -136,8 +147,18 @@ class Digits {
 // digits up to the first other character; 0 when there are none.
 long long leading_number(std::string_view text);
 
-// "id" and the number with at least 6 digits, into `id` (kept for reuse).
-void set_word_id(std::string& id, long long number);
+// "id" and the number with at least 6 digits, held where it is used.
+class WordId {
+  public:
+    WordId() = default;
+    explicit WordId(long long number) { set(number); }
+    void set(long long number);
+    operator std::string_view() const { return {text_, size_}; }
+
+  private:
+    char text_[32] = "";
+    std::size_t size_ = 0;
+};
 
 // True when the text holds "id" in either case of each letter.
 bool contains_id_any_case(std::string_view text);

@@ -3,8 +3,10 @@
 // much on parsing values as on the rest of a row.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -40,11 +42,41 @@ class RowsAhead {
 
   private:
     struct Batch {
-        std::string bytes;
+        std::string bytes;  // the rows' texts: the first size bytes
+        std::size_t size = 0;
         std::vector<std::size_t> ends;  // where each row's text ends in bytes
         bool last = false;              // no rows follow this batch's
+        void put(const char* text, std::size_t n) {
+            if (size + n > bytes.size()) grow(n);
+            char* out = bytes.data() + size;
+            size += n;
+            // A value is mostly a few bytes: copied in two words that may overlap, not by a call.
+            if (n >= 8 && n <= 16) {
+                std::uint64_t head, tail;
+                std::memcpy(&head, text, 8);
+                std::memcpy(&tail, text + n - 8, 8);
+                std::memcpy(out, &head, 8);
+                std::memcpy(out + n - 8, &tail, 8);
+            } else if (n >= 4 && n < 8) {
+                std::uint32_t head, tail;
+                std::memcpy(&head, text, 4);
+                std::memcpy(&tail, text + n - 4, 4);
+                std::memcpy(out, &head, 4);
+                std::memcpy(out + n - 4, &tail, 4);
+            } else if (n < 4) {
+                for (std::size_t i = 0; i < n; ++i) out[i] = text[i];
+            } else {
+                std::memcpy(out, text, n);
+            }
+        }
+        void put(char c) {
+            if (size == bytes.size()) grow(1);
+            bytes[size++] = c;
+        }
+        void grow(std::size_t n) { bytes.resize(std::max(size + n, 2 * bytes.size() + 256)); }
     };
     void read_batch(Batch& batch);
+    void read_row(std::string_view ahead, Batch& batch);
     void read_ahead();
     void take_batch();
     bool next_batch(std::string_view& text);

@@ -19,6 +19,7 @@
 #include "console/shell.h"
 #include "console/table_file.h"
 #include "console/tokens.h"
+#include "viewer/listing_lines.h"
 #include "viewer/rows_ahead.h"
 #include "viewer/sort_engine.h"
 
@@ -91,28 +92,45 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// Appends the trimmed cut text padded to `length` characters, numbers to the right, text
-// to the left.
-void append_padded(const TextMeasure& m, std::string_view text, long long length,
-                   std::string& out) {
-    const long long pad = length - static_cast<long long>(count(m, text));
-    const std::size_t blanks = idx(std::max(pad, 0LL));
-    if (is_numeric_text(text)) {
-        out.append(blanks, ' ');
-        out.append(text);
-    } else {
-        out.append(text);
-        out.append(blanks, ' ');
-    }
-}
+// A key part behind the preview's indent: the cut text trimmed and padded to the part's
+// length, numbers to the right, text to the left. Made row after row in one buffer, whose
+// first bytes stay the indent's blanks.
+class IndentedPart {
+  public:
+    IndentedPart(long long indent, long long length)
+        : indent_(idx(std::max(indent, 0LL))), length_(length), bytes_(indent_ + 64, ' ') {}
 
-// Appends the key part to `out`: the cut text trimmed and padded to last - first + 1. A
-// last position below the first gives an empty part.
-void append_key_part(const TextMeasure& m, std::string_view cell, int first, int last,
-                     std::string& out) {
-    const long long length = static_cast<long long>(last) - first + 1;
-    if (length > 0) append_padded(m, trimmed(cut_text(m, cell, first, last)), length, out);
-}
+    // The indent and the part made from the trimmed text.
+    std::string_view make(const TextMeasure& m, std::string_view text) {
+        const long long pad = length_ - static_cast<long long>(count(m, text));
+        const std::size_t blanks = idx(std::max(pad, 0LL));
+        size_ = indent_ + text.size() + blanks;
+        if (bytes_.size() < size_) bytes_.resize(std::max(size_, 2 * bytes_.size()));
+        char* p = bytes_.data() + indent_;
+        const bool numeric = is_numeric_text(text);
+        if (numeric) p = std::fill_n(p, blanks, ' ');
+        if (!text.empty()) p = std::copy(text.begin(), text.end(), p);
+        if (!numeric) std::fill_n(p, blanks, ' ');
+        return {bytes_.data(), size_};
+    }
+    // The indent and the key part of the cell: positions first to last, trimmed and padded;
+    // nothing when last is below first.
+    std::string_view make(const TextMeasure& m, std::string_view cell, int first, int last) {
+        if (length_ <= 0) {
+            size_ = indent_;
+            return {bytes_.data(), size_};
+        }
+        return make(m, trimmed(cut_text(m, cell, first, last)));
+    }
+    // The part last made, without the indent.
+    std::string_view part() const { return {bytes_.data() + indent_, size_ - indent_}; }
+
+  private:
+    const std::size_t indent_;
+    const long long length_;
+    std::string bytes_;
+    std::size_t size_ = 0;
+};
 
 // A row number in the console's number form (" 2", " 3", ...), counted up in place rather
 // than made afresh for every row of a long listing.
@@ -231,28 +249,21 @@ void preview(Session& s, int e) {
     if (s.faults.failures() != before)
         con.print_text("working file can not be read: " + s.faults.last_cause());
     const TextMeasure& m = con.measure();
-    std::string cell, cut, part;
+    std::string cell;
     if (row_available(in, s.column_count)) read_cell(in, column, s.column_count, cell);
     RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
     std::string_view row_cell;
     RowNumber number(2);
+    IndentedPart part(first + 4LL, length);
+    ListingLines lines(con, "", name);
     for (int r = 2; r <= s.row_count && rows.next(row_cell); ++r, number.next()) {
         const std::string_view text = cut_text(m, row_cell, first, last);
         const std::string_view trimmed_text = trimmed(text);
         if (trimmed_text.empty()) continue;
-        cut.assign(indent).append(text);
-        // The key part, as append_key_part makes it, from the cut already made.
-        part.assign(indent);
-        append_padded(m, trimmed_text, length, part);
-        con.print_pieces({{number.text(), Ending::zone},
-                          {name, Ending::zone},
-                          {ruler, Ending::newline},
-                          {number.text(), Ending::zone},
-                          {name, Ending::zone},
-                          {cut, Ending::newline},
-                          {number.text(), Ending::zone},
-                          {name, Ending::zone},
-                          {part, Ending::newline}});
+        lines.begin_row(number.text());
+        lines.line(ruler);
+        lines.line(indent, text);
+        lines.line(part.make(m, trimmed_text));
     }
 }
 
@@ -310,11 +321,11 @@ void write_key_parts(Session& s, int n) {
     const TextMeasure& m = con.measure();
     TextWriter parts(s.files, "file_18.txt");
     write_behind_if_long(parts, s.row_count - 1);
-    std::string cell, part;
+    std::string cell;
     for (int e = 1; e <= n; ++e) {
         const int column = entry_column(s, e), first = entry_first(s, e), last = entry_last(s, e);
         const std::string& name = entry(s, e)[kName];
-        const std::string indent = blanks(first + 4LL);
+        IndentedPart part(first + 4LL, static_cast<long long>(last) - first + 1);
         con.print_text(kPartRule);
         print_entry(s, e);
         TextReader in(s.files, kWorkingFile);
@@ -322,16 +333,13 @@ void write_key_parts(Session& s, int n) {
         RowsAhead rows(in, s.column_count, column, s.row_count - 1L);
         std::string_view row_cell;
         RowNumber number(2);
+        ListingLines lines(con, "row = ", name);
         for (int r = 2; r <= s.row_count; ++r, number.next()) {
             // A short working file gives empty cells rather than a short key file.
             if (!rows.next(row_cell)) row_cell = {};
-            part.assign(indent);
-            append_key_part(m, row_cell, first, last, part);
-            con.print_pieces({{"row = ", Ending::stay},
-                              {number.text(), Ending::zone},
-                              {name, Ending::zone},
-                              {part, Ending::newline}});
-            parts.write_value(std::string_view(part).substr(indent.size()), true);
+            lines.begin_row(number.text());
+            lines.line(part.make(m, row_cell, first, last));
+            parts.write_value(part.part(), true);
         }
     }
 }
@@ -387,7 +395,6 @@ void join_fields(Session& s, int n, int data_rows) {
 void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     const TextMeasure& m = s.console.measure();
     std::size_t widest = 0;
-    std::string key;
     {
         TextReader keys(s.files, key_file);
         for_each_value(keys, data_rows,
@@ -396,12 +403,12 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
     TextReader keys(s.files, key_file);
     TextWriter padded(s.files, "file_24_1.txt");
     write_behind_if_long(padded, data_rows);
+    const std::string blanks(widest, ' ');
     for_each_value(keys, data_rows, [&](std::string_view k) {
-        key.assign(k);
-        const std::size_t length = count(m, key);
-        if (length < widest) key.append(widest - length, ' ');
-        key += '|';
-        padded.print_text(key);
+        padded.write_raw(k);
+        const std::size_t length = count(m, k);
+        if (length < widest) padded.write_raw(std::string_view(blanks).substr(0, widest - length));
+        padded.print_text("|");
     });
 }
 
@@ -417,17 +424,18 @@ void prefix_rows(Session& s) {
     std::string_view key, joined;
     while (padded.next_line(key)) {
         if (!key.empty()) key.remove_suffix(1);
-        line.assign(key);
-        line += ';';
+        rows.write_raw(key);
+        rows.write_raw(";");
         if (values.next(joined)) {
-            line += joined;
-        } else {
-            // Past the rows read ahead: from the working file itself, empty at its end.
-            for (int k = 1; k <= s.column_count; ++k) {
-                if (k > 1) line += ';';
-                in.read_value(value);
-                line += value;
-            }
+            rows.print_text(joined);
+            continue;
+        }
+        // Past the rows read ahead: from the working file itself, empty at its end.
+        line.clear();
+        for (int k = 1; k <= s.column_count; ++k) {
+            if (k > 1) line += ';';
+            in.read_value(value);
+            line += value;
         }
         rows.print_text(line);
     }

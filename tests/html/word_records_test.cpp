@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -157,16 +158,27 @@ TEST(WordRecords, PiecesOfEveryLengthAcrossTheBuffer) {
     EXPECT_EQ(written, dir.read("b.txt"));
 }
 
+// The position's number as the library reads it after the "~" and the blanks.
+long long position_value_by_the_library(std::string_view field) {
+    if (!field.empty() && field.front() == '~') field.remove_prefix(1);
+    while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+    long long value = 0;
+    std::from_chars(field.data(), field.data() + field.size(), value);
+    return value;
+}
+
 TEST(WordRecords, NumbersIdsAndTheIdTest) {
-    for (const char* text :
-         {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007", "99999999999999999999",
-          "-99999999999999999999", "9223372036854775807", "-9223372036854775808"})
+    for (const char* text : {"         3", "12", "  -7x", "+5", "", "abc", " \t\n42", "007",
+                             "99999999999999999999", "-99999999999999999999", "9223372036854775807",
+                             "-9223372036854775808", "   123456789012345678", "1 2"})
         EXPECT_EQ(leading_number(text), std::atoll(text)) << text;
-    std::string id;
-    for (long long n : {0LL, 17LL, 999999LL, 1000000LL, 123456789LL}) {
-        set_word_id(id, n);
-        EXPECT_EQ(id, word_id(n));
+    WordId id;
+    for (long long n : {0LL, 17LL, 999999LL, 1000000LL, 123456789LL, 9223372036854775807LL}) {
+        id.set(n);
+        EXPECT_EQ(std::string_view(id), word_id(n));
     }
+    for (const char* field : {"     7", "~     1048576", "  +5", " 12x", "", "~", "   ", "-3"})
+        EXPECT_EQ(position_value(field), position_value_by_the_library(field)) << field;
     for (const char* text : {"id000001", "ID000001", "iD", "xId", "i", "", "di", "page_1"})
         EXPECT_EQ(contains_id_any_case(text), contains(lower_az(text), "id")) << text;
 }
