@@ -308,9 +308,8 @@ struct RunIndex {
     }
 };
 
-// Notes every `every`-th line of a merge's output (and its first) in an index, and the
-// length of every line, counting the lines and bytes from where the merge starts in the
-// file.
+// Notes every `every`-th line of a merge's output (and its first) in an index, counting the lines
+// and bytes from where the merge starts in the file.
 class Sampler {
   public:
     Sampler(RunIndex& index, std::size_t every, std::size_t first, std::uint64_t at)
@@ -321,32 +320,21 @@ class Sampler {
             index_.add(n_, at_, std::string_view(line.text - skip, size));
             next_ = (n_ / every_ + 1) * every_;
         }
-        if (size < 0xffff)
-            sizes_.push_back(static_cast<std::uint16_t>(size));
-        else
-            too_long_ = true;
         ++n_;
         at_ += size + 2;
     }
     std::size_t lines() const { return n_; }
     std::uint64_t bytes() const { return at_; }
-    void expect(std::size_t lines) { sizes_.reserve(lines); }
     // Takes on the lines of `later`, which follow these.
     void count_on(const Sampler& later) {
         n_ = later.n_;
         at_ = later.at_;
-        sizes_.insert(sizes_.end(), later.sizes_.begin(), later.sizes_.end());
-        too_long_ = too_long_ || later.too_long_;
     }
-    // The lengths of the lines seen, or none when one was too long to keep.
-    LineSizes take_sizes() { return too_long_ ? LineSizes{} : std::move(sizes_); }
 
   private:
     RunIndex& index_;
     std::size_t every_, next_, n_;
     std::uint64_t at_;
-    LineSizes sizes_;
-    bool too_long_ = false;
 };
 
 // The sorted lines of run r, the progress line first for a full run (whose last line is
@@ -679,15 +667,13 @@ struct CutRuns {
 // Merges runs 1..m cut at `cuts`: this thread the lines before the cuts, written through
 // `out`, the worker those after them, written at their offsets. `samples` gets the merged
 // lines' samples; `sampler` counts all of them.
-bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& index, CutRuns& runs,
-                 const std::string& shared, std::size_t every, TextWriter& out, RunIndex& samples,
-                 Sampler& sampler) {
-    std::size_t lines = 0, total = 0;
+bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string& shared,
+                 std::size_t every, TextWriter& out, RunIndex& samples, Sampler& sampler) {
+    std::size_t lines = 0;
     std::uint64_t bytes = 0;
-    for (std::size_t j = 0; j < cuts.size(); ++j) {
-        lines += cuts[j].line;
-        bytes += cuts[j].at;
-        total += index[j].lines;
+    for (const Cut& cut : cuts) {
+        lines += cut.line;
+        bytes += cut.at;
     }
     struct After {
         OrderCheck check;
@@ -697,8 +683,6 @@ bool merge_split(const std::vector<Cut>& cuts, const std::vector<RunIndex>& inde
     } late;
     late.end = bytes;
     Sampler late_sampler(late.samples, every, lines, bytes);
-    sampler.expect(total);
-    late_sampler.expect(total - lines);
     const int fd = out.descriptor();
     Worker worker;
     worker.start([&] {
@@ -739,7 +723,7 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string
     if (find_cuts(job, index, kept, files, shared, cuts)) {
         if (job.passes_split != nullptr) ++*job.passes_split;
         CutRuns cut(cuts, blocks, files, kept, sizes);
-        ordered = merge_split(cuts, index, cut, shared, every, out, merged, sampler);
+        ordered = merge_split(cuts, cut, shared, every, out, merged, sampler);
     } else {
         std::vector<RunLines> runs;
         runs.reserve(m);
@@ -756,7 +740,8 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string
     s.in_file_name = std::string(kOutputFile);
     // Should a further pass follow, the merged runs give way to the result as run 1.
     sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(m));
-    sizes.insert(sizes.begin(), merged.known ? sampler.take_sizes() : LineSizes{});
+    // Its lengths are not kept: the sort set-up would pass its memory limit.
+    sizes.insert(sizes.begin(), LineSizes{});
     index.erase(index.begin(), index.begin() + static_cast<std::ptrdiff_t>(m));
     index.insert(index.begin(), std::move(merged));
     return ordered;

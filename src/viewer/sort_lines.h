@@ -179,7 +179,7 @@ using LineSizes = std::vector<std::uint16_t>;
 // CR or an LF of its own.
 class PartReader {
   public:
-    static constexpr std::size_t kBlock = 1 << 14;
+    static constexpr std::size_t kBlock = 1 << 13;
     // `block`, kBlock bytes, is the buffer until a line does not fit (nullptr: one of its own).
     PartReader(int fd, std::uint64_t at, char* block = nullptr)
         : fd_(fd), at_(at), buffer_(block), capacity_(block != nullptr ? kBlock : 0) {}
