@@ -1,4 +1,4 @@
-// The line ends of the latter half of a working file (or of its next 128 MiB), found on a
+// The line ends of the latter half of a working file (or of its next 16 MiB), found on a
 // second thread while the reader indexes the former half. Which of them end rows depends on how
 // many values the former half leaves the row at the split, known only when the reader gets there;
 // so the thread keeps the line ends of every 64 bytes as a bit mask (an eighth of the bytes read),
@@ -18,9 +18,11 @@ class LineEndsAhead {
   public:
     struct Split {
         std::uint64_t over = std::uint64_t{8} << 20;  // the least left that is split
-        // The most the thread takes on at a time, so its masks stay within 8 MiB however
+        // The most the thread takes on at a time, so its masks stay within 1 MiB however
         // long the file; a longer file is split again where the reader gets to.
-        std::uint64_t most = std::uint64_t{64} << 20;
+        // (They come on top of the viewer's row index, and of a sort set-up's memory when
+        // the viewer is entered from it.)
+        std::uint64_t most = std::uint64_t{8} << 20;
     };
     // Starts the thread on the file open as fd when at least split.over bytes are left
     // after `from`; it looks from the first line start after the middle of what is left
