@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "console/records.h"
+#include "console/short_copy.h"
 
 namespace rowkeep {
 
@@ -46,26 +47,7 @@ class WordFileReader {
 // Copies a piece to `out` and returns the end: short pieces (most of the word files' and
 // the pages' are a few bytes) without a call.
 inline char* put_piece(char* out, std::string_view piece) {
-    const std::size_t n = piece.size();
-    const char* in = piece.data();
-    if (n >= 8 && n <= 16) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, in, 8);
-        std::memcpy(&tail, in + n - 8, 8);
-        std::memcpy(out, &head, 8);
-        std::memcpy(out + n - 8, &tail, 8);
-    } else if (n >= 4 && n < 8) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, in, 4);
-        std::memcpy(&tail, in + n - 4, 4);
-        std::memcpy(out, &head, 4);
-        std::memcpy(out + n - 4, &tail, 4);
-    } else if (n < 4) {
-        for (std::size_t k = 0; k < n; ++k) out[k] = in[k];
-    } else {
-        std::memcpy(out, in, n);
-    }
-    return out + n;
+    return copy_short(out, piece.data(), piece.size());
 }
 
 // A piece as a view: a string literal's length known where it is written, whatever

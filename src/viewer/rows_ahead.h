@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console/records.h"
+#include "console/short_copy.h"
 
 namespace rowkeep {
 
@@ -48,26 +49,9 @@ class RowsAhead {
         bool last = false;              // no rows follow this batch's
         void put(const char* text, std::size_t n) {
             if (size + n > bytes.size()) grow(n);
-            char* out = bytes.data() + size;
+            // A value is mostly a few bytes.
+            copy_short(bytes.data() + size, text, n);
             size += n;
-            // A value is mostly a few bytes: copied in two words that may overlap, not by a call.
-            if (n >= 8 && n <= 16) {
-                std::uint64_t head, tail;
-                std::memcpy(&head, text, 8);
-                std::memcpy(&tail, text + n - 8, 8);
-                std::memcpy(out, &head, 8);
-                std::memcpy(out + n - 8, &tail, 8);
-            } else if (n >= 4 && n < 8) {
-                std::uint32_t head, tail;
-                std::memcpy(&head, text, 4);
-                std::memcpy(&tail, text + n - 4, 4);
-                std::memcpy(out, &head, 4);
-                std::memcpy(out + n - 4, &tail, 4);
-            } else if (n < 4) {
-                for (std::size_t i = 0; i < n; ++i) out[i] = text[i];
-            } else {
-                std::memcpy(out, text, n);
-            }
         }
         void put(char c) {
             if (size == bytes.size()) grow(1);
