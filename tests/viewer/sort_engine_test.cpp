@@ -661,12 +661,6 @@ SortJob small_job(std::size_t run_lines, std::size_t width, std::size_t sample_l
     return job;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) text += line + "\r\n";
-    return text;
-}
-
 // The lines cut between two threads come out as the whole merge gives them, in every
 // file: keys spread evenly, keys mostly one line, all lines equal, a first run far longer
 // than the rest (a merged result renumbered as run 1), a single run, lines longer than
@@ -682,11 +676,11 @@ TEST(SortEngine, SplitMergeLeavesTheFilesOfTheWholeMerge) {
                                          static_cast<char>('a' + random() % 3)) +
                              std::to_string(random() % 7));
     const std::vector<std::pair<std::string, std::string>> inputs = {
-        {"spread", joined(numbered_lines(1000, 4))},
-        {"skewed", joined(skewed)},
-        {"equal", joined(std::vector<std::string>(700, "Same line"))},
+        {"spread", crlf_joined(numbered_lines(1000, 4))},
+        {"skewed", crlf_joined(skewed)},
+        {"equal", crlf_joined(std::vector<std::string>(700, "Same line"))},
         {"awkward", awkward_lines(800, 6)},
-        {"long", joined(long_lines)},
+        {"long", crlf_joined(long_lines)},
     };
     for (const auto& [name, input] : inputs) {
         std::size_t split = 0;
@@ -707,7 +701,7 @@ TEST(SortEngine, SplitMergeLeavesTheFilesOfTheWholeMerge) {
 // Whichever failure point fails, the cut merge leaves the files, screen and failures of
 // the whole merge.
 TEST(SortEngine, SplitMergeFailsAsTheWholeMergeAtEveryPoint) {
-    const std::string input = joined(numbered_lines(400, 7)) + awkward_lines(200, 8);
+    const std::string input = crlf_joined(numbered_lines(400, 7)) + awkward_lines(200, 8);
     std::size_t split = 0;
     for (long n = 1;; ++n) {
         SCOPED_TRACE(n);
@@ -721,7 +715,7 @@ TEST(SortEngine, SplitMergeFailsAsTheWholeMergeAtEveryPoint) {
 // A write that fails (here past the largest file allowed) leaves sort_output.txt as far as
 // the first failure in file order, whether it falls before the cut or after it.
 TEST(SortEngine, SplitMergeEndsItsOutputAtTheFirstWriteThatFails) {
-    const std::string input = joined(numbered_lines(4000, 9));
+    const std::string input = crlf_joined(numbered_lines(4000, 9));
     const std::size_t output = input.size();
     for (std::size_t limit = 6000; limit < output + 1000; limit += output / 7) {
         SCOPED_TRACE(limit);
