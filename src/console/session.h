@@ -53,6 +53,8 @@ enum class EditMode {
     end_edit,  // the save menu is open; the edit loop ends the program if it is left so
 };
 
+class SpareFiles;
+
 struct Session {
     // The interpreter is handed the session's file system, so its commands share the faults.
     Session(Console& console_, Shell& shell_, std::filesystem::path dir_, Clock& clock_,
@@ -94,6 +96,10 @@ struct Session {
     void mark_step(std::string_view step) const {
         if (step_done) step_done(step);
     }
+
+    // While the HTML export runs its word sorts: the files they take for their runs and
+    // output (viewer/spare_files.h), made ahead during the scan. Null otherwise.
+    SpareFiles* spares = nullptr;
 
     // Sizes every per-column array to column_count + 1 entries (index 0 unused).
     void size_arrays();

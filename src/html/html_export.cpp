@@ -7,6 +7,7 @@
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
 #include "html/table_page.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep {
 
@@ -33,10 +34,20 @@ bool html_export(Session& s) {
     const IndexSettings settings = check_code_page(s);
     s.mark_step("code page check");
     if (!step_ok(s, before, "code page check")) return false;
-    number_and_scan_pages(s);
-    s.mark_step("extraction");
-    if (!step_ok(s, before, "keyword extraction")) return false;
-    sort_and_number_words(s);
+    {
+        // The sorts' files, made ahead while the pages are scanned; what is left of them goes
+        // before the index pages are written.
+        SpareFiles spares(s.dir);
+        struct Lending {
+            Session& s;
+            ~Lending() { s.spares = nullptr; }
+        } lending{s};
+        s.spares = &spares;
+        number_and_scan_pages(s);
+        s.mark_step("extraction");
+        if (!step_ok(s, before, "keyword extraction")) return false;
+        sort_and_number_words(s);
+    }
     if (!step_ok(s, before, "word sort")) return false;
     write_index_pages(s, settings);
     if (!step_ok(s, before, "index pages")) return false;

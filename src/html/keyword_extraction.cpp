@@ -17,6 +17,7 @@
 #include "html/keyword_scanner.h"
 #include "html/word_records.h"
 #include "viewer/sort_engine.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep {
 
@@ -97,7 +98,28 @@ void write_clean_copy(Session& s, const std::string& source, const std::string& 
     }
 }
 
-void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words) {
+// Asks for a file ahead for each run the first sort will make of the records written, and
+// for its output.
+class RunsAhead {
+  public:
+    explicit RunsAhead(SpareFiles* spares) : spares_(spares) {}
+    void counted(std::size_t records) {
+        records_ += records;
+        const std::size_t files = (records_ + run_lines_ - 1) / run_lines_ + 1;
+        if (spares_ != nullptr && files > asked_) {
+            asked_ = files;
+            spares_->make_ahead(files);
+        }
+    }
+
+  private:
+    SpareFiles* spares_;
+    const std::size_t run_lines_ = SortJob("", "").run_lines;
+    std::size_t records_ = 0, asked_ = 0;
+};
+
+void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words,
+               RunsAhead& ahead) {
     std::string trace_name = page;
     std::size_t dot = trace_name.find(".htm");
     trace_name.replace(dot, 4, ".txt");
@@ -114,13 +136,19 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
         for (const WordAt& w : scanner.words())
             write_pieces(words, "\"", w.text, page_and_line, PositionField(w.position), "\",\"",
                          w.text, "\"\r\n");
+        ahead.counted(scanner.words().size());
     }
     scanner.finish_trace(trace);
 }
 
-void run_sort(Session& s, const char* in, const char* out, const char* label) {
+// The sorted file is only read from here on, until the results step deletes it: it becomes
+// a second name of the sort's output, not a copy.
+void run_sort(Session& s, const char* in, const char* out, const char* label, SpareFiles* spares) {
     s.console.print_text(label);
-    sort_file(s, {in, out, label});
+    SortJob job(in, out, label);
+    job.spares = spares;
+    job.share_output = true;
+    sort_file(s, job);
 }
 
 template <class... Values>
@@ -281,18 +309,19 @@ void number_and_scan_pages(Session& s) {
 
     KeywordScanner scanner;  // an element left open runs on into the next page
     TextWriter words(s.files, "wrd_01.txt");
+    RunsAhead ahead(s.spares);
     for (const std::string& line : listing_lines(s, "dir_02.txt")) {
         if (!contains(line, ".htm")) continue;
-        scan_page(s, scanner, trim_blanks(line), words);
+        scan_page(s, scanner, trim_blanks(line), words, ahead);
     }
 }
 
 void sort_and_number_words(Session& s) {
-    run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2");
+    run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2", s.spares);
     s.mark_step("sort 1/2");
     number_words_and_count_occurrences(s);
     s.mark_step("ids and occurrences");
-    run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2");
+    run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2", s.spares);
     s.mark_step("sort 2/2");
     keep_indexed_words_and_split(s);
     s.mark_step("filter and split");

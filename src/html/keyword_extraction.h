@@ -34,10 +34,12 @@ class PositionField {
 long long position_value(std::string_view field);
 
 // Renames the pages of htm_in to file_<name>, writes their numbered copies page_<n>.htm
-// (bytes 0 to 15 removed) and dir_02.txt, and scans them into wrd_01.txt.
+// (bytes 0 to 15 removed) and dir_02.txt, and scans them into wrd_01.txt. With s.spares
+// set, the first sort's files are made ahead meanwhile, as the words come.
 void number_and_scan_pages(Session& s);
 
-// The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page.
+// The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page. With
+// s.spares set, the sorts take their files from there, the second the first's.
 void sort_and_number_words(Session& s);
 
 }  // namespace rowkeep

@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -50,6 +51,7 @@
 #include "console/shell.h"
 #include "console/tokens.h"
 #include "viewer/sort_lines.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep {
 
@@ -176,73 +178,6 @@ class RunFiles {
   private:
     Session& s_;
     bool look_up_ = false;
-};
-
-// The files of the last sort's runs, kept for this sort's. A sort deletes every run file
-// and then makes hundreds at once; on ext4 without a journal each new file is given an
-// inode only after a search past every inode freed in the last half minute, so the cost of
-// a new file grows with the files just deleted. Before the delete, each file whose names
-// are all run-file names gets one more, a temporary one; the delete takes the run names
-// away as before, and a new run file is such a file given its name and written over.
-// What is not used is removed when the sort ends.
-class SpareFiles {
-  public:
-    // Before the delete of the run files.
-    explicit SpareFiles(const FileSystem& files) {
-        std::error_code ec;
-        struct Found {
-            fs::path path;
-            nlink_t links = 0, named = 0;
-        };
-        std::unordered_map<ino_t, Found> found;
-        const mode_t mask = umask(0);
-        umask(mask);
-        struct stat folder {};
-        if (lstat(files.dir().c_str(), &folder) != 0) return;
-        // What a new file of the folder would be: a file written over keeps these.
-        const mode_t mode = 0666 & ~mask;
-        const gid_t group = (folder.st_mode & S_ISGID) != 0 ? folder.st_gid : getegid();
-        for (const auto& entry : fs::directory_iterator(files.dir(), ec)) {
-            if (!matches_pattern("file_03_*.txt", entry.path().filename().string())) continue;
-            struct stat st {};
-            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-                (st.st_mode & 07777) != mode || st.st_uid != geteuid() || st.st_gid != group)
-                continue;
-            Found& f = found[st.st_ino];
-            if (f.path.empty()) f.path = entry.path();
-            f.links = st.st_nlink;
-            ++f.named;
-        }
-        for (const auto& [inode, f] : found) {
-            if (f.named != f.links) continue;  // a name of it would outlive the delete
-            fs::path spare = link_temporary(f.path);
-            if (!spare.empty()) spares_.push_back(std::move(spare));
-        }
-    }
-    ~SpareFiles() {
-        for (const fs::path& spare : spares_) ::unlink(spare.c_str());
-    }
-    SpareFiles(const SpareFiles&) = delete;
-    SpareFiles& operator=(const SpareFiles&) = delete;
-
-    // Gives a spare file the name `path`, which no file has; false when there is none (or
-    // none that the delete left with no other name).
-    bool give(const fs::path& path) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
-        while (!spares_.empty()) {
-            const fs::path spare = std::move(spares_.back());
-            spares_.pop_back();
-            if (lstat(spare.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-                ::rename(spare.c_str(), path.c_str()) == 0)
-                return true;
-            ::unlink(spare.c_str());
-        }
-        return false;
-    }
-
-  private:
-    std::vector<fs::path> spares_;
 };
 
 // The runs as written, kept in memory while they are small together: a merge of them all
@@ -705,16 +640,46 @@ bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string&
     return check.ordered() && late.check.ordered();
 }
 
+// sort_output.txt as the last sort left it may be a second name of that sort's result
+// (SortJob::share_output), which must keep its lines: such a name is moved aside to a
+// temporary one before the output is written afresh. The temporary's path, or empty when
+// nothing was moved.
+fs::path move_shared_aside(const fs::path& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 2) return {};
+    fs::path aside = link_temporary(path);
+    if (::unlink(path.c_str()) != 0 && !aside.empty()) {
+        ::unlink(aside.c_str());
+        aside.clear();
+    }
+    return aside;
+}
+
+// Opens sort_output.txt for a pass: a spare file takes the name when no file has it. A file
+// that could not be opened is as it was: a spare given is gone again, a name moved aside
+// is back.
+void open_output(Session& s, SpareFiles& spares, TextWriter& out) {
+    const fs::path path = s.files.resolve(kOutputFile);
+    const fs::path aside = move_shared_aside(path);
+    const bool given = spares.give(path);
+    if (out.open_over(s.files, path)) {
+        if (!aside.empty()) ::unlink(aside.c_str());
+        return;
+    }
+    if (given) ::unlink(path.c_str());
+    if (!aside.empty()) ::rename(aside.c_str(), path.c_str());
+}
+
 // Merges runs 1..m into sort_output.txt; false when the output came out of order.
 bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string& shared,
                 const KeptRuns& kept, std::vector<LineSizes>& sizes, std::vector<RunIndex>& index,
-                Blocks& blocks) {
+                Blocks& blocks, SpareFiles& spares) {
     std::vector<std::unique_ptr<TextReader>> files;
     files.reserve(m);
     for (std::size_t j = 1; j <= m; ++j)
         files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
     TextWriter out;
-    out.open_over(s.files, s.files.resolve(kOutputFile));
+    open_output(s, spares, out);
     const std::size_t every = std::max<std::size_t>(job.sample_lines, 1);
     RunIndex merged;
     Sampler sampler(merged, every, 0, 0);
@@ -790,10 +755,13 @@ bool duplicate(const FileSystem& files, const fs::path& from, const fs::path& to
 // After a pass over runs 1..m of r: the merged runs go, runs m+1..r become 2..r-m+1, and
 // the merged result becomes run 1.
 // False when any of it failed.
-bool renumber(Session& s, std::size_t m, std::size_t r) {
+bool renumber(Session& s, std::size_t m, std::size_t r, SpareFiles& spares) {
     bool done = true;
-    for (std::size_t j = 1; j <= m; ++j)
-        done = s.files.remove(s.files.resolve(run_name(j))) && done;
+    for (std::size_t j = 1; j <= m; ++j) {
+        const fs::path merged = s.files.resolve(run_name(j));
+        spares.keep(merged);  // for a run file of the next sort, or the next pass's output
+        done = s.files.remove(merged) && done;
+    }
     const std::size_t last_target = r - m + 1;
     for (std::size_t i = m + 1; i <= r; ++i) {
         const fs::path from = s.files.resolve(run_name(i));
@@ -831,7 +799,9 @@ std::size_t count_lines(TextReader& input) {
 
 void sort_file(Session& s, const SortJob& job) {
     if (job.sort_in_name.empty()) throw ProgramEnd{};
-    SpareFiles spares(s.files);
+    std::optional<SpareFiles> own;
+    SpareFiles& spares = job.spares != nullptr ? *job.spares : own.emplace(s.files.dir());
+    spares.keep_run_files();
     s.shell.run_command("del /q file_03_*.txt > null.txt");
 
     s.in_file_name = job.sort_in_name;
@@ -848,7 +818,8 @@ void sort_file(Session& s, const SortJob& job) {
 
     std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
-        const bool ordered = merge_pass(s, job, m, shared.text(), kept, sizes, index, blocks);
+        const bool ordered =
+            merge_pass(s, job, m, shared.text(), kept, sizes, index, blocks, spares);
         kept.drop();  // the runs are renumbered, run 1 is the merged result
         if (!ordered) {
             s.console.print_text("sort error");
@@ -856,7 +827,7 @@ void sort_file(Session& s, const SortJob& job) {
         }
         if (runs <= m) break;
         // A file that did not get its content is read as it is.
-        if (!renumber(s, m, runs)) {
+        if (!renumber(s, m, runs, spares)) {
             std::fill(sizes.begin(), sizes.end(), LineSizes{});
             std::fill(index.begin(), index.end(), RunIndex{});
         }
@@ -868,7 +839,7 @@ void sort_file(Session& s, const SortJob& job) {
     const fs::path target = s.files.resolve(job.sort_out_name);
     std::error_code ec;
     if (!(fs::exists(target, ec) && fs::equivalent(output, target, ec)))
-        s.files.copy(output, target);
+        job.share_output ? s.files.share(output, target) : s.files.copy(output, target);
 }
 
 }  // namespace rowkeep

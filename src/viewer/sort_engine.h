@@ -9,6 +9,8 @@
 
 namespace rowkeep {
 
+class SpareFiles;
+
 // What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
 // progress line (empty when the caller gives none). Runs of run_lines lines are merged
 // merge_width at a time; tests make them small to reach several passes quickly. While the
@@ -27,6 +29,12 @@ struct SortJob {
     std::size_t split_lines = 8192;
     std::size_t sample_lines = 128;
     std::size_t* passes_split = nullptr;  // when set, counts the passes merged by two threads
+    // Files for the runs and the output, kept from one sort for the next or made ahead;
+    // when null, the sort keeps the last sort's run files for its own, and no longer.
+    SpareFiles* spares = nullptr;
+    // sort_out_name becomes a second name of sort_output.txt instead of a copy: for a caller
+    // that never writes to it (a later sort moves its own name aside before writing).
+    bool share_output = false;
 };
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files

@@ -11,14 +11,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "console/replace_file.h"
 #include "file_manifest.h"
 #include "harness.h"
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep::testing {
 namespace {
@@ -107,8 +110,10 @@ void compare_with_reference(const std::string& name, const std::vector<std::stri
 
 // The index run over the pages put into htm_in, the folder's manifest taken before the
 // results are gathered (and the scratch files deleted), then once more at the end.
+// With `spares`, the extraction and the sorts take their files from a set of spares, as
+// the export runs them: the same manifest, and no spare left when the set is gone.
 void check_index_run(const std::string& name, const std::vector<std::string>& pages,
-                     const std::string& own_page = "") {
+                     const std::string& own_page = "", bool spares = false) {
     TempDir dir;
     // A page of the user's own in the folder, which the listing of pages takes in too.
     if (!own_page.empty()) dir.write(own_page, "<body>his own \"page\" words\r\nmore words\r\n");
@@ -122,8 +127,16 @@ void check_index_run(const std::string& name, const std::vector<std::string>& pa
     IndexSettings settings;
     settings.charset = "1250";
     t.run([&](Session& s) {
-        number_and_scan_pages(s);
-        sort_and_number_words(s);
+        {
+            std::optional<SpareFiles> set;
+            if (spares) s.spares = &set.emplace(s.dir);
+            number_and_scan_pages(s);
+            sort_and_number_words(s);
+            s.spares = nullptr;
+        }
+        for (const auto& entry : fs::directory_iterator(s.dir))
+            EXPECT_FALSE(is_temporary_name(entry.path().filename().string()))
+                << "a spare left behind: " << entry.path().filename();
         write_index_pages(s, settings);
     });
     ASSERT_FALSE(before_results.empty());
@@ -140,6 +153,17 @@ TEST(ExportScratch, GeneratedPagesKeepEveryScratchFile) {
         for (int k = 0; k < 1 + g.below(4); ++k) pages.push_back(page(g, 60 + g.below(200)));
         check_index_run("pages_" + std::to_string(seed), pages);
     }
+}
+
+TEST(ExportScratch, FilesMadeAheadAndSharedKeepEveryScratchFile) {
+    for (std::uint64_t seed : {1, 2, 3}) {
+        Lcg g(seed);
+        std::vector<std::string> pages;
+        for (int k = 0; k < 1 + g.below(4); ++k) pages.push_back(page(g, 60 + g.below(200)));
+        check_index_run("pages_" + std::to_string(seed), pages, "", true);
+    }
+    Lcg g(4);
+    check_index_run("quoted_page_name", {page(g, 40), page(g, 30)}, "page_q\"x.htm", true);
 }
 
 TEST(ExportScratch, LongLinesAndAnElementAcrossPages) {

@@ -8,15 +8,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "console/records.h"
+#include "console/replace_file.h"
 #include "console/tokens.h"
 #include "harness.h"
 #include "viewer/sort_lines.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep::testing {
 namespace {
@@ -369,6 +372,83 @@ TEST(SortEngine, RunFilesOfTheLastSortWrittenOverAsNewOnesWhateverFails) {
             EXPECT_EQ(written_over.at("out.txt"), crlf_joined(sorted_lower(split_lines(second))));
         }
         if (n > 0 && !fired_over) break;
+    }
+}
+
+// Two sorts in a row as the export runs them: their files taken from one set of spares
+// (made ahead for the first, kept from it for the second), each result shared with the
+// output instead of copied. Beside the same two sorts with neither, every file (the first
+// result too, after the second sort wrote its output), the screen and the failures are the
+// same, whichever failure point fails; the spares were used, and none is left behind.
+TEST(SortEngine, SparesAndSharedResultsLeaveTheFilesOfPlainSorts) {
+    const std::string first = awkward_lines(45, 5), second = awkward_lines(52, 6);
+    struct Outcome {
+        std::map<std::string, std::string> folder;
+        bool fired = false;
+        std::size_t reused = 0;
+    };
+    auto sort_twice = [&](long n, bool pooled) {
+        Outcome o;
+        TempDir dir;
+        dir.write("in1.txt", first);
+        dir.write("in2.txt", second);
+        TestSession t(dir.path(), "");
+        t.session.faults.fail_at(n, ENOSPC);
+        std::set<ino_t> made;
+        {
+            std::optional<SpareFiles> spares;
+            if (pooled) {
+                spares.emplace(dir.path());
+                spares->make_ahead(45 / 7 + 2);
+                spares->wait_made();
+                // A spare's old bytes must never show: give each some.
+                for (const auto& entry : fs::directory_iterator(dir.path())) {
+                    const std::string name = entry.path().filename().string();
+                    if (!is_temporary_name(name)) continue;
+                    dir.write(name, "old bytes of a spare\r\nthat must go\r\n");
+                    struct stat st {};
+                    lstat(entry.path().c_str(), &st);
+                    made.insert(st.st_ino);
+                }
+            }
+            for (const auto& [in, out] :
+                 {std::pair{"in1.txt", "out1.txt"}, {"in2.txt", "out2.txt"}}) {
+                SortJob job(in, out, "Sort");
+                job.run_lines = 7;  // 7 and 8 runs in three passes, renumbered
+                job.merge_width = 3;
+                job.spares = spares ? &*spares : nullptr;
+                job.share_output = pooled;
+                if (t.run([&](Session& s) { sort_file(s, job); })) break;  // the program ended
+                if (std::string(in) == "in1.txt")
+                    for (const auto& entry : fs::directory_iterator(dir.path())) {
+                        struct stat st {};
+                        lstat(entry.path().c_str(), &st);
+                        if (made.count(st.st_ino)) ++o.reused;
+                    }
+            }
+        }
+        o.fired = t.session.faults.fired();
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_FALSE(is_temporary_name(name)) << "a spare left behind: " << name;
+            o.folder[name] = dir.read(name);
+        }
+        o.folder["(screen)"] = t.screen();
+        o.folder["(failures)"] =
+            std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
+        return o;
+    };
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        const Outcome pooled = sort_twice(n, true), plain = sort_twice(n, false);
+        EXPECT_EQ(pooled.fired, plain.fired);
+        EXPECT_EQ(pooled.folder, plain.folder);
+        if (n == 0) {
+            EXPECT_GT(pooled.reused, 0u) << "no spare made ahead became a file of the sort";
+            EXPECT_EQ(plain.folder.at("out1.txt"), crlf_joined(sorted_lower(split_lines(first))));
+            EXPECT_EQ(plain.folder.at("out2.txt"), crlf_joined(sorted_lower(split_lines(second))));
+        }
+        if (n > 0 && !pooled.fired) break;
     }
 }
 
