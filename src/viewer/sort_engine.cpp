@@ -33,6 +33,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <filesystem>
@@ -642,17 +643,19 @@ bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string&
 
 // sort_output.txt as the last sort left it may be a second name of that sort's result
 // (SortJob::share_output), which must keep its lines: such a name is moved aside to a
-// temporary one before the output is written afresh. The temporary's path, or empty when
-// nothing was moved.
-fs::path move_shared_aside(const fs::path& path) {
+// temporary one before the output is written afresh. False when the name could not be
+// freed (nothing may be written over it then); `aside` is the temporary, or empty.
+bool move_shared_aside(const fs::path& path, fs::path& aside) {
+    aside.clear();
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 2) return {};
-    fs::path aside = link_temporary(path);
-    if (::unlink(path.c_str()) != 0 && !aside.empty()) {
-        ::unlink(aside.c_str());
-        aside.clear();
-    }
-    return aside;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 2) return true;
+    aside = link_temporary(path);
+    if (::unlink(path.c_str()) == 0) return true;
+    const int error = errno;
+    if (!aside.empty()) ::unlink(aside.c_str());
+    aside.clear();
+    errno = error;
+    return false;
 }
 
 // Opens sort_output.txt for a pass: a spare file takes the name when no file has it. A file
@@ -660,7 +663,11 @@ fs::path move_shared_aside(const fs::path& path) {
 // is back.
 void open_output(Session& s, SpareFiles& spares, TextWriter& out) {
     const fs::path path = s.files.resolve(kOutputFile);
-    const fs::path aside = move_shared_aside(path);
+    fs::path aside;
+    if (!move_shared_aside(path, aside)) {
+        s.files.fail(errno, std::string(kOutputFile) + ": " + std::strerror(errno));
+        return;
+    }
     const bool given = spares.give(path);
     if (out.open_over(s.files, path)) {
         if (!aside.empty()) ::unlink(aside.c_str());
