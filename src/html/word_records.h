@@ -16,6 +16,17 @@
 
 namespace rowkeep {
 
+// Files of the export made from a file of at least this many bytes are written on a
+// thread of their own (TextWriter::write_behind): the kernel's copy of their bytes then
+// costs the export's thread nothing, where a small file would only pay for the thread.
+inline constexpr std::uint64_t kWriteBehindFrom = std::uint64_t{1} << 20;
+
+// Writes the file on a thread of its own when `large` (call it before anything is
+// written).
+inline void write_behind_when(TextWriter& out, bool large) {
+    if (large) out.write_behind();
+}
+
 // Reads records of up to kMostValues values. A line in the form the program writes
 // ("a","b",...,"z" and nothing else) is split where it lies; anything else is read
 // again value by value by the reader's token rules, so every file reads as before.
@@ -32,6 +43,8 @@ class WordFileReader {
     // The record's line without its line end when it had the plain form (its values are
     // then exactly the ones read), else empty. Valid until the next read.
     std::string_view plain_line() const { return plain_line_; }
+    // True when the file holds kWriteBehindFrom bytes or more.
+    bool large() const;
 
   private:
     bool split_in_buffer(std::string_view bytes, std::size_t values);
