@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -27,6 +28,8 @@ struct SortJob {
     std::size_t split_lines = 8192;
     std::size_t sample_lines = 128;
     std::size_t* passes_split = nullptr;  // when set, counts the passes merged by two threads
+    // When set, called before each merge pass: tests change the run files there.
+    std::function<void()> before_pass;
 };
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files
