@@ -520,15 +520,19 @@ int write_at(int fd, std::string_view bytes, std::uint64_t& at) {
     return 0;
 }
 
-// Merges the runs' lines into chunks handed to `hand`, each line seen by the sampler.
-void merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler& sampler,
-                 LineChunks::Hand hand) {
+// Merges the runs' lines into chunks handed to `hand`, each line seen by the sampler;
+// false when a line came out before the one ahead of it. `last` (when given) receives
+// the last line merged.
+bool merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler& sampler,
+                 LineChunks::Hand hand, std::string* last = nullptr) {
     LineChunks chunks(std::move(hand));
     for (Tournament t(runs, shared); !t.finished(); t.next()) {
         sampler.see(t.winner(), t.skip());
         chunks.put(t.winner(), t.skip());
     }
+    if (last != nullptr) last->assign(chunks.last_whole());
     chunks.finish();
+    return chunks.ordered();
 }
 
 // Merges runs 1..m into `out` whole: the worker merges into chunks that this thread
@@ -536,20 +540,19 @@ void merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler
 bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWriter& out,
                  Sampler& sampler) {
     Handoff handoff(2);
-    OrderCheck check;
+    bool ordered = true;
     Worker worker;
     worker.start([&] {
         struct Closing {
             Handoff& h;
             ~Closing() { h.close(); }
         } closing{handoff};
-        merge_lines(runs, shared, sampler, [&](Bytes& chunk) { handoff.pass(chunk); });
+        ordered = merge_lines(runs, shared, sampler, [&](Bytes& chunk) { handoff.pass(chunk); });
     });
     Bytes chunk;
     try {
         while (handoff.take(chunk)) {
             out.write_raw(chunk.view());
-            check.see(chunk.view());
             handoff.give_back(chunk);
         }
     } catch (...) {
@@ -559,7 +562,7 @@ bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWri
         throw;
     }
     worker.wait();
-    return check.ordered();
+    return ordered;
 }
 
 // The blocks of the part readers, made at the first pass that needs them and kept to the
@@ -612,7 +615,7 @@ bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string&
         bytes += cut.at;
     }
     struct After {
-        OrderCheck check;
+        bool ordered = true;
         RunIndex samples;
         std::uint64_t end = 0;
         int error = 0;
@@ -622,23 +625,22 @@ bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string&
     const int fd = out.descriptor();
     Worker worker;
     worker.start([&] {
-        merge_lines(runs.after, shared, late_sampler, [&](Bytes& chunk) {
-            late.check.see(chunk.view());
+        late.ordered = merge_lines(runs.after, shared, late_sampler, [&](Bytes& chunk) {
             if (fd >= 0 && late.error == 0) late.error = write_at(fd, chunk.view(), late.end);
         });
     });
-    OrderCheck check;
-    merge_lines(runs.before, shared, sampler, [&](Bytes& chunk) {
-        out.write_raw(chunk.view());
-        check.see(chunk.view());
-    });
+    std::string last;
+    bool ordered = merge_lines(
+        runs.before, shared, sampler, [&](Bytes& chunk) { out.write_raw(chunk.view()); }, &last);
     worker.wait();
     if (fd >= 0) out.written_to(late.end, late.error);
-    // Where the two meet: the first line after the cuts (its first sample).
-    if (late.samples.samples() > 0) check.see(std::string(late.samples.sample(0)) + "\r\n");
+    // Where the two meet: the first line after the cuts (its first sample) against the last
+    // line before them.
+    if (late.samples.samples() > 0 && before(line_of(late.samples.sample(0)), line_of(last)))
+        ordered = false;
     samples.append(late.samples);
     sampler.count_on(late_sampler);
-    return check.ordered() && late.check.ordered();
+    return ordered && late.ordered;
 }
 
 // sort_output.txt as the last sort left it may be a second name of that sort's result
@@ -825,6 +827,7 @@ void sort_file(Session& s, const SortJob& job) {
 
     std::size_t m = std::min(job.merge_width, runs);
     for (;;) {
+        if (job.before_pass) job.before_pass();
         const bool ordered =
             merge_pass(s, job, m, shared.text(), kept, sizes, index, blocks, spares);
         kept.drop();  // the runs are renumbered, run 1 is the merged result

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -35,6 +36,8 @@ struct SortJob {
     // sort_out_name becomes a second name of sort_output.txt instead of a copy: for a caller
     // that never writes to it (a later sort moves its own name aside before writing).
     bool share_output = false;
+    // When set, called before each merge pass: tests change the run files there.
+    std::function<void()> before_pass;
 };
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files

@@ -151,28 +151,11 @@ bool PartReader::next_line(std::string_view& line) {
 }
 
 void LineChunks::hand_on() {
+    kept_.assign(last_whole());
+    last_.text = kept_.data() + skip_;
     hand_(chunk_);
     chunk_.clear();
     chunk_.reserve(kChunk);
-}
-
-void OrderCheck::see(std::string_view lines) {
-    if (lines.empty() || !ordered_) return;
-    const char* at = lines.data();
-    const char* const end = at + lines.size();
-    Line previous = line_of(previous_);
-    while (at < end) {
-        // No line holds a CR or an LF of its own: the first LF ends it, after its CR.
-        const char* lf = static_cast<const char*>(std::memchr(at, '\n', idx(end - at)));
-        if (lf == nullptr) lf = end;
-        const std::size_t size = idx(lf - at) - (lf > at && lf[-1] == '\r' ? 1 : 0);
-        const Line line = line_of(std::string_view(at, size));
-        if (!first_ && before(line, previous)) ordered_ = false;
-        first_ = false;
-        previous = line;
-        at = lf + 1;
-    }
-    previous_.assign(previous.text, previous.size);
 }
 
 Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared)

@@ -121,7 +121,10 @@ class Run {
 };
 
 // Lines put one after another into chunks, each ended CR LF; a chunk that is full is
-// handed on (and comes back empty, or as another chunk).
+// handed on (and comes back empty, or as another chunk). Each line is checked against the
+// one put before it, so the output's order is known without a pass over its bytes: while
+// the two lines leave out the same shared start they are compared as the merge compares
+// them, mostly by their prefix numbers; else whole.
 class LineChunks {
   public:
     using Hand = std::function<void(Bytes&)>;
@@ -134,11 +137,20 @@ class LineChunks {
         std::memcpy(at, line.text - skip, size);
         at[size] = '\r';
         at[size + 1] = '\n';
+        if (skip == skip_ ? before(line, last_)
+                          : before(line_of({at, size}), line_of(last_whole())))
+            ordered_ = false;
+        last_ = Line{line.prefix, at + skip, line.size};
+        skip_ = skip;
     }
     // Hands on what is left.
     void finish() {
         if (chunk_.size() > 0) hand_on();
     }
+    // False once a line was put that comes before the line put ahead of it.
+    bool ordered() const { return ordered_; }
+    // The line put last, whole (empty before the first).
+    std::string_view last_whole() const { return {last_.text - skip_, last_.size + skip_}; }
 
   private:
     // Large enough that a write costs little beside its bytes; small, as a few are in
@@ -148,19 +160,12 @@ class LineChunks {
 
     Hand hand_;
     Bytes chunk_;
-};
-
-// The order check of the merged output, made on the very bytes that go to the file, chunk
-// by chunk as they are written: each line is compared with the one before it.
-class OrderCheck {
-  public:
-    // The next lines of the output, each ended CR LF.
-    void see(std::string_view lines);
-    bool ordered() const { return ordered_; }
-
-  private:
-    std::string previous_;  // the last line of the lines seen before
-    bool first_ = true, ordered_ = true;
+    // The line put last, less its first skip_ bytes: in the chunk, or once the chunk is
+    // handed on, in kept_. An empty line at first, which no line comes before.
+    Line last_{0, "", 0};
+    std::size_t skip_ = 0;
+    std::string kept_;
+    bool ordered_ = true;
 };
 
 // A sorted run's lines as they were written to its file, kept for the merge.

@@ -242,6 +242,33 @@ TEST(SortEngine, LinesWithLongSharedStarts) {
             expect_model_files(only_stem + input, run_lines, width);
 }
 
+// The order check made on the output's bytes, as the file holds them: each line, up to an
+// LF and less the CR before it, against the one before it. The reference for the check
+// the merge makes as it puts its lines.
+class OrderCheck {
+  public:
+    // The next lines of the output, each ended CR LF.
+    void see(std::string_view lines) {
+        if (lines.empty() || !ordered_) return;
+        std::size_t at = 0;
+        while (at < lines.size()) {
+            std::size_t lf = lines.find('\n', at);
+            if (lf == std::string_view::npos) lf = lines.size();
+            const std::size_t size = lf - at - (lf > at && lines[lf - 1] == '\r' ? 1 : 0);
+            const std::string line(lines.substr(at, size));
+            if (!first_ && line < previous_) ordered_ = false;
+            first_ = false;
+            previous_ = line;
+            at = lf + 1;
+        }
+    }
+    bool ordered() const { return ordered_; }
+
+  private:
+    std::string previous_;
+    bool first_ = true, ordered_ = true;
+};
+
 // The merge leaves out the start its runs were found to share; a run whose lines do not
 // have it (a file changed behind the sort's back) is still merged in order.
 TEST(SortEngine, MergeOrdersLinesThatLackTheSharedStart) {
@@ -803,6 +830,129 @@ TEST(SortEngine, SplitMergeEndsItsOutputAtTheFirstWriteThatFails) {
         if (!small.set()) GTEST_SKIP() << "the largest file size cannot be set";
         // Runs of about 5000 bytes: each below the limit, so each is known whole.
         EXPECT_EQ(expect_split_as_whole(input, small_job(100, 200, 8)), 1u);
+    }
+}
+
+// The merge checks its order as it puts its lines, and finds what a check of the output's
+// bytes finds: lines out of order or equal on either side of a chunk's edge, runs that
+// leave out a shared start, lines that lack it.
+TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
+    auto merged_in_order = [](const std::vector<std::vector<std::string>>& runs,
+                              const std::string& shared) {
+        std::vector<KeptRun> kept(runs.size());
+        TextReader none;
+        std::vector<RunLines> lines;
+        for (std::size_t j = 0; j < runs.size(); ++j) {
+            for (const std::string& line : runs[j]) {
+                std::memcpy(kept[j].text.extend(line.size()), line.data(), line.size());
+                std::memcpy(kept[j].text.extend(2), "\r\n", 2);
+                kept[j].sizes.push_back(line.size());
+            }
+            lines.emplace_back(none, &kept[j]);
+        }
+        OrderCheck bytes;
+        LineChunks chunks([&](Bytes& chunk) { bytes.see(chunk.view()); });
+        for (Tournament t(lines, shared); !t.finished(); t.next()) chunks.put(t.winner(), t.skip());
+        chunks.finish();
+        EXPECT_EQ(chunks.ordered(), bytes.ordered());
+        return chunks.ordered();
+    };
+    // Lines of 1000 bytes with their ends: a chunk's edge after every 262nd.
+    std::vector<std::string> run;
+    for (int i = 0; i < 600; ++i) {
+        std::string line = "k000" + std::to_string(100000 + i);
+        run.push_back(line + std::string(998 - line.size(), 'x'));
+    }
+    for (const std::string shared : {"", "k000"}) {
+        EXPECT_TRUE(merged_in_order({run}, shared));
+        for (std::size_t k : {0u, 1u, 259u, 260u, 261u, 262u, 263u, 522u, 523u, 524u, 598u}) {
+            SCOPED_TRACE(std::to_string(k) + " shared " + shared);
+            std::vector<std::string> swapped = run, equal = run;
+            std::swap(swapped[k], swapped[k + 1]);
+            EXPECT_FALSE(merged_in_order({swapped}, shared));
+            equal[k + 1] = equal[k];
+            EXPECT_TRUE(merged_in_order({equal}, shared));
+            // A line lacking the shared start, once the tournament stops leaving it out.
+            std::vector<std::string> lacking = run;
+            lacking[k + 1] = "k00";
+            EXPECT_FALSE(merged_in_order({lacking}, shared));
+            lacking[k + 1] = "l";
+            EXPECT_EQ(merged_in_order({lacking}, shared), k + 1 == run.size() - 1);
+        }
+    }
+    // Runs sharing a start, now and then one line replaced by a line from anywhere.
+    std::mt19937 random(31);
+    const std::string stem = "\"page_1.htm\",\"";
+    int disorders = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<std::vector<std::string>> runs(1 + random() % 6);
+        for (auto& lines : runs) {
+            for (int i = static_cast<int>(random() % 40); i > 0; --i)
+                lines.push_back(stem +
+                                std::string(random() % 12, static_cast<char>('a' + random() % 3)));
+            std::sort(lines.begin(), lines.end());
+            if (!lines.empty() && random() % 2 == 0)
+                lines[random() % lines.size()] = stem.substr(0, random() % (stem.size() + 2)) + "b";
+        }
+        SCOPED_TRACE(trial);
+        if (!merged_in_order(runs, stem)) ++disorders;
+    }
+    EXPECT_GT(disorders, 50);
+}
+
+// A run file changed behind the sort's back, one line made the smallest of all: the sort
+// says "sort error" and ends exactly when sort_output.txt holds its lines out of order,
+// wherever that line comes out: in a pass merged whole, before the cut of a pass merged in
+// two, after it, or as the first line after it; in the first pass and in the last.
+TEST(SortEngine, RunFileOutOfOrderFoundWhereverItsLineComesOut) {
+    const std::string input = crlf_joined(numbered_lines(150, 12));
+    for (const bool cut : {true, false}) {
+        for (const std::size_t width : {200u, 3u}) {
+            std::size_t split = 0, errors = 0, tried = 0;
+            for (const bool last_pass : {false, true}) {
+                if (last_pass && width == 200) continue;  // one pass only
+                // The runs the pass merges: 6, 3 in the first of three, 2 in the last.
+                const std::size_t runs = width == 200 ? 6 : last_pass ? 2 : 3;
+                for (std::size_t j = 1; j <= runs; ++j) {
+                    for (std::size_t k = 0;; ++k) {
+                        SCOPED_TRACE("cut " + std::to_string(cut) + " width " +
+                                     std::to_string(width) + " last " + std::to_string(last_pass) +
+                                     " run " + std::to_string(j) + " line " + std::to_string(k));
+                        TempDir dir;
+                        dir.write("in.txt", input);
+                        TestSession t(dir.path(), "");
+                        SortJob job = small_job(25, width, 4, 0);
+                        job.split_lines = cut ? 1 : SIZE_MAX;
+                        job.passes_split = &split;
+                        std::size_t passes = width == 3 ? 3 : 1, pass = 0;
+                        bool changed = false;
+                        job.before_pass = [&] {
+                            if (++pass != (last_pass ? passes : 1)) return;
+                            const std::string name = "file_03_" + std::to_string(j) + ".txt";
+                            std::vector<std::string> lines = file_lines(dir, name);
+                            if (k >= lines.size()) return;
+                            lines[k] = std::string(lines[k].size(), '!');
+                            dir.write(name, crlf_joined(lines));
+                            changed = true;
+                        };
+                        const bool ended = t.run([&](Session& s) { sort_file(s, job); });
+                        if (!changed) break;  // past the file's last line
+                        ++tried;
+                        const std::vector<std::string> out = file_lines(dir, "sort_output.txt");
+                        const bool sorted = std::is_sorted(out.begin(), out.end());
+                        EXPECT_EQ(ended, !sorted);
+                        EXPECT_EQ(t.screen().find("sort error") != std::string::npos, !sorted);
+                        if (!sorted) ++errors;
+                    }
+                }
+            }
+            EXPECT_GE(tried, 150u);
+            EXPECT_GT(errors, 100u);
+            EXPECT_LT(errors, tried);
+            if (cut) {
+                EXPECT_GT(split, 100u);
+            }
+        }
     }
 }
 
