@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -84,17 +85,20 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
     return lines;
 }
 
-// The page with every byte of code 15 or less removed, line by line.
-void write_clean_copy(Session& s, const std::string& source, const std::string& target) {
+// The page with every byte of code 15 or less removed, line by line; the bytes written.
+std::uint64_t write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
     std::string line;
+    std::uint64_t bytes = 0;
     while (!in.at_end()) {
         in.read_line(line);
         auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
         line.erase(std::remove_if(line.begin(), line.end(), control), line.end());
         out.print_text(line);
+        bytes += line.size() + 2;
     }
+    return bytes;
 }
 
 void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, TextWriter& words) {
@@ -162,6 +166,7 @@ class OccurrenceCounter {
 void count_occurrences(Session& s) {
     WordFileReader in(s.files, "wrd_03.txt");
     TextWriter out(s.files, "wrd_04.txt");
+    write_behind_when(out, in.large());
     OccurrenceCounter counter(out);
     while (in.read(5)) counter.add(in[0], in[1], in[2], in[3], in[4]);
 }
@@ -176,6 +181,8 @@ void number_words_and_count_occurrences(Session& s) {
         WordFileReader in(s.files, "wrd_02.txt");
         TextWriter ids(s.files, "wrd_03.txt");
         TextWriter occurrences(s.files, "wrd_04.txt");
+        write_behind_when(ids, in.large());
+        write_behind_when(occurrences, in.large());
         OccurrenceCounter counter(occurrences);
         std::string previous_word;
         WordId id;
@@ -207,11 +214,13 @@ void number_words_and_count_occurrences(Session& s) {
 // The records of wrd_06.txt into wrd_06_<k>.txt, a file for each page.
 class PageSplit {
   public:
-    explicit PageSplit(Session& s) : s_(s) {}
+    // large: the records come from a file of kWriteBehindFrom bytes or more.
+    PageSplit(Session& s, bool large) : s_(s), large_(large) {}
     void add(const WordFileReader& r) {
         if (k_ == 0 || r[0] != page_) {
             part_.close();
             part_.open(s_.files, "wrd_06_" + plain_number(++k_) + ".txt");
+            write_behind_when(part_, large_);
             page_.assign(r[0]);
         }
         copy_record(part_, r, 6);
@@ -219,6 +228,7 @@ class PageSplit {
 
   private:
     Session& s_;
+    bool large_;
     TextWriter part_;
     std::string page_;
     int k_ = 0;
@@ -226,7 +236,7 @@ class PageSplit {
 
 void split_by_page(Session& s) {
     WordFileReader in(s.files, "wrd_06.txt");
-    PageSplit split(s);
+    PageSplit split(s, in.large());
     while (in.read(6)) split.add(in);
 }
 
@@ -237,7 +247,8 @@ void keep_indexed_words_and_split(Session& s) {
     {
         WordFileReader in(s.files, "wrd_05.txt");
         TextWriter out(s.files, "wrd_06.txt");
-        PageSplit split(s);
+        write_behind_when(out, in.large());
+        PageSplit split(s, in.large());
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
             copy_record(out, in, 6);
@@ -262,11 +273,12 @@ void number_and_scan_pages(Session& s) {
 
     s.shell.run_command(listing);
     int n = 0;
+    std::uint64_t page_bytes = 0;
     for (const std::string& name : listing_lines(s, "dir_01.txt")) {
         std::size_t at = name.find(".htm");
         if (at == std::string::npos) continue;
         const std::string copy = name.substr(0, at) + "_01.htm";
-        write_clean_copy(s, name, copy);
+        page_bytes += write_clean_copy(s, name, copy);
         ++n;
         const std::string page = "page_" + plain_number(n) + ".htm";
         // The clean copy is only read from here on, until the results step deletes it.
@@ -281,6 +293,8 @@ void number_and_scan_pages(Session& s) {
 
     KeywordScanner scanner;  // an element left open runs on into the next page
     TextWriter words(s.files, "wrd_01.txt");
+    // A page's words take about as many bytes in wrd_01.txt as the page has.
+    write_behind_when(words, page_bytes >= kWriteBehindFrom);
     for (const std::string& line : listing_lines(s, "dir_02.txt")) {
         if (!contains(line, ".htm")) continue;
         scan_page(s, scanner, trim_blanks(line), words);

@@ -3,6 +3,8 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstring>
 
@@ -92,6 +94,13 @@ bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values)
     const bool crlf = p[end] == '\r' && p[end + 1] == '\n';
     in_.take(end + (crlf ? 2 : 1));
     return true;
+}
+
+bool WordFileReader::large() const {
+    struct stat st {};
+    const int fd = in_.descriptor();
+    return fd >= 0 && fstat(fd, &st) == 0 &&
+           static_cast<std::uint64_t>(st.st_size) >= kWriteBehindFrom;
 }
 
 void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values) {

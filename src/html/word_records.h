@@ -16,6 +16,17 @@
 
 namespace rowkeep {
 
+// Files of the export made from a file of at least this many bytes are written on a
+// thread of their own (TextWriter::write_behind): the kernel's copy of their bytes then
+// costs the export's thread nothing, where a small file would only pay for the thread.
+inline constexpr std::uint64_t kWriteBehindFrom = std::uint64_t{1} << 20;
+
+// Writes the file on a thread of its own when `large` (call it before anything is
+// written).
+inline void write_behind_when(TextWriter& out, bool large) {
+    if (large) out.write_behind();
+}
+
 // Reads records of up to kMostValues values. A line in the form the program writes
 // ("a","b",...,"z" and nothing else) is split where it lies; anything else is read
 // again value by value by the reader's token rules, so every file reads as before.
@@ -32,6 +43,8 @@ class WordFileReader {
     // The record's line without its line end when it had the plain form (its values are
     // then exactly the ones read), else empty. Valid until the next read.
     std::string_view plain_line() const { return plain_line_; }
+    // True when the file holds kWriteBehindFrom bytes or more.
+    bool large() const;
 
   private:
     bool split_in_buffer(std::string_view bytes, std::size_t values);
@@ -44,12 +57,6 @@ class WordFileReader {
     std::array<std::string, kMostValues> read_apart_;  // values read by the token rules
 };
 
-// Copies a piece to `out` and returns the end: short pieces (most of the word files' and
-// the pages' are a few bytes) without a call.
-inline char* put_piece(char* out, std::string_view piece) {
-    return copy_short(out, piece.data(), piece.size());
-}
-
 // A piece as a view: a string literal's length known where it is written, whatever
 // else as its own view. (Pieces are literals or texts, never a buffer of char.)
 template <std::size_t N>
@@ -61,39 +68,49 @@ std::string_view piece_view(const Text& text) {
     return std::string_view(text);
 }
 
+// Copies a piece to `out` and returns the end: short pieces (most of the word files' and
+// the pages' are a few bytes) without a call, a literal in moves of its known length.
+inline char* put_piece(char* out, std::string_view piece) {
+    return copy_short(out, piece.data(), piece.size());
+}
+template <std::size_t N>
+char* put_piece(char* out, const char (&literal)[N]) {
+    std::memcpy(out, literal, N - 1);
+    return out + (N - 1);
+}
+template <class Text>
+char* put_piece(char* out, const Text& text) {
+    return put_piece(out, std::string_view(text));
+}
+
 // The pieces one after another, as write_raw writes them, put straight into the
 // writer's buffer when they fit there.
 template <class... Pieces>
 void write_pieces(TextWriter& out, const Pieces&... pieces) {
-    const std::array<std::string_view, sizeof...(Pieces)> views{piece_view(pieces)...};
-    std::size_t total = 0;
-    for (std::string_view v : views) total += v.size();
+    const std::size_t total = (piece_view(pieces).size() + ... + 0);
     if (char* at = out.room(total)) {
-        for (std::string_view v : views) at = put_piece(at, v);
+        ((at = put_piece(at, pieces)), ...);
         out.added(total);
     } else {
-        for (std::string_view v : views) out.write_raw(v);
+        (out.write_raw(piece_view(pieces)), ...);
     }
 }
 
 // Writes one record: the values, each in double quotes, commas between, CR LF.
 template <class... Values>
 void write_record(TextWriter& out, const Values&... values) {
-    const std::array<std::string_view, sizeof...(Values)> views{piece_view(values)...};
-    std::size_t total = 1 + 3 * views.size();  // the quotes and commas, then the CR LF
-    for (std::string_view v : views) total += v.size();
+    // The quotes and commas, then the CR LF.
+    const std::size_t total = 1 + 3 * sizeof...(Values) + (piece_view(values).size() + ... + 0);
     if (char* at = out.room(total)) {
         *at++ = '"';
-        for (std::size_t k = 0; k < views.size(); ++k) {
-            at = put_piece(at, views[k]);
-            at = put_piece(at, k + 1 < views.size() ? std::string_view("\",\"", 3)
-                                                    : std::string_view("\"\r\n", 3));
-        }
+        // Each value with a separator after it; the last one's becomes the line's end.
+        ((at = put_piece(at, values), at = put_piece(at, "\",\"")), ...);
+        std::memcpy(at - 3, "\"\r\n", 3);
         out.added(total);
         return;
     }
     bool first = true;
-    for (std::string_view v : views) {
+    for (std::string_view v : {piece_view(values)...}) {
         out.write_raw(first ? "\"" : "\",\"");
         out.write_raw(v);
         first = false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -141,6 +142,54 @@ TEST(LongLines, LongCellWithBlanksGivesAWholeBoundedPage) {
          p = page.find("q</span>\r\n<span hidden", p + 1))
         ++anchored;
     EXPECT_EQ(anchored, 26000u);
+}
+
+// The export of a one-cell table in `dir`; the largest file the folder held at the end of
+// each step before the anchored pages, when asked for.
+std::string export_cell(TempDir& dir, const std::string& cell,
+                        std::uintmax_t* largest_before_pages = nullptr) {
+    dir.write("t.csv", "cell\r\n" + cell + "\r\n");
+    TestSession t(dir.path(), "xx");
+    Session& s = t.session;
+    s.table_name = s.selected_table = "t.csv";
+    s.code_page = "Windows-1250";
+    s.program_file_name = "rowkeep.exe";
+    load_table(s);
+    bool pages = false;
+    s.step_done = [&](std::string_view step) {
+        pages = pages || step == "anchored pages";
+        if (pages || !largest_before_pages) return;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+            if (entry.is_regular_file())
+                *largest_before_pages = std::max(*largest_before_pages, entry.file_size());
+    };
+    t.run(html_export);
+    return t.screen();
+}
+
+// The largest files of the export are written on threads of their own: a write that fails
+// there still fails the export, which says so.
+TEST(LongLines, AFileTooLargeForTheDiskFailsTheExportAtTheAnchoredPage) {
+    // Short words: the anchored page is by far the largest file.
+    std::string cell;
+    for (int i = 0; i < 25000; ++i) cell += "w" + std::to_string(100000 + i) + " ";
+    TempDir whole;
+    std::uintmax_t largest = 0;
+    ASSERT_NE(export_cell(whole, cell, &largest).find("HTML results"), std::string::npos);
+    const std::uintmax_t page = fs::file_size(whole.path() / "htm_out" / "page_1.htm");
+    ASSERT_GT(page, largest + (2u << 20));
+
+    TempDir full;
+    std::string screen;
+    {
+        FileSizeLimit limit(largest + (page - largest) / 2);
+        ASSERT_TRUE(limit.set());
+        screen = export_cell(full, cell);
+    }
+    EXPECT_NE(screen.find("HTML export failed (index pages): File too large"), std::string::npos)
+        << screen.substr(screen.size() > 2000 ? screen.size() - 2000 : 0);
+    EXPECT_EQ(screen.find("HTML results"), std::string::npos);
+    EXPECT_EQ(full.read("t.csv"), whole.read("t.csv"));
 }
 
 }  // namespace

@@ -144,9 +144,20 @@ TEST(WordRecords, PiecesOfEveryLengthAcrossTheBuffer) {
         for (int n = 0; n < 12000; ++n) {
             std::string v[4];
             for (auto& value : v) value = std::string(g() % 41, static_cast<char>('a' + g() % 26));
-            if (n % 2 == 0) {
+            if (n % 3 == 0) {
                 write_record(a, v[0], v[1], v[2], v[3]);
                 for (int k = 0; k < 4; ++k) b.write_value(v[k], k == 3);
+            } else if (n % 3 == 1) {
+                // Literals of their own lengths, and numbers held in place, between texts.
+                write_pieces(a, "", v[0], "x", v[1], "<span hidden id=\"", Digits(n), v[2],
+                             "\">\r\n(<a href=\"#", WordId(n), "\">&gt;</a>,\r\n", v[3], "\r\n");
+                b.print_text(v[0] + "x" + v[1] + "<span hidden id=\"" + std::to_string(n) + v[2] +
+                             "\">\r\n(<a href=\"#" + word_id(n) + "\">&gt;</a>,\r\n" + v[3]);
+                write_record(a, "", v[0], "page_1.htm", Digits(n));
+                b.write_value("", false);
+                b.write_value(v[0], false);
+                b.write_value("page_1.htm", false);
+                b.write_value(std::to_string(n), true);
             } else {
                 write_line(a, v[0], "<", v[1], v[2], ">", v[3]);
                 b.print_text(v[0] + "<" + v[1] + v[2] + ">" + v[3]);
