@@ -169,13 +169,13 @@ fs::path link_temporary(const fs::path& from) {
     return temp;
 }
 
-fs::path create_temporary(const fs::path& beside) {
+fs::path new_temporary(const fs::path& folder) {
     fs::path temp;
-    make_temporary(beside, temp, [](const fs::path& name) {
+    make_temporary(folder / "f", temp, [](const fs::path& name) {
         const int fd =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0) return false;
-        ::close(fd);  // empty: nothing of it can fail to reach the file
+        ::close(fd);
         return true;
     });
     return temp;

@@ -114,7 +114,7 @@ void SpareFiles::make_spares() {
         ++counted_;
         making_ = true;
         lock.unlock();
-        fs::path spare = create_temporary(folder_ / "x");
+        fs::path spare = new_temporary(folder_);
         lock.lock();
         making_ = false;
         if (!spare.empty()) spares_.push_back(std::move(spare));
