@@ -7,6 +7,7 @@
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
 #include "html/table_page.h"
+#include "html/word_records.h"
 
 namespace rowkeep {
 
@@ -36,9 +37,9 @@ bool html_export(Session& s) {
     number_and_scan_pages(s);
     s.mark_step("extraction");
     if (!step_ok(s, before, "keyword extraction")) return false;
-    sort_and_number_words(s);
+    const std::uint64_t records = sort_and_number_words(s);
     if (!step_ok(s, before, "word sort")) return false;
-    write_index_pages(s, settings);
+    write_index_pages(s, settings, records >= kWriteBehindRecords);
     if (!step_ok(s, before, "index pages")) return false;
 
     Console& c = s.console;

@@ -3,6 +3,7 @@
 // and numbered word files wrd_02.txt to wrd_06.txt and wrd_06_<k>.txt.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -37,7 +38,8 @@ long long position_value(std::string_view field);
 // (bytes 0 to 15 removed) and dir_02.txt, and scans them into wrd_01.txt.
 void number_and_scan_pages(Session& s);
 
-// The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page.
-void sort_and_number_words(Session& s);
+// The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page. The
+// records wrd_06.txt got.
+std::uint64_t sort_and_number_words(Session& s);
 
 }  // namespace rowkeep
