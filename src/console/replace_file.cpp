@@ -169,6 +169,18 @@ fs::path link_temporary(const fs::path& from) {
     return temp;
 }
 
+fs::path new_temporary(const fs::path& folder) {
+    fs::path temp;
+    make_temporary(folder / "f", temp, [](const fs::path& name) {
+        const int fd =
+            open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) return false;
+        ::close(fd);
+        return true;
+    });
+    return temp;
+}
+
 int link_replacing(const fs::path& from, const fs::path& to) {
     struct stat old {};
     bool existed = false;

@@ -30,6 +30,10 @@ int link_replacing(const std::filesystem::path& from, const std::filesystem::pat
 // empty one when none could be made.
 std::filesystem::path link_temporary(const std::filesystem::path& from);
 
+// Makes a new empty file under a fresh temporary name in `folder`, as writing a new file
+// there would make it. Its path, or an empty one when none could be made.
+std::filesystem::path new_temporary(const std::filesystem::path& folder);
+
 // Where a replace lands: at the file a symbolic link leads to, or at the name itself.
 enum class ReplaceAt { target, name };
 

@@ -2,13 +2,37 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "console/session.h"
 
 namespace rowkeep {
+
+// Files made ahead for the runs of a sort of `lines` lines, on a thread of their own, while
+// the caller goes on with other work. On ext4 without a journal a new file's inode is
+// found only after a search past every inode freed in the last minutes, so making the
+// hundreds of run files of a long sort can take longer than sorting it; made ahead, under
+// temporary names, they only need to be named. What the sort does not take is removed.
+class FilesAhead {
+  public:
+    // `have`: files the sort has already for its runs.
+    FilesAhead(const FileSystem& files, std::size_t lines, std::size_t run_lines = 2000,
+               std::size_t have = 0);
+    ~FilesAhead();
+    FilesAhead(const FilesAhead&) = delete;
+    FilesAhead& operator=(const FilesAhead&) = delete;
+    // Gives the next file made the name `path`, which no file has; false when none is left
+    // (or the name is taken).
+    bool give(const std::filesystem::path& path);
+
+  private:
+    struct Making;
+    std::unique_ptr<Making> making_;
+};
 
 // What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
 // progress line (empty when the caller gives none). Runs of run_lines lines are merged
@@ -28,6 +52,10 @@ struct SortJob {
     std::size_t split_lines = 8192;
     std::size_t sample_lines = 128;
     std::size_t* passes_split = nullptr;  // when set, counts the passes merged by two threads
+    // The run files are taken from files_ahead first, when set; else a sort of ahead_runs
+    // runs or more makes its own.
+    FilesAhead* files_ahead = nullptr;
+    std::size_t ahead_runs = 8;
     // When set, called before each merge pass: tests change the run files there.
     std::function<void()> before_pass;
 };

@@ -467,6 +467,8 @@ void build_and_sort(Session& s) {
     };
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
+    // The sort's run files are made meanwhile, while the keys are built.
+    FilesAhead run_files(s.files, static_cast<std::size_t>(data_rows));
 
     write_key_parts(s, n);
 
@@ -483,7 +485,9 @@ void build_and_sort(Session& s) {
     prefix_rows(s);
 
     stop_if_failed();
-    sort_file(s, {"file_26_1.txt", "file_26_2.txt"});
+    SortJob job("file_26_1.txt", "file_26_2.txt");
+    job.files_ahead = &run_files;
+    sort_file(s, job);
 
     stop_if_failed();
     write_sorted_table(s, n);

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "console/records.h"
+#include "console/replace_file.h"
 #include "console/tokens.h"
 #include "harness.h"
 #include "viewer/sort_lines.h"
@@ -873,6 +875,81 @@ TEST(SortEngine, RunFileOutOfOrderFoundWhereverItsLineComesOut) {
                 EXPECT_GT(split, 100u);
             }
         }
+    }
+}
+
+// Files made ahead are given out one a name, as many as the runs need less the run files
+// the folder holds, each as a file written anew would be made; what is not given out is
+// removed, and a name that is taken is not given one.
+TEST(SortEngine, FilesMadeAheadAreGivenOutAsNewFilesAndTheRestRemoved) {
+    TempDir dir;
+    dir.write("file_03_9.txt", "old run");
+    auto temporaries = [&] {
+        std::size_t n = 0;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (is_temporary_name(entry.path().filename().string())) ++n;
+        return n;
+    };
+    {
+        FilesAhead ahead(dir.path(), 4001, 1000);  // five runs, one file there already
+        EXPECT_FALSE(ahead.give(dir.path() / "file_03_9.txt"));
+        for (const char* name : {"a", "b", "c", "d"}) EXPECT_TRUE(ahead.give(dir.path() / name));
+        EXPECT_FALSE(ahead.give(dir.path() / "e"));
+        TextWriter(dir.path(), "written.txt").print_text("x");
+        struct stat made {
+        }, written{};
+        ASSERT_EQ(lstat((dir.path() / "a").c_str(), &made), 0);
+        ASSERT_EQ(lstat((dir.path() / "written.txt").c_str(), &written), 0);
+        EXPECT_EQ(made.st_mode, written.st_mode);
+        EXPECT_EQ(made.st_uid, written.st_uid);
+        EXPECT_EQ(made.st_gid, written.st_gid);
+        EXPECT_EQ(made.st_nlink, 1u);
+        EXPECT_EQ(made.st_size, 0);
+        EXPECT_EQ(temporaries(), 0u);
+        EXPECT_EQ(dir.read("file_03_9.txt"), "old run");
+    }
+    {
+        FilesAhead ahead(dir.path(), 20000, 1000);
+        EXPECT_TRUE(ahead.give(dir.path() / "f"));
+    }
+    EXPECT_EQ(temporaries(), 0u);
+}
+
+// With its run files made ahead (by the caller, by the sort itself, or not at all), a sort
+// leaves the same files, screen and failures whichever failure point fails, and no
+// temporary.
+TEST(SortEngine, RunFilesMadeAheadLeaveWhatFilesMadeAsNeededLeave) {
+    const std::string input = crlf_joined(numbered_lines(150, 5)) + awkward_lines(50, 6);
+    auto sort_in = [&](int way, long n, bool& fired) {
+        TempDir dir;
+        dir.write("in.txt", input);
+        TestSession t(dir.path(), "");
+        SortJob job = small_job(20, 4, 4);  // 10 runs in three passes
+        job.ahead_runs = way == 0 ? SIZE_MAX : 1;
+        std::optional<FilesAhead> ahead;
+        if (way == 2) job.files_ahead = &ahead.emplace(dir.path(), 200, 20);
+        t.session.faults.fail_at(n, ENOSPC);
+        Leftovers left;
+        left["(ended)"] = t.run([&](Session& s) { sort_file(s, job); }) ? "yes" : "no";
+        ahead.reset();
+        fired = t.session.faults.fired();
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            left[entry.path().filename().string()] = dir.read(entry.path().filename().string());
+        left["(screen)"] = t.screen();
+        left["(failures)"] =
+            std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
+        return left;
+    };
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        bool fired = false, fired_own = false, fired_given = false;
+        const Leftovers plain = sort_in(0, n, fired), own = sort_in(1, n, fired_own),
+                        given = sort_in(2, n, fired_given);
+        EXPECT_EQ(fired_own, fired);
+        EXPECT_EQ(fired_given, fired);
+        EXPECT_EQ(own, plain);
+        EXPECT_EQ(given, plain);
+        if (n > 0 && !fired) break;
     }
 }
 
