@@ -7,6 +7,7 @@
 #include "html/index_pages.h"
 #include "html/keyword_extraction.h"
 #include "html/table_page.h"
+#include "html/word_records.h"
 #include "viewer/spare_files.h"
 
 namespace rowkeep {
@@ -34,6 +35,7 @@ bool html_export(Session& s) {
     const IndexSettings settings = check_code_page(s);
     s.mark_step("code page check");
     if (!step_ok(s, before, "code page check")) return false;
+    std::uint64_t records = 0;
     {
         // The sorts' files, made ahead while the pages are scanned; what is left of them goes
         // before the index pages are written.
@@ -46,10 +48,10 @@ bool html_export(Session& s) {
         number_and_scan_pages(s);
         s.mark_step("extraction");
         if (!step_ok(s, before, "keyword extraction")) return false;
-        sort_and_number_words(s);
+        records = sort_and_number_words(s);
     }
     if (!step_ok(s, before, "word sort")) return false;
-    write_index_pages(s, settings);
+    write_index_pages(s, settings, records >= kWriteBehindRecords);
     if (!step_ok(s, before, "index pages")) return false;
 
     Console& c = s.console;

@@ -1,9 +1,7 @@
 #include "html/index_pages.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "console/console.h"
 #include "console/index.h"
@@ -64,14 +62,14 @@ void write_head(TextWriter& out, const IndexSettings& settings, std::string_view
 // One page being rewritten with its anchors.
 class AnchoredPage {
   public:
-    // large: the records come from a file of kWriteBehindFrom bytes or more.
-    AnchoredPage(Session& s, const IndexSettings& settings, const std::string& page, bool large)
+    // many: the records come from a file of about kWriteBehindRecords records or more.
+    AnchoredPage(Session& s, const IndexSettings& settings, const std::string& page, bool many)
         : s_(s), settings_(settings), page_(page) {
         std::size_t dot = page.find(".htm");
         target_ = page.substr(0, dot == std::string::npos ? page.size() : dot) + "_02.htm";
         in_.open(s.files, page);
         out_.open(s.files, target_);
-        write_behind_when(out_, large);
+        write_behind_when(out_, many);
     }
 
     void add(const Occurrence& r) {
@@ -190,13 +188,13 @@ namespace {
 // The anchored pages, one after another as the records of wrd_06.txt name them.
 class AnchoredPages {
   public:
-    AnchoredPages(Session& s, const IndexSettings& settings, bool large = false)
-        : s_(s), settings_(settings), large_(large) {}
+    AnchoredPages(Session& s, const IndexSettings& settings, bool many = false)
+        : s_(s), settings_(settings), many_(many) {}
     void add(const Occurrence& r) {
         if (!page_ || r.page != current_) {
             if (page_) page_->finish();
             current_.assign(r.page);
-            page_ = std::make_unique<AnchoredPage>(s_, settings_, current_, large_);
+            page_ = std::make_unique<AnchoredPage>(s_, settings_, current_, many_);
         }
         page_->add(r);
     }
@@ -208,7 +206,7 @@ class AnchoredPages {
   private:
     Session& s_;
     const IndexSettings& settings_;
-    bool large_;
+    bool many_;
     std::unique_ptr<AnchoredPage> page_;
     std::string current_;
 };
@@ -451,19 +449,16 @@ void gather_results(Session& s) {
 
 // The anchored pages, index.htm's list of pages and search.htm all read wrd_06.txt in
 // order: one pass feeds them all.
-void write_index_pages(Session& s, const IndexSettings& settings) {
+void write_index_pages(Session& s, const IndexSettings& settings, bool many) {
     {
-        std::error_code ec;
-        const std::uintmax_t records = fs::file_size(s.files.resolve("wrd_06.txt"), ec);
-        const bool large = !ec && records >= kWriteBehindFrom;
         TextWriter index(s.files, "index.htm");
-        write_behind_when(index, large);
+        write_behind_when(index, many);
         write_index_head(s, index, settings);
         // search.htm stays open across the steps before it: it is written as it always
         // was, so that it stands the same at each of them.
         TextWriter search(s.files, "search.htm");
         write_search_head(search, settings);
-        AnchoredPages pages(s, settings, large);
+        AnchoredPages pages(s, settings, many);
         PageList list(index);
         SearchLines lines(s, search);
         WordFileReader in(s.files, "wrd_06.txt");

@@ -31,6 +31,8 @@ void write_search_page(Session& s, const IndexSettings& settings);
 // Gathers the results in htm_out, clears the folder, "chcp 1252" and the closing dialogue.
 void gather_results(Session& s);
 
-void write_index_pages(Session& s, const IndexSettings& settings);
+// many: wrd_06.txt holds about kWriteBehindRecords records or more (the large files are
+// then written on threads of their own).
+void write_index_pages(Session& s, const IndexSettings& settings, bool many = false);
 
 }  // namespace rowkeep

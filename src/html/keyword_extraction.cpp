@@ -86,20 +86,21 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
     return lines;
 }
 
-// The page with every byte of code 15 or less removed, line by line; the bytes written.
+// The page with every byte of code 15 or less removed, line by line; its blanks, of which
+// each word but a line's first follows one.
 std::uint64_t write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
     std::string line;
-    std::uint64_t bytes = 0;
+    std::uint64_t blanks = 0;
     while (!in.at_end()) {
         in.read_line(line);
         auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
         line.erase(std::remove_if(line.begin(), line.end(), control), line.end());
         out.print_text(line);
-        bytes += line.size() + 2;
+        blanks += static_cast<std::uint64_t>(std::count(line.begin(), line.end(), ' '));
     }
-    return bytes;
+    return blanks;
 }
 
 // Asks for a file ahead for each run the first sort will make of the records written, and
@@ -194,7 +195,7 @@ class OccurrenceCounter {
 void count_occurrences(Session& s) {
     WordFileReader in(s.files, "wrd_03.txt");
     TextWriter out(s.files, "wrd_04.txt");
-    write_behind_when(out, in.large());
+    write_behind_when(out, in.many_records());
     OccurrenceCounter counter(out);
     while (in.read(5)) counter.add(in[0], in[1], in[2], in[3], in[4]);
 }
@@ -209,8 +210,9 @@ void number_words_and_count_occurrences(Session& s) {
         WordFileReader in(s.files, "wrd_02.txt");
         TextWriter ids(s.files, "wrd_03.txt");
         TextWriter occurrences(s.files, "wrd_04.txt");
-        write_behind_when(ids, in.large());
-        write_behind_when(occurrences, in.large());
+        const bool many = in.many_records();
+        write_behind_when(ids, many);
+        write_behind_when(occurrences, many);
         OccurrenceCounter counter(occurrences);
         std::string previous_word;
         WordId id;
@@ -242,13 +244,13 @@ void number_words_and_count_occurrences(Session& s) {
 // The records of wrd_06.txt into wrd_06_<k>.txt, a file for each page.
 class PageSplit {
   public:
-    // large: the records come from a file of kWriteBehindFrom bytes or more.
-    PageSplit(Session& s, bool large) : s_(s), large_(large) {}
+    // many: the records come from a file of about kWriteBehindRecords records or more.
+    PageSplit(Session& s, bool many) : s_(s), many_(many) {}
     void add(const WordFileReader& r) {
         if (k_ == 0 || r[0] != page_) {
             part_.close();
             part_.open(s_.files, "wrd_06_" + plain_number(++k_) + ".txt");
-            write_behind_when(part_, large_);
+            write_behind_when(part_, many_);
             page_.assign(r[0]);
         }
         copy_record(part_, r, 6);
@@ -256,7 +258,7 @@ class PageSplit {
 
   private:
     Session& s_;
-    bool large_;
+    bool many_;
     TextWriter part_;
     std::string page_;
     int k_ = 0;
@@ -264,22 +266,25 @@ class PageSplit {
 
 void split_by_page(Session& s) {
     WordFileReader in(s.files, "wrd_06.txt");
-    PageSplit split(s, in.large());
+    PageSplit split(s, in.many_records());
     while (in.read(6)) split.add(in);
 }
 
 // wrd_05.txt to wrd_06.txt, the records of pages and ids only, split by page in the same
 // pass (again from wrd_06.txt as read when a value holds a double quote).
-void keep_indexed_words_and_split(Session& s) {
+std::uint64_t keep_indexed_words_and_split(Session& s) {
     bool quoted = false;
+    std::uint64_t kept = 0;
     {
         WordFileReader in(s.files, "wrd_05.txt");
         TextWriter out(s.files, "wrd_06.txt");
-        write_behind_when(out, in.large());
-        PageSplit split(s, in.large());
+        const bool many = in.many_records();
+        write_behind_when(out, many);
+        PageSplit split(s, many);
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;
             copy_record(out, in, 6);
+            ++kept;
             // A line of the plain form holds no quote within its values.
             quoted = quoted || (in.plain_line().empty() &&
                                 any_quote(in[0], in[1], in[2], in[3], in[4], in[5]));
@@ -287,6 +292,7 @@ void keep_indexed_words_and_split(Session& s) {
         }
     }
     if (quoted) split_by_page(s);
+    return kept;
 }
 
 }  // namespace
@@ -301,12 +307,12 @@ void number_and_scan_pages(Session& s) {
 
     s.shell.run_command(listing);
     int n = 0;
-    std::uint64_t page_bytes = 0;
+    std::uint64_t page_blanks = 0;
     for (const std::string& name : listing_lines(s, "dir_01.txt")) {
         std::size_t at = name.find(".htm");
         if (at == std::string::npos) continue;
         const std::string copy = name.substr(0, at) + "_01.htm";
-        page_bytes += write_clean_copy(s, name, copy);
+        page_blanks += write_clean_copy(s, name, copy);
         ++n;
         const std::string page = "page_" + plain_number(n) + ".htm";
         // The clean copy is only read from here on, until the results step deletes it.
@@ -321,8 +327,7 @@ void number_and_scan_pages(Session& s) {
 
     KeywordScanner scanner;  // an element left open runs on into the next page
     TextWriter words(s.files, "wrd_01.txt");
-    // A page's words take about as many bytes in wrd_01.txt as the page has.
-    write_behind_when(words, page_bytes >= kWriteBehindFrom);
+    write_behind_when(words, page_blanks >= kWriteBehindRecords);
     RunsAhead ahead(s.spares);
     for (const std::string& line : listing_lines(s, "dir_02.txt")) {
         if (!contains(line, ".htm")) continue;
@@ -330,15 +335,16 @@ void number_and_scan_pages(Session& s) {
     }
 }
 
-void sort_and_number_words(Session& s) {
+std::uint64_t sort_and_number_words(Session& s) {
     run_sort(s, "wrd_01.txt", "wrd_02.txt", "Sort 1/2", s.spares);
     s.mark_step("sort 1/2");
     number_words_and_count_occurrences(s);
     s.mark_step("ids and occurrences");
     run_sort(s, "wrd_04.txt", "wrd_05.txt", "Sort 2/2", s.spares);
     s.mark_step("sort 2/2");
-    keep_indexed_words_and_split(s);
+    const std::uint64_t kept = keep_indexed_words_and_split(s);
     s.mark_step("filter and split");
+    return kept;
 }
 
 }  // namespace rowkeep

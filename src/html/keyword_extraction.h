@@ -3,6 +3,7 @@
 // and numbered word files wrd_02.txt to wrd_06.txt and wrd_06_<k>.txt.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,7 +40,8 @@ long long position_value(std::string_view field);
 void number_and_scan_pages(Session& s);
 
 // The two sorts and the numbering: wrd_01.txt to wrd_06.txt and the split by page. With
-// s.spares set, the sorts take their files from there, the second the first's.
-void sort_and_number_words(Session& s);
+// s.spares set, the sorts take their files from there, the second the first's. The
+// records wrd_06.txt got.
+std::uint64_t sort_and_number_words(Session& s);
 
 }  // namespace rowkeep

@@ -96,11 +96,15 @@ bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values)
     return true;
 }
 
-bool WordFileReader::large() const {
+bool WordFileReader::many_records() {
+    constexpr std::uint64_t kShortLine = 4096;
     struct stat st {};
     const int fd = in_.descriptor();
-    return fd >= 0 && fstat(fd, &st) == 0 &&
-           static_cast<std::uint64_t>(st.st_size) >= kWriteBehindFrom;
+    if (fd < 0 || fstat(fd, &st) != 0 ||
+        static_cast<std::uint64_t>(st.st_size) < kWriteBehindRecords * 64)
+        return false;
+    const std::string_view ahead = in_.ahead();
+    return ahead.substr(0, kShortLine).find('\n') != std::string_view::npos;
 }
 
 void copy_record(TextWriter& out, const WordFileReader& in, std::size_t values) {

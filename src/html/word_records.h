@@ -16,10 +16,11 @@
 
 namespace rowkeep {
 
-// Files of the export made from a file of at least this many bytes are written on a
-// thread of their own (TextWriter::write_behind): the kernel's copy of their bytes then
-// costs the export's thread nothing, where a small file would only pay for the thread.
-inline constexpr std::uint64_t kWriteBehindFrom = std::uint64_t{1} << 20;
+// Files of the export made from this many records or more (a megabyte or so) are written
+// on a thread of their own (TextWriter::write_behind): the kernel's copy of their bytes
+// then costs the export's thread nothing. A small file, or one of a few long records
+// (written past the buffer anyway), would only pay for the thread.
+inline constexpr std::uint64_t kWriteBehindRecords = 16384;
 
 // Writes the file on a thread of its own when `large` (call it before anything is
 // written).
@@ -43,8 +44,9 @@ class WordFileReader {
     // The record's line without its line end when it had the plain form (its values are
     // then exactly the ones read), else empty. Valid until the next read.
     std::string_view plain_line() const { return plain_line_; }
-    // True when the file holds kWriteBehindFrom bytes or more.
-    bool large() const;
+    // True when the file holds about kWriteBehindRecords records or more: a megabyte or
+    // more of bytes, its first line short. Call it before the first read.
+    bool many_records();
 
   private:
     bool split_in_buffer(std::string_view bytes, std::size_t values);
