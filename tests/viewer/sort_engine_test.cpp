@@ -721,6 +721,17 @@ namespace {
 // and the failures with the last cause.
 using Leftovers = std::map<std::string, std::string>;
 
+Leftovers leftovers_of(TempDir& dir, TestSession& t, bool ended) {
+    Leftovers left;
+    left["(ended)"] = ended ? "yes" : "no";
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        left[entry.path().filename().string()] = dir.read(entry.path().filename().string());
+    left["(screen)"] = t.screen();
+    left["(failures)"] =
+        std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
+    return left;
+}
+
 // Sorts `input` once merged whole and once cut between two threads (every pass that can
 // be), whichever failure point `fail_at` picks (0: none); both must leave the same.
 // Returns how many passes were cut.
@@ -734,15 +745,9 @@ std::size_t expect_split_as_whole(const std::string& input, SortJob job, long fa
         job.split_lines = cut ? 1 : SIZE_MAX;
         job.passes_split = cut ? &split : nullptr;
         t.session.faults.fail_at(fail_at, ENOSPC);
-        Leftovers left;
-        left["(ended)"] = t.run([&](Session& s) { sort_file(s, job); }) ? "yes" : "no";
+        const bool ended = t.run([&](Session& s) { sort_file(s, job); });
         if (fired != nullptr) *fired = t.session.faults.fired();
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            left[entry.path().filename().string()] = dir.read(entry.path().filename().string());
-        left["(screen)"] = t.screen();
-        left["(failures)"] =
-            std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
-        return left;
+        return leftovers_of(dir, t, ended);
     };
     const Leftovers whole = sort_in(false), cut = sort_in(true);
     EXPECT_EQ(cut.size(), whole.size());
@@ -1007,16 +1012,10 @@ TEST(SortEngine, RunFilesMadeAheadLeaveWhatFilesMadeAsNeededLeave) {
         std::optional<FilesAhead> ahead;
         if (way == 2) job.files_ahead = &ahead.emplace(dir.path(), 200, 20);
         t.session.faults.fail_at(n, ENOSPC);
-        Leftovers left;
-        left["(ended)"] = t.run([&](Session& s) { sort_file(s, job); }) ? "yes" : "no";
-        ahead.reset();
+        const bool ended = t.run([&](Session& s) { sort_file(s, job); });
+        ahead.reset();  // its unused files go before the folder is read
         fired = t.session.faults.fired();
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            left[entry.path().filename().string()] = dir.read(entry.path().filename().string());
-        left["(screen)"] = t.screen();
-        left["(failures)"] =
-            std::to_string(t.session.faults.failures()) + " " + t.session.faults.last_cause();
-        return left;
+        return leftovers_of(dir, t, ended);
     };
     for (long n = 0;; ++n) {
         SCOPED_TRACE(n);
