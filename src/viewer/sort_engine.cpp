@@ -276,8 +276,7 @@ class Sampler {
 // The sorted lines of run r, the progress line first for a full run (whose last line is
 // line r x run_lines of the input). False when the file was not written whole.
 bool write_run(Session& s, const SortJob& job, const RunFiles& files, SpareFiles& spares,
-               FilesAhead* ahead, TextWriter& out, std::size_t r, bool full, std::size_t total,
-               const Bytes& lines) {
+               TextWriter& out, std::size_t r, bool full, std::size_t total, const Bytes& lines) {
     const std::string name = run_name(r);
     if (full) {
         s.console.print_text(job.sort_label + " " + name + " " +
@@ -285,7 +284,7 @@ bool write_run(Session& s, const SortJob& job, const RunFiles& files, SpareFiles
                              number_text(static_cast<long long>(total)));
     }
     const fs::path path = files.path(r);
-    if (!spares.give(path) && (ahead == nullptr || !ahead->give(path))) {
+    if (!spares.give(path)) {
         out.open_path(s.files, path);
     } else if (!out.open_over(s.files, path)) {
         ::unlink(path.c_str());  // a file that could not be made is not there
@@ -343,7 +342,7 @@ RunIndex index_of(const Bytes& text, const std::vector<std::size_t>& sizes, std:
 // the next run while this thread writes the one before: the files are made here, and
 // making hundreds of them at once is what takes the time.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
-                       SpareFiles& spares, FilesAhead* ahead, SharedStart& shared, KeptRuns& kept,
+                       SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
                        std::vector<LineSizes>& sizes, std::vector<RunIndex>& index) {
     const RunFiles files(s);
     struct Sorted {
@@ -373,8 +372,7 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         const bool full = done.lines == job.run_lines;
         if (full) worker.start([&read_and_sort, &next = sorted[1 - k]] { read_and_sort(next); });
         shared.narrow(done.shared);
-        const bool written =
-            write_run(s, job, files, spares, ahead, out, ++made, full, total, done.text);
+        const bool written = write_run(s, job, files, spares, out, ++made, full, total, done.text);
         sizes.push_back(written ? compact_sizes(done.sizes) : LineSizes{});
         // Here, not on the worker: what stays to the end of the sort is not put among the
         // runs that go when they no longer fit in memory, where it would keep them taken.
@@ -808,71 +806,10 @@ std::size_t count_lines(TextReader& input) {
 
 }  // namespace
 
-// Files are made one after another until as many as the runs need are made (less the
-// run files the folder holds, which the sort may write over) or the sort is done.
-struct FilesAhead::Making {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<fs::path> made;
-    bool finished = false, stop = false;
-    std::thread thread;
-
-    void make(const fs::path& folder, std::size_t wanted) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(folder, ec)) {
-            if (wanted == 0) break;
-            if (matches_pattern("file_03_*.txt", entry.path().filename().string())) --wanted;
-        }
-        for (; wanted > 0; --wanted) {
-            fs::path file = new_temporary(folder);
-            std::lock_guard lock(mutex);
-            if (file.empty() || stop) {
-                if (!file.empty()) ::unlink(file.c_str());
-                break;
-            }
-            made.push_back(std::move(file));
-            changed.notify_all();
-        }
-        std::lock_guard lock(mutex);
-        finished = true;
-        changed.notify_all();
-    }
-};
-
-FilesAhead::FilesAhead(const FileSystem& files, std::size_t lines, std::size_t run_lines,
-                       std::size_t have)
-    : making_(std::make_unique<Making>()) {
+void make_run_files_ahead(SpareFiles& spares, std::size_t lines, std::size_t run_lines) {
     run_lines = std::max<std::size_t>(run_lines, 1);
-    const std::size_t runs = (lines + run_lines - 1) / run_lines;
-    making_->thread = std::thread([m = making_.get(), folder = files.dir(), runs, have] {
-        m->make(folder, runs > have ? runs - have : 0);
-    });
-}
-
-FilesAhead::~FilesAhead() {
-    {
-        std::lock_guard lock(making_->mutex);
-        making_->stop = true;
-    }
-    making_->thread.join();
-    for (const fs::path& file : making_->made) ::unlink(file.c_str());
-}
-
-bool FilesAhead::give(const fs::path& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
-    fs::path file;
-    {
-        std::unique_lock lock(making_->mutex);
-        making_->changed.wait(lock,
-                              [m = making_.get()] { return !m->made.empty() || m->finished; });
-        if (making_->made.empty()) return false;
-        file = std::move(making_->made.front());
-        making_->made.pop_front();
-    }
-    if (::rename(file.c_str(), path.c_str()) == 0) return true;
-    ::unlink(file.c_str());
-    return false;
+    const std::size_t runs = (lines + run_lines - 1) / run_lines, have = spares.ready();
+    if (runs > have) spares.make_ahead(runs - have);
 }
 
 void sort_file(Session& s, const SortJob& job) {
@@ -892,15 +829,12 @@ void sort_file(Session& s, const SortJob& job) {
     {
         TextReader input(s.files, job.sort_in_name);
         const std::size_t total = count_lines(input);
-        // Made here unless the caller had them made earlier (files ahead, or spares of its
-        // own): a pass of run files is then made beside the worker's reading and sorting and
-        // this thread's writing.
-        std::optional<FilesAhead> own;
-        FilesAhead* ahead = job.files_ahead;
-        if (ahead == nullptr && job.spares == nullptr &&
-            total / std::max<std::size_t>(job.run_lines, 1) >= job.ahead_runs)
-            ahead = &own.emplace(s.files, total, job.run_lines, spares.ready());
-        runs = write_runs(s, job, input, total, spares, ahead, shared, kept, sizes, index);
+        // Made here unless the caller gave spares of its own: a pass of run files is then made
+        // beside the worker's reading and sorting and this thread's writing.
+        const std::size_t run_lines = std::max<std::size_t>(job.run_lines, 1);
+        if (job.spares == nullptr && total / run_lines >= job.ahead_runs)
+            make_run_files_ahead(spares, total, run_lines);
+        runs = write_runs(s, job, input, total, spares, shared, kept, sizes, index);
     }
 
     std::size_t m = std::min(job.merge_width, runs);

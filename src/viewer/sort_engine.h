@@ -14,28 +14,6 @@ namespace rowkeep {
 
 class SpareFiles;
 
-// Files made ahead for the runs of a sort of `lines` lines, on a thread of their own, while
-// the caller goes on with other work. On ext4 without a journal a new file's inode is
-// found only after a search past every inode freed in the last minutes, so making the
-// hundreds of run files of a long sort can take longer than sorting it; made ahead, under
-// temporary names, they only need to be named. What the sort does not take is removed.
-class FilesAhead {
-  public:
-    // `have`: files the sort has already for its runs.
-    FilesAhead(const FileSystem& files, std::size_t lines, std::size_t run_lines = 2000,
-               std::size_t have = 0);
-    ~FilesAhead();
-    FilesAhead(const FilesAhead&) = delete;
-    FilesAhead& operator=(const FilesAhead&) = delete;
-    // Gives the next file made the name `path`, which no file has; false when none is left
-    // (or the name is taken).
-    bool give(const std::filesystem::path& path);
-
-  private:
-    struct Making;
-    std::unique_ptr<Making> making_;
-};
-
 // What to sort: the lines of sort_in_name into sort_out_name, sort_label starting each
 // progress line (empty when the caller gives none). Runs of run_lines lines are merged
 // merge_width at a time; tests make them small to reach several passes quickly. While the
@@ -60,13 +38,16 @@ struct SortJob {
     // sort_out_name becomes a second name of sort_output.txt instead of a copy: for a caller
     // that never writes to it (a later sort moves its own name aside before writing).
     bool share_output = false;
-    // The run files are taken from files_ahead first, when set; else a sort of ahead_runs
-    // runs or more makes its own.
-    FilesAhead* files_ahead = nullptr;
+    // A sort of ahead_runs runs or more, given no spares, has its run files made ahead on a
+    // thread of their own (SpareFiles::make_ahead).
     std::size_t ahead_runs = 8;
     // When set, called before each merge pass: tests change the run files there.
     std::function<void()> before_pass;
 };
+
+// Has `spares` make ahead, on its thread, the run files a sort of `lines` lines needs beyond
+// the spares it holds (the last sort's run files, once kept).
+void make_run_files_ahead(SpareFiles& spares, std::size_t lines, std::size_t run_lines = 2000);
 
 // Leaves the sorted lines in sort_out_name and sort_output.txt, and the run files
 // file_03_<n>.txt. Ends the program on an empty sort_in_name or an order error.

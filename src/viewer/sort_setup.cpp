@@ -22,6 +22,7 @@
 #include "viewer/listing_lines.h"
 #include "viewer/rows_ahead.h"
 #include "viewer/sort_engine.h"
+#include "viewer/spare_files.h"
 
 namespace rowkeep {
 
@@ -468,7 +469,9 @@ void build_and_sort(Session& s) {
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
     // The sort's run files are made meanwhile, while the keys are built.
-    FilesAhead run_files(s.files, static_cast<std::size_t>(data_rows));
+    SpareFiles run_files(s.files.dir());
+    run_files.keep_run_files();
+    make_run_files_ahead(run_files, static_cast<std::size_t>(data_rows));
 
     write_key_parts(s, n);
 
@@ -486,7 +489,7 @@ void build_and_sort(Session& s) {
 
     stop_if_failed();
     SortJob job("file_26_1.txt", "file_26_2.txt");
-    job.files_ahead = &run_files;
+    job.spares = &run_files;
     sort_file(s, job);
 
     stop_if_failed();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -12,6 +13,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/records.h"
@@ -961,9 +963,9 @@ TEST(SortEngine, RunFileOutOfOrderFoundWhereverItsLineComesOut) {
     }
 }
 
-// Files made ahead are given out one a name, as many as the runs need less the run files
-// the folder holds, each as a file written anew would be made; what is not given out is
-// removed, and a name that is taken is not given one.
+// The run files of a long sort are made ahead and given out one a name, as many as the runs
+// need less the spares held (the last sort's run files, kept), each as a file written anew
+// would be made; what is not given out is removed, and a name that is taken is not given one.
 TEST(SortEngine, FilesMadeAheadAreGivenOutAsNewFilesAndTheRestRemoved) {
     TempDir dir;
     dir.write("file_03_9.txt", "old run");
@@ -974,10 +976,13 @@ TEST(SortEngine, FilesMadeAheadAreGivenOutAsNewFilesAndTheRestRemoved) {
         return n;
     };
     {
-        FilesAhead ahead(dir.path(), 4001, 1000);  // five runs, one file there already
+        SpareFiles ahead(dir.path());
+        ahead.keep_run_files();
+        make_run_files_ahead(ahead, 4001, 1000);  // five runs, one file there already
+        ahead.wait_made();
         EXPECT_FALSE(ahead.give(dir.path() / "file_03_9.txt"));
         for (const char* name : {"a", "b", "c", "d"}) EXPECT_TRUE(ahead.give(dir.path() / name));
-        EXPECT_FALSE(ahead.give(dir.path() / "e"));
+        EXPECT_FALSE(ahead.give(dir.path() / "e"));  // the old run file still has its name
         TextWriter(dir.path(), "written.txt").print_text("x");
         struct stat made {
         }, written{};
@@ -992,9 +997,11 @@ TEST(SortEngine, FilesMadeAheadAreGivenOutAsNewFilesAndTheRestRemoved) {
         EXPECT_EQ(dir.read("file_03_9.txt"), "old run");
     }
     {
-        FilesAhead ahead(dir.path(), 20000, 1000);
+        SpareFiles ahead(dir.path());
+        make_run_files_ahead(ahead, 20000, 1000);
+        while (ahead.ready() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_TRUE(ahead.give(dir.path() / "f"));
-    }
+    }  // gone while it makes the rest
     EXPECT_EQ(temporaries(), 0u);
 }
 
@@ -1009,8 +1016,11 @@ TEST(SortEngine, RunFilesMadeAheadLeaveWhatFilesMadeAsNeededLeave) {
         TestSession t(dir.path(), "");
         SortJob job = small_job(20, 4, 4);  // 10 runs in three passes
         job.ahead_runs = way == 0 ? SIZE_MAX : 1;
-        std::optional<FilesAhead> ahead;
-        if (way == 2) job.files_ahead = &ahead.emplace(dir.path(), 200, 20);
+        std::optional<SpareFiles> ahead;
+        if (way == 2) {
+            job.spares = &ahead.emplace(dir.path());
+            make_run_files_ahead(*job.spares, 200, 20);
+        }
         t.session.faults.fail_at(n, ENOSPC);
         const bool ended = t.run([&](Session& s) { sort_file(s, job); });
         ahead.reset();  // its unused files go before the folder is read
