@@ -41,9 +41,11 @@ constexpr int kLongestShiftedLine = 4096;
 constexpr unsigned long long kShiftedFloor = 16ULL << 20;
 constexpr unsigned long long kShiftedPerByte = 4;
 
-// Lines remembered for a scan again: at most so long, and so many bytes of all of them.
+// Lines remembered for a scan again: at most so long, with a trace at most so long, in
+// so many slots.
 constexpr std::size_t kLongestRemembered = 256;
-constexpr std::size_t kRememberedBytes = 4 << 20;
+constexpr std::size_t kLongestRememberedTrace = 16 << 10;
+constexpr std::size_t kRememberedSlots = 256;
 
 // Kinds of an event; a one-character element is both start and end.
 constexpr unsigned char kStart = 1, kEnd = 2, kGap = 4;
@@ -296,17 +298,18 @@ void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
     const bool shifted_fit =
         shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * (scanned_bytes_ + length + 2);
     const unsigned char before = static_cast<unsigned char>(flags() | shifted_fit << 5);
-    key_.assign(1, static_cast<char>(before));
-    key_.append(line);
-    if (auto it = remembered_.find(key_); it != remembered_.end()) {
-        const Remembered& r = it->second;
+    std::uint64_t hash = 14695981039346656037ULL ^ before;  // FNV-1a
+    for (const char c : line) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    if (remembered_.empty()) remembered_.resize(kRememberedSlots);
+    Remembered& slot = remembered_[hash % kRememberedSlots];
+    if (slot.hash == hash && slot.flags_before == before && slot.line == line) {
         scanned_bytes_ += length + 2;
         ++line_number_;
-        if (r.asked_shifted && shifted_fit) shifted_bytes_ += cost;
-        set_flags(r.flags_after);
-        bytes.replay(r.trace);
-        word_bytes_ = r.word_bytes;
-        word_ends_ = r.word_ends;
+        if (slot.asked_shifted && shifted_fit) shifted_bytes_ += cost;
+        set_flags(slot.flags_after);
+        bytes.replay(slot.trace);
+        word_bytes_ = slot.word_bytes;
+        word_ends_ = slot.word_ends;
         words_.clear();
         std::size_t start = 0;
         for (auto [position, end] : word_ends_) {
@@ -319,10 +322,19 @@ void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
     asked_shifted_ = false;
     scan_with(line, bytes);
     const std::size_t size = trace_used_ - start;
-    if (bytes.handed() || remembered_bytes_ + size > kRememberedBytes) return;
-    remembered_bytes_ += size + line.size() + word_bytes_.size();
-    remembered_.emplace(key_, Remembered{trace_bytes_.substr(start, size), word_bytes_, word_ends_,
-                                         flags(), asked_shifted_});
+    if (slot.candidate != hash) {
+        slot.candidate = hash;
+        return;
+    }
+    if (bytes.handed() || size > kLongestRememberedTrace) return;
+    slot.hash = hash;
+    slot.flags_before = before;
+    slot.flags_after = flags();
+    slot.asked_shifted = asked_shifted_;
+    slot.line.assign(line);
+    slot.trace.assign(trace_bytes_, start, size);
+    slot.word_bytes = word_bytes_;
+    slot.word_ends = word_ends_;
 }
 
 void KeywordScanner::finish_trace(TraceFile& trace) {

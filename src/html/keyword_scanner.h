@@ -3,10 +3,10 @@
 // optional sink, the trace lines of its scan.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "console/print_zones.h"
@@ -115,17 +115,17 @@ class KeywordScanner {
 
     // A short line met again in the same state (a table page repeats its element lines a
     // hundred thousand times) gives the same trace bytes, words and flags as the last
-    // time: kept from its first scan, copied instead of scanned again.
+    // time: kept from a scan, copied instead of scanned again. A few slots, each taken
+    // by a line seen twice in a row there, so that they stay in the cache and lines met
+    // once cost no copy.
     struct Remembered {
-        std::string trace;
-        std::string word_bytes;
-        std::vector<std::pair<int, std::size_t>> word_ends;
-        unsigned char flags_after = 0;
+        std::uint64_t hash = 0, candidate = 0;  // the line's, and the last one that missed
+        unsigned char flags_before = 0, flags_after = 0;
         bool asked_shifted = false;  // the scan got as far as the shifted copies
+        std::string line, trace, word_bytes;
+        std::vector<std::pair<int, std::size_t>> word_ends;
     };
-    std::unordered_map<std::string, Remembered> remembered_;  // by flags and line
-    std::size_t remembered_bytes_ = 0;
-    std::string key_;
+    std::vector<Remembered> remembered_;
     bool asked_shifted_ = false;
 };
 
