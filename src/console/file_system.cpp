@@ -300,10 +300,14 @@ std::FILE* FileSystem::open_write(const fs::path& path, Links links, Emptying em
         return nullptr;
     }
     if (!inside(path)) return nullptr;
+    // A file made ahead on another thread spares this one the making of an inode, which
+    // on this file system costs a search past every inode freed lately.
+    const bool given = new_files_ && path.parent_path() == dir_ && new_files_->give(path);
     const int fd = open_regular(path, O_WRONLY | O_CREAT, links);
     if (fd < 0 || (emptying == Emptying::at_open && !empty_out(fd))) {
         const int e = errno;
         if (fd >= 0) ::close(fd);
+        if (given) ::unlink(path.c_str());  // as though it had not been made
         failed(path, e);
         return nullptr;
     }

@@ -93,6 +93,17 @@ enum class Links { refuse, follow };
 // A cheap value: the working folder and the session's faults (none in plain tests, where
 // a path converts to a FileSystem that only ever fails for real). Functions returning
 // bool or a null FILE* leave errno set and the failure recorded.
+// Files made ahead, one of which may become a file about to be made (the export's spares).
+class NewFileSource {
+  public:
+    // Gives an empty file of the folder, made as a new one would be, the name `path`;
+    // false when none is ready or a file has that name.
+    virtual bool give(const fs::path& path) = 0;
+
+  protected:
+    ~NewFileSource() = default;
+};
+
 class FileSystem {
   public:
     FileSystem(fs::path dir, FileFaults* faults = nullptr,  // NOLINT: a folder is a FileSystem
@@ -102,6 +113,9 @@ class FileSystem {
 
     const fs::path& dir() const { return dir_; }
     FileFaults* faults() const { return faults_; }
+    // A new file of the folder opened for writing is taken from `source` when it has one
+    // ready (null: none). Copies of this FileSystem made meanwhile take from it too.
+    void use_new_files(NewFileSource* source) { new_files_ = source; }
 
     // A name of the folder (or below it, "\" separating folders), typed in the code page,
     // looked up ignoring case; a name that matches nothing is returned as the disk would
@@ -173,6 +187,7 @@ class FileSystem {
     fs::path dir_;
     FileFaults* faults_ = nullptr;
     NameCodec* names_ = nullptr;
+    NewFileSource* new_files_ = nullptr;
 };
 
 // Removes, in the folder, the temporaries of programs that no longer run. The listing and

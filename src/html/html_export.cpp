@@ -1,5 +1,6 @@
 #include "html/html_export.h"
 
+#include <optional>
 #include <string>
 
 #include "console/console.h"
@@ -25,10 +26,35 @@ bool step_ok(Session& s, long before, std::string_view step) {
     return false;
 }
 
+// The export's own first files (the table page, the answer to chcp, the page listing,
+// the clean copy, the word file and the trace), made ahead on a thread of their own while
+// the main thread writes the table page: all are new, empty files.
+constexpr std::size_t kOwnFilesAhead = 6;
+
+class FreshSpares final : public NewFileSource {
+  public:
+    explicit FreshSpares(Session& s) : s_(s), spares_(s.dir) {
+        spares_.make_ahead(kOwnFilesAhead);
+        s_.files.use_new_files(this);
+    }
+    ~FreshSpares() { s_.files.use_new_files(nullptr); }
+    FreshSpares(const FreshSpares&) = delete;
+    FreshSpares& operator=(const FreshSpares&) = delete;
+    // Only one ready now: a miss must not count as one the thread need not make.
+    bool give(const fs::path& path) override { return spares_.ready() > 0 && spares_.give(path); }
+
+  private:
+    Session& s_;
+    SpareFiles spares_;
+};
+
 }  // namespace
 
 bool html_export(Session& s) {
     const long before = s.faults.failures();
+    // Until the scan is done; what is left of them goes then.
+    std::optional<FreshSpares> fresh;
+    fresh.emplace(s);
     write_table_page(s);
     s.mark_step("table page");
     if (!step_ok(s, before, "table page")) return false;
@@ -46,6 +72,7 @@ bool html_export(Session& s) {
         } lending{s};
         s.spares = &spares;
         number_and_scan_pages(s);
+        fresh.reset();
         s.mark_step("extraction");
         if (!step_ok(s, before, "keyword extraction")) return false;
         records = sort_and_number_words(s);

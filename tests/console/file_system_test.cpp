@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "console/records.h"
 #include "harness.h"
@@ -159,6 +163,60 @@ TEST(FileSystem, ASharedCopyIsASecondNameWholeOrNotAtAll) {
 }
 
 // A table the user named may be a link; it is read through it.
+// A source of files made ahead, as the export's spares: each given file is made by `make`
+// under the asked name, and counted.
+class MadeAhead final : public NewFileSource {
+  public:
+    explicit MadeAhead(std::function<bool(const fs::path&)> make) : make_(std::move(make)) {}
+    bool give(const fs::path& path) override {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0) return false;
+        asked.push_back(path.filename().string());
+        return make_(path);
+    }
+    std::vector<std::string> asked;
+
+  private:
+    std::function<bool(const fs::path&)> make_;
+};
+
+// A new file of the folder is the one given, written as any; a file that exists, or one
+// in a folder below, is not asked for; a given file whose open fails is taken away again,
+// and the failure is the open's.
+TEST(FileSystem, NewFilesOfTheFolderMayBeGivenMadeAhead) {
+    TempDir dir;
+    FileFaults faults;
+    FileSystem files(dir.path(), &faults);
+    MadeAhead spares([](const fs::path& path) { return std::ofstream(path).good(); });
+    files.use_new_files(&spares);
+    dir.write("old.txt", "old bytes\r\n");
+    fs::create_directory(dir.path() / "sub");
+    for (const char* name : {"new.txt", "old.txt", "sub\\below.txt"}) {
+        TextWriter out(files, name);
+        out.print_text("fresh");
+        EXPECT_TRUE(out.close()) << name;
+    }
+    EXPECT_EQ(spares.asked, std::vector<std::string>{"new.txt"});
+    EXPECT_EQ(dir.read("new.txt"), "fresh\r\n");
+    EXPECT_EQ(dir.read("old.txt"), "fresh\r\n");
+    EXPECT_EQ(dir.read("sub/below.txt"), "fresh\r\n");
+
+    // A pipe with no reader opens for writing with ENXIO.
+    MadeAhead pipes([](const fs::path& path) { return mkfifo(path.c_str(), 0666) == 0; });
+    files.use_new_files(&pipes);
+    TextWriter out(files, "pipe.txt");
+    EXPECT_FALSE(out.close());
+    EXPECT_EQ(pipes.asked, std::vector<std::string>{"pipe.txt"});
+    EXPECT_EQ(faults.failures(), 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "pipe.txt")));
+
+    // Copies made without a source ask none.
+    files.use_new_files(nullptr);
+    { TextWriter none(files, "plain.txt"); }
+    EXPECT_EQ(pipes.asked.size(), 1u);
+    EXPECT_TRUE(fs::exists(dir.path() / "plain.txt"));
+}
+
 TEST(FileSystem, ATableMayBeReadThroughALink) {
     TempDir dir, outside;
     outside.write("t.csv", "a;b\r\n");
