@@ -224,6 +224,23 @@ class BufferTrace {
     bool handed_ = false;
 };
 
+// The slot's pick for a line and its flags, eight bytes a step: the line itself is
+// compared before the slot is used.
+std::uint64_t line_hash(unsigned char flags, std::string_view line) {
+    std::uint64_t hash = 14695981039346656037ULL ^ flags;
+    std::size_t at = 0;
+    for (; at + 8 <= line.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, line.data() + at, 8);
+        hash = (hash ^ word) * 1099511628211ULL;
+        hash ^= hash >> 29;
+    }
+    std::uint64_t tail = line.size();
+    for (; at < line.size(); ++at) tail = tail << 8 | static_cast<unsigned char>(line[at]);
+    hash = (hash ^ tail) * 1099511628211ULL;
+    return hash ^ (hash >> 29);
+}
+
 // The 0-based position of the first `c` in text[from, to), or `to`.
 std::size_t find_in(std::string_view text, char c, std::size_t from, std::size_t to) {
     if (from >= to) return to;
@@ -300,19 +317,7 @@ void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
     const bool shifted_fit =
         shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * (scanned_bytes_ + length + 2);
     const unsigned char before = static_cast<unsigned char>(flags() | shifted_fit << 5);
-    // Eight bytes a step: a slot is all it picks, the line itself is compared.
-    std::uint64_t hash = 14695981039346656037ULL ^ before;
-    std::size_t at = 0;
-    for (; at + 8 <= line.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, line.data() + at, 8);
-        hash = (hash ^ word) * 1099511628211ULL;
-        hash ^= hash >> 29;
-    }
-    std::uint64_t tail = line.size();
-    for (; at < line.size(); ++at) tail = tail << 8 | static_cast<unsigned char>(line[at]);
-    hash = (hash ^ tail) * 1099511628211ULL;
-    hash ^= hash >> 29;
+    const std::uint64_t hash = line_hash(before, line);
     if (remembered_.empty()) remembered_.resize(kRememberedSlots);
     Remembered& slot = remembered_[hash % kRememberedSlots];
     if (slot.hash == hash && slot.flags_before == before && slot.line == line) {
