@@ -17,8 +17,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <thread>
