@@ -411,7 +411,7 @@ bool TextWriter::open_emptying(const fs::path& path, FileSystem::Emptying emptyi
         return false;
     }
     cut_at_close_ = emptying == FileSystem::Emptying::by_writer;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }
@@ -427,9 +427,9 @@ void TextWriter::write_behind() {
     behind_ = std::make_unique<WriteBehind>();
     if (capacity_ < kBehindSize) {
         capacity_ = kBehindSize;
-        buffer_ = std::make_unique<char[]>(capacity_);
+        buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
     }
-    if (!spare_) spare_ = std::make_unique<char[]>(capacity_);
+    if (!spare_) spare_ = std::make_unique_for_overwrite<char[]>(capacity_);
 }
 
 void TextWriter::settle_behind() {
@@ -461,7 +461,7 @@ bool TextWriter::open_replacing(const FileSystem& files, std::string_view name) 
         return false;
     }
     replacing_open_ = true;
-    if (!buffer_) buffer_ = std::make_unique<char[]>(capacity_);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
     std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
 }

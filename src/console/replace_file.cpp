@@ -1,10 +1,12 @@
 #include "console/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -32,9 +34,20 @@ bool in_alphabet(char c) {
     return kAlphabet.find(c) != std::string_view::npos;
 }
 
-std::string random_suffix(std::random_device& random) {
+// From the kernel's pool in one call: a std::random_device made for each name asks the
+// processor for its features and seeds, which a virtual machine answers slowly, and a save
+// makes a hundred temporary names.
+std::string random_suffix() {
+    std::uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+        std::random_device random;
+        bits = (static_cast<std::uint64_t>(random()) << 32) ^ random();
+    }
     std::string s;
-    for (std::size_t i = 0; i < kRandomChars; ++i) s += kAlphabet[random() % kAlphabet.size()];
+    for (std::size_t i = 0; i < kRandomChars; ++i) {
+        s += kAlphabet[bits % kAlphabet.size()];
+        bits /= kAlphabet.size();
+    }
     return s;
 }
 
@@ -55,10 +68,9 @@ template <typename Make>
 int make_temporary(const fs::path& final_path, fs::path& temp, Make make) {
     fs::path folder = final_path.parent_path();
     if (folder.empty()) folder = ".";
-    std::random_device random;
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        temp = folder / temporary_name(static_cast<long>(getpid()), random_suffix(random));
+        temp = folder / temporary_name(static_cast<long>(getpid()), random_suffix());
         error = make(temp) ? 0 : errno;
     }
     if (error != 0) temp.clear();

@@ -104,16 +104,29 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
 std::uint64_t write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
-    std::string line;
+    auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
+    std::string_view line;
+    std::string cleaned;
     std::uint64_t blanks = 0;
-    while (!in.at_end()) {
-        in.read_line(line);
-        auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
-        line.erase(std::remove_if(line.begin(), line.end(), control), line.end());
+    while (in.next_line(line)) {
+        if (std::any_of(line.begin(), line.end(), control)) {
+            cleaned.assign(line);
+            cleaned.erase(std::remove_if(cleaned.begin(), cleaned.end(), control), cleaned.end());
+            line = cleaned;
+        }
         out.print_text(line);
         blanks += static_cast<std::uint64_t>(std::count(line.begin(), line.end(), ' '));
     }
     return blanks;
+}
+
+// As padded(), appended to text without a string of its own.
+void append_padded(std::string& text, long long number, std::size_t width) {
+    char digits[24];
+    const auto count = static_cast<std::size_t>(
+        std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
+    if (count < width) text.append(width - count, ' ');
+    text.append(digits, count);
 }
 
 // Asks for a file ahead for each run the first sort will make of the records written, and
@@ -144,13 +157,16 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
     TextReader in(s.files, page);
     BackgroundTrace trace(s.files, trace_name);
     scanner.start_page();
-    std::string line, page_and_line;
-    while (!in.at_end()) {
-        in.read_line(line);
+    const std::string page_field = "\",\"" + page + "\",\"";
+    std::string_view line;
+    std::string page_and_line;
+    while (in.next_line(line)) {
         scanner.scan_gathering(line, trace);
         if (scanner.words().empty()) continue;
         // The values between a record's word and its position are the same for the line.
-        page_and_line = "\",\"" + page + "\",\"" + padded(scanner.line_number(), 10) + "\",\"";
+        page_and_line.assign(page_field);
+        append_padded(page_and_line, scanner.line_number(), 10);
+        page_and_line.append("\",\"");
         for (const WordAt& w : scanner.words())
             write_pieces(words, "\"", w.text, page_and_line, PositionField(w.position), "\",\"",
                          w.text, "\"\r\n");

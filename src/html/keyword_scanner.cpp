@@ -41,6 +41,12 @@ constexpr int kLongestShiftedLine = 4096;
 constexpr unsigned long long kShiftedFloor = 16ULL << 20;
 constexpr unsigned long long kShiftedPerByte = 4;
 
+// Lines remembered for a scan again: at most so long, with a trace at most so long, in
+// so many slots.
+constexpr std::size_t kLongestRemembered = 256;
+constexpr std::size_t kLongestRememberedTrace = 16 << 10;
+constexpr std::size_t kRememberedSlots = 256;
+
 // Kinds of an event; a one-character element is both start and end.
 constexpr unsigned char kStart = 1, kEnd = 2, kGap = 4;
 
@@ -148,9 +154,28 @@ class BufferTrace {
         if (used_ > 0) {
             file_.take(storage_, used_);
             ready();
+            handed_ = true;
         }
         used_ = 0;
     }
+    // Trace lines as pieces wrote them before: handed to the file at the first line end
+    // that fills a piece, where the pieces themselves would have been.
+    void replay(std::string_view lines) {
+        while (!lines.empty()) {
+            std::size_t take = lines.size();
+            if (used_ + take >= kPiece) {
+                const std::size_t from = used_ < kPiece ? kPiece - used_ - 1 : 0;
+                const void* end = std::memchr(lines.data() + from, '\n', lines.size() - from);
+                if (end) take = idx(static_cast<const char*>(end) - lines.data()) + 1;
+            }
+            std::memcpy(room(take), lines.data(), take);
+            used_ += take;
+            lines.remove_prefix(take);
+            if (used_ >= kPiece) finish();
+        }
+    }
+    // True when bytes went to the file since this trace began.
+    bool handed() const { return handed_; }
 
   private:
     static constexpr std::size_t kPiece = 1 << 20;
@@ -194,6 +219,7 @@ class BufferTrace {
     char* data_;
     std::size_t& used_;
     int column_ = 0;  // every line of the trace ends within the scan of its page line
+    bool handed_ = false;
 };
 
 // The 0-based position of the first `c` in text[from, to), or `to`.
@@ -245,9 +271,70 @@ void KeywordScanner::scan(std::string_view line, TraceFile* trace) {
     }
 }
 
+unsigned char KeywordScanner::flags() const {
+    return static_cast<unsigned char>(in_script_ | script_closed_ << 1 | in_style_ << 2 |
+                                      style_closed_ << 3 | element_continues_ << 4);
+}
+
+void KeywordScanner::set_flags(unsigned char bits) {
+    in_script_ = bits & 1;
+    script_closed_ = bits & 2;
+    in_style_ = bits & 4;
+    style_closed_ = bits & 8;
+    element_continues_ = bits & 16;
+}
+
 void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
     BufferTrace bytes(trace_bytes_, trace_used_, trace);
+    // A line's trace holds a line end only where one of its own lines ends, and stays far
+    // below a piece of the file: the remembered bytes can be replayed piece by piece.
+    if (line.size() > kLongestRemembered || line.find('\n') != std::string_view::npos) {
+        scan_with(line, bytes);
+        return;
+    }
+    // Whether the shifted copies would fit, as take_shifted_copies will find it.
+    const auto length = static_cast<unsigned long long>(line.size());
+    const unsigned long long cost = length * (length + 2);
+    const bool shifted_fit =
+        shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * (scanned_bytes_ + length + 2);
+    const unsigned char before = static_cast<unsigned char>(flags() | shifted_fit << 5);
+    std::uint64_t hash = 14695981039346656037ULL ^ before;  // FNV-1a
+    for (const char c : line) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    if (remembered_.empty()) remembered_.resize(kRememberedSlots);
+    Remembered& slot = remembered_[hash % kRememberedSlots];
+    if (slot.hash == hash && slot.flags_before == before && slot.line == line) {
+        scanned_bytes_ += length + 2;
+        ++line_number_;
+        if (slot.asked_shifted && shifted_fit) shifted_bytes_ += cost;
+        set_flags(slot.flags_after);
+        bytes.replay(slot.trace);
+        word_bytes_ = slot.word_bytes;
+        word_ends_ = slot.word_ends;
+        words_.clear();
+        std::size_t start = 0;
+        for (auto [position, end] : word_ends_) {
+            words_.push_back({position, std::string_view(word_bytes_).substr(start, end - start)});
+            start = end;
+        }
+        return;
+    }
+    const std::size_t start = trace_used_;
+    asked_shifted_ = false;
     scan_with(line, bytes);
+    const std::size_t size = trace_used_ - start;
+    if (slot.candidate != hash) {
+        slot.candidate = hash;
+        return;
+    }
+    if (bytes.handed() || size > kLongestRememberedTrace) return;
+    slot.hash = hash;
+    slot.flags_before = before;
+    slot.flags_after = flags();
+    slot.asked_shifted = asked_shifted_;
+    slot.line.assign(line);
+    slot.trace.assign(trace_bytes_, start, size);
+    slot.word_bytes = word_bytes_;
+    slot.word_ends = word_ends_;
 }
 
 void KeywordScanner::finish_trace(TraceFile& trace) {
@@ -373,6 +460,7 @@ void KeywordScanner::list_events(Trace& trace) {
 
 template <class Trace>
 bool KeywordScanner::take_shifted_copies(const Trace& trace) {
+    asked_shifted_ = true;
     const auto length = static_cast<int>(lower_.size());
     if (!trace.on() || length > kLongestShiftedLine) return false;
     const auto cost = static_cast<unsigned long long>(length) * (idx(length) + 2ULL);

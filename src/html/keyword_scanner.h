@@ -3,6 +3,7 @@
 // optional sink, the trace lines of its scan.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,9 @@ class KeywordScanner {
 
     template <class Trace>
     void scan_with(std::string_view line, Trace& trace);
+    // The flags a line's scan starts from (and leaves), one bit each.
+    unsigned char flags() const;
+    void set_flags(unsigned char bits);
     bool skip_block(std::string_view open, std::string_view close, bool& in_block,
                     bool& block_closed, bool bracket, bool style);
     template <class Trace>
@@ -108,6 +112,21 @@ class KeywordScanner {
     std::vector<WordAt> words_;
     std::string trace_bytes_;
     std::size_t trace_used_ = 0;  // bytes of trace_bytes_ not yet handed to the file
+
+    // A short line met again in the same state (a table page repeats its element lines a
+    // hundred thousand times) gives the same trace bytes, words and flags as the last
+    // time: kept from a scan, copied instead of scanned again. A few slots, each taken
+    // by a line seen twice in a row there, so that they stay in the cache and lines met
+    // once cost no copy.
+    struct Remembered {
+        std::uint64_t hash = 0, candidate = 0;  // the line's, and the last one that missed
+        unsigned char flags_before = 0, flags_after = 0;
+        bool asked_shifted = false;  // the scan got as far as the shifted copies
+        std::string line, trace, word_bytes;
+        std::vector<std::pair<int, std::size_t>> word_ends;
+    };
+    std::vector<Remembered> remembered_;
+    bool asked_shifted_ = false;
 };
 
 // The candidate clean-up: a leading double quote dropped (the start moves on), then a

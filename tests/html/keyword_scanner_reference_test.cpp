@@ -106,6 +106,60 @@ TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
     }
 }
 
+// The pieces handed to the file, as the ends of each within the whole trace.
+class PieceTrace final : public TraceFile {
+  public:
+    void write(std::string_view bytes) override {
+        text.append(bytes);
+        ends.push_back(text.size());
+    }
+    void take(std::string& bytes, std::size_t used) override { write({bytes.data(), used}); }
+    std::string text;
+    std::vector<std::size_t> ends;
+};
+
+// Lines met again, in every state, long and short, until the shifted copies run out: the
+// same words, flags and trace bytes as the reference scan, handed over in the same pieces
+// (each at the first line end that fills a megabyte).
+TEST(KeywordScannerReference, LinesMetAgainScanAsTheFirstTime) {
+    std::mt19937 g(11);
+    std::vector<std::string> pool;
+    for (int i = 0; i < 40; ++i) pool.push_back(random_line(g, i % 2 ? g() % 40 : 230 + g() % 20));
+    TempDir dir;
+    ReferenceScanner old_scan;
+    KeywordScanner new_scan;
+    PieceTrace new_file;
+    {
+        TextWriter old_file(dir.path(), "old.txt");
+        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
+            old_file.print_text(text, ending);
+        };
+        for (int line_no = 0; line_no < 2000; ++line_no) {
+            if (line_no % 300 == 0) {
+                old_scan.start_page();
+                new_scan.start_page();
+            }
+            const std::string& line = pool[g() % pool.size()];
+            const auto words = old_scan.scan_line(line, to_file);
+            new_scan.scan_gathering(line, new_file);
+            ASSERT_EQ(copied(new_scan.words()), words) << line_no << ": " << line;
+            ASSERT_EQ(new_scan.element_continues(), old_scan.element_continues());
+            ASSERT_EQ(new_scan.line_number(), old_scan.line_number());
+        }
+        new_scan.finish_trace(new_file);
+        ASSERT_TRUE(old_file.close());
+    }
+    const std::string old_text = dir.read("old.txt");
+    ASSERT_EQ(new_file.text.size(), old_text.size());
+    ASSERT_TRUE(new_file.text == old_text);
+    std::vector<std::size_t> ends;
+    for (std::size_t at = 0, last = 0; at < old_text.size(); ++at)
+        if (old_text[at] == '\n' && (at + 1 - last >= (1u << 20) || at + 1 == old_text.size()))
+            ends.push_back(last = at + 1);
+    EXPECT_GT(ends.size(), 10u);
+    EXPECT_EQ(new_file.ends, ends);
+}
+
 TEST(KeywordScannerReference, LineOfMoreThanTheTracesPieceGoesWhole) {
     std::mt19937 g(7);
     TempDir dir;
