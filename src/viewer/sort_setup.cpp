@@ -8,6 +8,8 @@
 // while this one makes the rows and the screen.
 #include "viewer/sort_setup.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 
@@ -315,12 +317,24 @@ void write_behind_if_long(TextWriter& out, int data_rows) {
     if (data_rows >= 16384) out.write_behind();
 }
 
+// Opens a scratch file for writing, as a new file of that name would be opened; when no
+// file has the name, a spare made ahead takes it. One that could not be opened is not there.
+void open_scratch(Session& s, SpareFiles& spares, TextWriter& out, std::string_view name) {
+    const fs::path path = s.files.resolve(name);
+    if (!spares.give(path)) {
+        out.open_path(s.files, path);
+    } else if (!out.open_over(s.files, path)) {
+        ::unlink(path.c_str());
+    }
+}
+
 // file_18.txt: the key part of every data row for each entry in turn, each shown as a
 // preview line below its entry.
-void write_key_parts(Session& s, int n) {
+void write_key_parts(Session& s, SpareFiles& spares, int n) {
     Console& con = s.console;
     const TextMeasure& m = con.measure();
-    TextWriter parts(s.files, "file_18.txt");
+    TextWriter parts;
+    open_scratch(s, spares, parts, "file_18.txt");
     write_behind_if_long(parts, s.row_count - 1);
     std::string cell;
     for (int e = 1; e <= n; ++e) {
@@ -361,13 +375,14 @@ void for_each_value(TextReader& in, int count, Use use) {
 }
 
 // file_20_<e>.txt: the key parts of entry e, one file an entry.
-void split_fields(Session& s, int n, int data_rows) {
+void split_fields(Session& s, SpareFiles& spares, int n, int data_rows) {
     Console& con = s.console;
     con.print_text(kPartRule);
     con.print_text("Fields for sort");
     TextReader parts(s.files, "file_18.txt");
     for (int e = 1; e <= n; ++e) {
-        TextWriter field(s.files, numbered("file_20_", e));
+        TextWriter field;
+        open_scratch(s, spares, field, numbered("file_20_", e));
         write_behind_if_long(field, data_rows);
         print_entry(s, e);
         for_each_value(parts, data_rows,
@@ -376,13 +391,14 @@ void split_fields(Session& s, int n, int data_rows) {
 }
 
 // file_21_<e+1>.txt: the key parts of entries 1 to e joined, row by row.
-void join_fields(Session& s, int n, int data_rows) {
+void join_fields(Session& s, SpareFiles& spares, int n, int data_rows) {
     s.shell.run_command("copy /y file_20_1.txt file_21_2.txt > out_null.txt");
     std::string key, part;
     for (int e = 2; e <= n; ++e) {
         TextReader joined(s.files, numbered("file_21_", e));
         TextReader field(s.files, numbered("file_20_", e));
-        TextWriter out(s.files, numbered("file_21_", e + 1));
+        TextWriter out;
+        open_scratch(s, spares, out, numbered("file_21_", e + 1));
         write_behind_if_long(out, data_rows);
         for (int r = 0; r < data_rows; ++r) {
             joined.read_value(key);
@@ -393,7 +409,7 @@ void join_fields(Session& s, int n, int data_rows) {
 }
 
 // file_24_1.txt: the joined keys padded to the widest, each ended by "|".
-void pad_keys(Session& s, const std::string& key_file, int data_rows) {
+void pad_keys(Session& s, SpareFiles& spares, const std::string& key_file, int data_rows) {
     const TextMeasure& m = s.console.measure();
     std::size_t widest = 0;
     {
@@ -402,7 +418,8 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
                        [&](std::string_view k) { widest = std::max(widest, count(m, k)); });
     }
     TextReader keys(s.files, key_file);
-    TextWriter padded(s.files, "file_24_1.txt");
+    TextWriter padded;
+    open_scratch(s, spares, padded, "file_24_1.txt");
     write_behind_if_long(padded, data_rows);
     const std::string blanks(widest, ' ');
     for_each_value(keys, data_rows, [&](std::string_view k) {
@@ -414,10 +431,11 @@ void pad_keys(Session& s, const std::string& key_file, int data_rows) {
 }
 
 // file_26_1.txt: each data row of the working file behind its padded key.
-void prefix_rows(Session& s) {
+void prefix_rows(Session& s, SpareFiles& spares) {
     TextReader padded(s.files, "file_24_1.txt");
     TextReader in(s.files, kWorkingFile);
-    TextWriter rows(s.files, "file_26_1.txt");
+    TextWriter rows;
+    open_scratch(s, spares, rows, "file_26_1.txt");
     write_behind_if_long(rows, s.row_count - 1);
     std::string line, value;
     if (row_available(in, s.column_count)) read_row(in, s.cells, s.column_count);
@@ -443,11 +461,12 @@ void prefix_rows(Session& s) {
 }
 
 // file_28.txt: the heading of the key and the table's columns, then the sorted rows.
-void write_sorted_table(Session& s, int n) {
+void write_sorted_table(Session& s, SpareFiles& spares, int n) {
     std::string heading = "s_" + entry(s, 1)[kName];
     for (int e = 2; e <= n; ++e) heading += " + s_" + entry(s, e)[kName];
     for (int k = 1; k <= s.column_count; ++k) heading += ";" + column_name(s, k);
-    TextWriter table(s.files, "file_28.txt");
+    TextWriter table;
+    open_scratch(s, spares, table, "file_28.txt");
     write_behind_if_long(table, s.row_count - 1);
     table.print_text(heading);
     TextReader sorted(s.files, "file_26_2.txt");
@@ -455,7 +474,7 @@ void write_sorted_table(Session& s, int n) {
     while (sorted.next_line(line)) table.print_text(line);
 }
 
-void build_and_sort(Session& s) {
+void build_and_sort(Session& s, SpareFiles& spares) {
     Console& con = s.console;
     const long before = s.faults.failures();
     std::string out_name = s.table_name;
@@ -468,32 +487,31 @@ void build_and_sort(Session& s) {
     };
     const int n = used_entries(s);
     const int data_rows = std::max(s.row_count - 1, 0);
-    // The sort's run files are made meanwhile, while the keys are built.
-    SpareFiles run_files(s.files.dir());
-    run_files.keep_run_files();
-    make_run_files_ahead(run_files, static_cast<std::size_t>(data_rows));
 
-    write_key_parts(s, n);
+    write_key_parts(s, spares, n);
 
     stop_if_failed();
-    split_fields(s, n, data_rows);
+    split_fields(s, spares, n, data_rows);
     stop_if_failed();
     con.print_newline();
 
-    join_fields(s, n, data_rows);
+    join_fields(s, spares, n, data_rows);
     stop_if_failed();
     const std::string key_file = numbered("file_21_", std::max(n, 1) + 1);
 
-    pad_keys(s, key_file, data_rows);
-    prefix_rows(s);
+    pad_keys(s, spares, key_file, data_rows);
+    prefix_rows(s, spares);
 
     stop_if_failed();
     SortJob job("file_26_1.txt", "file_26_2.txt");
-    job.spares = &run_files;
+    job.spares = &spares;
+    // Nothing writes to file_26_2.txt after the sort: it is a second name of the sort's
+    // output rather than a copy of its bytes.
+    job.share_output = true;
     sort_file(s, job);
 
     stop_if_failed();
-    write_sorted_table(s, n);
+    write_sorted_table(s, spares, n);
 
     stop_if_failed();
     // The copy has no overwrite switch: an existing output table (perhaps edited by hand)
@@ -533,6 +551,19 @@ void sort_setup(Session& s, int& saved_first_col) {
         }});
     if (used_entries(s) == 0) return;
 
+    // From here the sort follows. Its files (the key files, the rows, the run files and the
+    // output table) are made ahead while the positions are asked and previewed, and the
+    // keys built: each new file is a search past every inode freed lately, which on a busy
+    // disk costs more than the bytes written.
+    const int n = used_entries(s);
+    const std::size_t data_rows = static_cast<std::size_t>(std::max(s.row_count - 1, 0));
+    // The sort keeps the last sort's run files for its own when it deletes them.
+    SpareFiles spares(s.files.dir());
+    const std::size_t runs = (data_rows + 1999) / 2000;
+    // With file_18, file_20_<e>, file_21_<e> beyond the copied one, file_24_1, file_26_1
+    // and file_28.
+    spares.make_ahead(runs + static_cast<std::size_t>(2 * n + 3));
+
     for (;;) {
         ask_positions(s);
         s.console.print_newline();
@@ -541,7 +572,7 @@ void sort_setup(Session& s, int& saved_first_col) {
                                  "<8> exit, continue ", ""});
         if (key == "8") break;
     }
-    build_and_sort(s);
+    build_and_sort(s, spares);
 }
 
 }  // namespace rowkeep

@@ -1,11 +1,13 @@
 #include "viewer/spare_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -33,9 +35,24 @@ bool current_umask(mode_t& mask) {
     return false;
 }
 
+// A new empty file of the folder that has no name yet, as writing a new file there would
+// make it; -1 where the file system cannot make one.
+int unnamed_file(const fs::path& folder) {
+#ifdef O_TMPFILE
+    return ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)folder;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
 }  // namespace
 
 SpareFiles::SpareFiles(fs::path folder) : folder_(std::move(folder)) {
+    // Drawn once: the processor's generator is slow to ask in a virtual machine, and a
+    // name taken meanwhile is only tried again.
+    seed_ = (std::uint64_t{std::random_device()()} << 32) ^ std::random_device()();
     mode_t mask = 0;
     struct stat st {};
     if (!current_umask(mask) || lstat(folder_.c_str(), &st) != 0) return;
@@ -79,17 +96,56 @@ void SpareFiles::keep_run_files() {
     }
     for (const auto& [inode, f] : found) {
         if (f.named != f.links) continue;  // a name of it would outlive the delete
-        fs::path spare = link_temporary(f.path);
+        fs::path spare = linked_name(f.path);
         if (spare.empty()) continue;
         std::lock_guard lock(mutex_);
         spares_.push_back(std::move(spare));
     }
 }
 
+fs::path SpareFiles::fresh_name() {
+    static constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    // Successive numbers spread by an odd multiplier: no two names of this set alike.
+    std::uint64_t n = (seed_ + named_.fetch_add(1)) * 0x9e3779b97f4a7c15ULL;
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, n /= kAlphabet.size()) suffix += kAlphabet[n % kAlphabet.size()];
+    return folder_ / temporary_name(static_cast<long>(getpid()), suffix);
+}
+
+fs::path SpareFiles::make_one() {
+    if (unnamed_) {
+        const int fd = unnamed_file(folder_);
+        if (fd >= 0) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd);
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                fs::path name = fresh_name();
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                    0) {
+                    ::close(fd);
+                    return name;
+                }
+                if (errno != EEXIST) break;
+            }
+            ::close(fd);
+        }
+        unnamed_ = false;  // by name from here on
+    }
+    return new_temporary(folder_);
+}
+
+fs::path SpareFiles::linked_name(const fs::path& from) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path name = fresh_name();
+        if (::link(from.c_str(), name.c_str()) == 0) return name;
+        if (errno != EEXIST) break;
+    }
+    return link_temporary(from);
+}
+
 void SpareFiles::keep(const fs::path& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !like_new(st) || st.st_nlink != 1) return;
-    fs::path spare = link_temporary(path);
+    fs::path spare = linked_name(path);
     if (spare.empty()) return;
     std::lock_guard lock(mutex_);
     spares_.push_back(std::move(spare));
@@ -114,7 +170,7 @@ void SpareFiles::make_spares() {
         ++counted_;
         making_ = true;
         lock.unlock();
-        fs::path spare = new_temporary(folder_);
+        fs::path spare = make_one();
         lock.lock();
         making_ = false;
         if (!spare.empty()) spares_.push_back(std::move(spare));

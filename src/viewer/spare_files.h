@@ -7,13 +7,18 @@
 // A spare is only ever a regular file with the mode, owner and group a new file of the
 // folder would get, and no other name; it is written over and cut to what was written
 // (TextWriter::open_over). What is not used is removed at the end.
+// Where the file system allows, a spare is made without a name first and named after: the
+// search for its inode then holds no lock of the folder, so the files the caller makes and
+// renames there meanwhile do not wait for it.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -46,6 +51,12 @@ class SpareFiles {
 
   private:
     void make_spares();
+    // One new spare under a fresh temporary name; empty when none could be made.
+    std::filesystem::path make_one();
+    // A fresh temporary name of the folder for a spare (not yet taken when made).
+    std::filesystem::path fresh_name();
+    // `from` under one more name, a fresh temporary one; empty when none could be made.
+    std::filesystem::path linked_name(const std::filesystem::path& from);
     // True when the file is one a new file of the folder would be, with no other name.
     bool like_new(const struct stat& st) const;
 
@@ -59,6 +70,9 @@ class SpareFiles {
     std::vector<std::filesystem::path> spares_;
     std::size_t wanted_ = 0, counted_ = 0;  // counted: made ahead, or asked for and missed
     bool stop_ = false, making_ = false;
+    bool unnamed_ = true;  // spares are made without a name first (until that fails once)
+    std::uint64_t seed_ = 0;
+    std::atomic<std::uint64_t> named_{0};  // names handed out, for the next fresh one
     std::thread maker_;
 };
 

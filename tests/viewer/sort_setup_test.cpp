@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "console/replace_file.h"
 #include "harness.h"
+#include "viewer/sort_engine.h"
 #include "viewer/view_table.h"
 
 namespace rowkeep::testing {
@@ -469,6 +471,47 @@ TEST(SortSetup, ALongTableStopsAtEveryFailureOfItsKeyFiles) {
         EXPECT_EQ(st.shows("output sort table = "),
                   st.shows("working file can not be read: ") &&
                       !st.shows("sort table can not be written: "));
+    }
+}
+
+// The set-up's files are made ahead as hidden spares: none is left in the folder, whichever
+// failure point fails. The sorted file is the sort's output under a second name, so a later
+// sort writing its output afresh must leave it as it was.
+TEST(SortSetup, FilesMadeAheadLeaveNoSpareAndTheSortedFileOutlivesTheNextSort) {
+    Rows rows = {{"Name", "Code"}};
+    for (int r = 0; r < 4500; ++r)
+        rows.push_back({"N" + std::to_string(r * 7919 % 4513), std::to_string(r % 97)});
+    const std::string keys = choose(2, {1}) + positions({{1, 4}});
+    auto spares_left = [](const TempDir& dir) {
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (is_temporary_name(entry.path().filename().string()))
+                left.push_back(entry.path().filename().string());
+        return left;
+    };
+    long points = 0;
+    {
+        SortSetup st(rows, keys, "codes.csv");
+        ASSERT_TRUE(st.run());
+        points = st.t.session.faults.points();
+        EXPECT_TRUE(spares_left(st.dir).empty());
+        const std::string sorted = st.dir.read("file_26_2.txt");
+        EXPECT_EQ(st.dir.read("sort_output.txt"), sorted);
+        EXPECT_EQ(
+            st.dir.read("codes_sort.csv").substr(st.dir.read("codes_sort.csv").find('\n') + 1),
+            sorted);
+        st.dir.write("other.txt", "b\r\na\r\n");
+        ASSERT_FALSE(st.t.run([](Session& s) { sort_file(s, SortJob("other.txt", "x.txt")); }));
+        EXPECT_EQ(st.dir.read("sort_output.txt"), "a\r\nb\r\n");
+        EXPECT_EQ(st.dir.read("file_26_2.txt"), sorted);
+        EXPECT_TRUE(spares_left(st.dir).empty());
+    }
+    for (long n = 1; n <= points; ++n) {
+        SCOPED_TRACE("failing point " + std::to_string(n));
+        SortSetup st(rows, keys, "codes.csv");
+        st.t.session.faults.fail_at(n, ENOSPC);
+        ASSERT_TRUE(st.run());
+        EXPECT_TRUE(spares_left(st.dir).empty());
     }
 }
 
