@@ -20,7 +20,9 @@ namespace {
 // A record of wrd_04.txt or wrd_06.txt; its texts hold until the next record is read.
 struct Occurrence {
     std::string_view page, word, id, occurrence;
+    std::string_view plain_line;  // the record's line when it had the plain form, else empty
     long long line = 0, position = 0;
+    std::string line_field;  // the line's number as the last record held it
 };
 
 // The line and position are read as numbers only for a reader that uses them.
@@ -28,12 +30,17 @@ bool read_occurrence(WordFileReader& in, Occurrence& r, bool numbers = true) {
     if (!in.read(6)) return false;
     r.page = in[0];
     if (numbers) {
-        r.line = leading_number(in[1]);
+        // Most records share their line with the one before.
+        if (in[1] != r.line_field) {
+            r.line = leading_number(in[1]);
+            r.line_field.assign(in[1]);
+        }
         r.position = position_value(in[2]);
     }
     r.word = in[3];
     r.id = in[4];
     r.occurrence = in[5];
+    r.plain_line = in.plain_line();
     return true;
 }
 
@@ -266,9 +273,7 @@ class WordEntries {
             return;
         }
         if (open_) close_group(&r);
-        page_.assign(r.page);
-        id_.assign(r.id);
-        word_.assign(r.word);
+        hold(r);
         count_ = 1;
         open_ = true;
     }
@@ -277,6 +282,29 @@ class WordEntries {
     }
 
   private:
+    // Keeps the group's page, id and word past the records read after it: the record's
+    // line in one copy where it lies whole, else the three one after another.
+    void hold(const Occurrence& r) {
+        const std::string_view from = r.plain_line;
+        if (!from.empty()) {
+            held_.assign(from);
+        } else {
+            held_.assign(r.page);
+            held_.append(r.id);
+            held_.append(r.word);
+        }
+        std::size_t at = 0;
+        auto view = [&](std::string_view text) {
+            if (!from.empty()) at = static_cast<std::size_t>(text.data() - from.data());
+            const std::string_view held(held_.data() + at, text.size());
+            at += text.size();
+            return held;
+        };
+        page_ = view(r.page);
+        id_ = view(r.id);
+        word_ = view(r.word);
+    }
+
     // A group's line is written when the next group starts, whose first occurrence
     // number its search link takes.
     void close_group(const Occurrence* next) {
@@ -305,7 +333,8 @@ class WordEntries {
 
     Session& s_;
     TextWriter& out_;
-    std::string page_, id_, word_;
+    std::string held_;
+    std::string_view page_, id_, word_;  // within held_
     long long count_ = 0;
     int groups_since_block_ = 0;
     bool open_ = false;

@@ -63,6 +63,19 @@ std::string position_field(long long position) {
 }
 
 long long position_value(std::string_view field) {
+    if (field.size() == 6) {  // as the program writes the positions below a million
+        long long value = 0;
+        bool digits = false, plain = true;
+        for (char c : field) {
+            if (c >= '0' && c <= '9') {
+                value = value * 10 + (c - '0');
+                digits = true;
+            } else if (c != ' ' || digits) {
+                plain = false;
+            }
+        }
+        if (plain && digits) return value;
+    }
     if (!field.empty() && field.front() == '~') field.remove_prefix(1);
     while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
     if (!field.empty() && field.size() <= 18) {  // digits alone, as the program writes them
@@ -191,6 +204,20 @@ class OccurrenceCounter {
             occurrence_ = 1;
             previous_id_.assign(id);
         }
+        write(page, line, position, word, id, page_to_position);
+    }
+    // The same for a caller that numbers the words itself and so knows when the id
+    // changes (it never calls add() as well).
+    void add_numbered(bool new_id, std::string_view page, std::string_view line,
+                      std::string_view position, std::string_view word, std::string_view id,
+                      std::string_view page_to_position = {}) {
+        occurrence_ = new_id ? 1 : occurrence_ + 1;
+        write(page, line, position, word, id, page_to_position);
+    }
+
+  private:
+    void write(std::string_view page, std::string_view line, std::string_view position,
+               std::string_view word, std::string_view id, std::string_view page_to_position) {
         // The program's own pages and ids hold the names at their start.
         if (!(page.starts_with("page_") || contains(page, "page_")) ||
             !(id.starts_with("id") || contains(id, "id")))
@@ -201,7 +228,6 @@ class OccurrenceCounter {
             write_record(out_, page_to_position, word, id, Digits(occurrence_));
     }
 
-  private:
     TextWriter& out_;
     std::string previous_id_;
     long long occurrence_ = 0;
@@ -234,7 +260,8 @@ void number_words_and_count_occurrences(Session& s) {
         WordId id;
         for (long long count = 0; in.read(5); ++count) {
             // word, page, line, position, word
-            if (count == 0 || in[0] != previous_word) {
+            const bool new_word = count == 0 || in[0] != previous_word;
+            if (new_word) {
                 id.set(count);
                 previous_word.assign(in[0]);
             }
@@ -246,12 +273,14 @@ void number_words_and_count_occurrences(Session& s) {
                     in[1].data(),
                     static_cast<std::size_t>(in[3].data() + in[3].size() - in[1].data()));
                 write_record(ids, page_to_position, in[0], id);
-                if (!quoted) counter.add(in[1], in[2], in[3], in[0], id, page_to_position);
+                if (!quoted)
+                    counter.add_numbered(new_word, in[1], in[2], in[3], in[0], id,
+                                         page_to_position);
                 continue;
             }
             write_record(ids, in[1], in[2], in[3], in[0], id);
             quoted = quoted || any_quote(in[1], in[2], in[3], in[0]);
-            if (!quoted) counter.add(in[1], in[2], in[3], in[0], id);
+            if (!quoted) counter.add_numbered(new_word, in[1], in[2], in[3], in[0], id);
         }
     }
     if (quoted) count_occurrences(s);

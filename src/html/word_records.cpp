@@ -148,6 +148,15 @@ long long leading_number(std::string_view text) {
 
 void WordId::set(long long number) {
     std::memcpy(text_, "id000000", 8);
+    if (number >= 0 && number <= 999999) {  // a word's place in all but the largest exports
+        char* out = text_ + 8;
+        do {
+            *--out = static_cast<char>('0' + number % 10);
+            number /= 10;
+        } while (number > 0);
+        size_ = 8;
+        return;
+    }
     char* digits_at = text_ + 2;
     char digits[24];
     const auto count = static_cast<std::size_t>(
