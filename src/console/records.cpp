@@ -42,6 +42,38 @@ std::size_t find_first(const char* p, std::size_t n) {
     return i;
 }
 
+// The length of the longest start of `bytes` made of whole lines each ended by CR LF, with
+// no other CR or LF in them.
+std::size_t plain_lines(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t done = 0, i = 0;
+#ifdef __SSE2__
+    // Sixteen bytes a step while each LF has a CR right before it and each CR an LF right
+    // after it (the block's last CR is matched in the next block).
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    unsigned carry = 0;  // 1 when the byte before the block is a CR
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, cr)));
+        const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lf)));
+        if ((((crs << 1) | carry) & 0xffffU) != lfs) break;
+        if (lfs != 0) done = i + idx(32 - __builtin_clz(lfs));
+        carry = crs >> 15;
+    }
+#endif
+    // The rest byte by byte from the last line end found: up to the first line end that is
+    // not a CR LF, or the end of the bytes.
+    for (std::size_t j = done; j < n; ++j) {
+        if (p[j] == '\n') break;
+        if (p[j] == '\r') {
+            if (j + 1 >= n || p[j + 1] != '\n') break;
+            done = ++j + 1;
+        }
+    }
+    return done;
+}
+
 }  // namespace
 
 bool matches_pattern(std::string_view pattern, std::string_view name) {
@@ -633,6 +665,26 @@ bool TextWriter::close() {
         if (failed_) replacing_.abandon();
     }
     return !failed_;
+}
+
+// ---------------------------------------------------------------- copy
+
+// Where the bytes already are CR LF lines they go over as they lie, a buffer at a time; a
+// line ended otherwise, cut by the buffer's end or last without its line end goes the line
+// way.
+void copy_lines(TextReader& in, TextWriter& out) {
+    for (;;) {
+        const std::string_view bytes = in.ahead();
+        if (bytes.empty()) return;
+        if (const std::size_t plain = plain_lines(bytes)) {
+            out.write_raw(bytes.substr(0, plain));
+            in.take(plain);
+            continue;
+        }
+        std::string_view line;
+        if (!in.next_line(line)) return;
+        out.print_text(line);
+    }
 }
 
 }  // namespace rowkeep

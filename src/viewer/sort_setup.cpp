@@ -469,9 +469,9 @@ void write_sorted_table(Session& s, SpareFiles& spares, int n) {
     open_scratch(s, spares, table, "file_28.txt");
     write_behind_if_long(table, s.row_count - 1);
     table.print_text(heading);
+    // The sorted lines are CR LF lines already: they go over a buffer at a time.
     TextReader sorted(s.files, "file_26_2.txt");
-    std::string_view line;
-    while (sorted.next_line(line)) table.print_text(line);
+    copy_lines(sorted, table);
 }
 
 void build_and_sort(Session& s, SpareFiles& spares) {

@@ -240,6 +240,58 @@ TEST(Records, BufferedValuesMatchTheByteRulesAcrossBufferEdges) {
     }
 }
 
+// Copying lines gives the bytes the line way gives: CR LF lines of every length across the
+// reader's buffer edges (a line longer than the buffer, a CR LF split by an edge), with
+// other line ends mixed in, and last lines with and without their line end.
+TEST(Records, CopiedLinesAreTheLinesReadAndPrinted) {
+    std::mt19937 random(11);
+    std::vector<std::string> texts = {"", "\r\n", "a", "a\r", "\n\r\n\r\r\n"};
+    for (const int other : {0, 1, 3}) {
+        for (const bool ended : {true, false}) {
+            std::string text;
+            std::uniform_int_distribution<int> length(0, 90), end(0, 99);
+            for (int k = 0; text.size() < 300000; ++k) {
+                // Now and then a line longer than the reader's buffer.
+                const auto n = static_cast<std::size_t>(k % 1500 == 7 ? 70000 + k : length(random));
+                text += std::string(n, static_cast<char>('a' + k % 26));
+                const int e = end(random);
+                text += e < other ? "\n" : e < 2 * other ? "\r" : "\r\n";
+            }
+            if (!ended) text += "last";
+            texts.push_back(text);
+        }
+    }
+    // A CR LF split at the buffer's edge, and a lone CR at it.
+    texts.push_back(std::string((1 << 16) - 1, 'x') + "\r\nnext\r\n");
+    texts.push_back(std::string((1 << 16) - 1, 'x') + "\rnext\r\n");
+    for (const std::string& text : texts) {
+        for (const bool behind : {false, true}) {
+            TempDir d;
+            d.write("in.txt", "heading\r\n" + text);
+            auto copy = [&](const char* name, bool fast) {
+                TextReader in(d.path(), "in.txt");
+                TextWriter out(d.path(), name);
+                if (behind) out.write_behind();
+                std::string_view line;
+                ASSERT_TRUE(in.next_line(line));
+                out.print_text("new " + std::string(line), Ending::zone);
+                out.print_text("");
+                if (fast) {
+                    copy_lines(in, out);
+                } else {
+                    while (in.next_line(line)) out.print_text(line);
+                }
+                out.print_text("end", Ending::zone);
+                out.print_text("", Ending::zone);
+                ASSERT_TRUE(out.close());
+            };
+            copy("slow.txt", false);
+            copy("fast.txt", true);
+            ASSERT_EQ(d.read("fast.txt"), d.read("slow.txt")) << text.size() << " " << behind;
+        }
+    }
+}
+
 // Pieces of every size, small ones gathered and large ones passed through, arrive whole
 // and in order.
 TEST(Records, WriterKeepsEveryPieceInOrder) {
