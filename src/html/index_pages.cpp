@@ -197,13 +197,16 @@ class AnchoredPages {
   public:
     AnchoredPages(Session& s, const IndexSettings& settings, bool many = false)
         : s_(s), settings_(settings), many_(many) {}
-    void add(const Occurrence& r) {
-        if (!page_ || r.page != current_) {
+    // True when the record starts a page.
+    bool add(const Occurrence& r) {
+        const bool starts = !page_ || r.page != current_;
+        if (starts) {
             if (page_) page_->finish();
             current_.assign(r.page);
             page_ = std::make_unique<AnchoredPage>(s_, settings_, current_, many_);
         }
         page_->add(r);
+        return starts;
     }
     void finish() {
         if (page_) page_->finish();
@@ -249,7 +252,11 @@ class PageList {
         if (any_ && r.page == current_) return;
         any_ = true;
         current_.assign(r.page);
-        write_line(out_, "<a href=\"", r.page, "\">", r.page, "</a><br>");
+        add_page(r.page);
+    }
+    // For a caller that already knows the page changed.
+    void add_page(std::string_view page) {
+        write_line(out_, "<a href=\"", page, "\">", page, "</a><br>");
     }
     void finish() {
         out_.print_text(std::string(39, '-'));
@@ -265,7 +272,11 @@ class PageList {
 // The word entries: one line for each group of records with the same id and page.
 class WordEntries {
   public:
-    WordEntries(Session& s, TextWriter& out) : s_(s), out_(out) {}
+    WordEntries(Session& s, TextWriter& out)
+        : out_(out),
+          maker_line_(maker_link_line().substr(5)),
+          sponsor_line_(s.sponsor_address.empty() ? std::string()
+                                                  : sponsor_line(s.sponsor_address)) {}
 
     void add(const Occurrence& r) {
         if (open_ && r.id == id_ && r.page == page_) {
@@ -326,13 +337,14 @@ class WordEntries {
         out_.print_text("Check supply stores. <br>");
         out_.print_text("Create your own shopping guide. <br>");
         out_.print_text("Download our program on your PC. <br>");
-        out_.print_text(maker_link_line().substr(5));
-        if (!s_.sponsor_address.empty()) out_.print_text(sponsor_line(s_.sponsor_address));
+        out_.print_text(maker_line_);
+        if (!sponsor_line_.empty()) out_.print_text(sponsor_line_);
         out_.print_text("<br> <br>");
     }
 
-    Session& s_;
     TextWriter& out_;
+    // The ad block's lines, the same for every block.
+    const std::string maker_line_, sponsor_line_;
     std::string held_;
     std::string_view page_, id_, word_;  // within held_
     long long count_ = 0;
@@ -492,8 +504,7 @@ void write_index_pages(Session& s, const IndexSettings& settings, bool many) {
         SearchLines lines(s, search);
         WordFileReader in(s.files, "wrd_06.txt");
         for (Occurrence r; read_occurrence(in, r);) {
-            pages.add(r);
-            list.add(r);
+            if (pages.add(r)) list.add_page(r.page);
             lines.add(r);
         }
         pages.finish();
