@@ -36,8 +36,8 @@ std::string through_iconv(const std::string& from, const std::string& text) {
 
 TEST(Converter, EveryPageShowsItsBytesAsIconvDoesInAnyPieces) {
     std::mt19937 random(5);
-    for (int page : {437, 850, 852, 866, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257,
-                     1258, 28591, 28592, 28595, 28597, 28599}) {
+    for (int page : {437, 850, 852, 866, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
+                     28591, 28592, 28595, 28597, 28599}) {
         const std::string name = iconv_name(page);
         SCOPED_TRACE(name);
         Converter to_screen(name, "UTF-8");
