@@ -522,11 +522,11 @@ int write_at(int fd, std::string_view bytes, std::uint64_t& at) {
 
 // Merges the runs' lines into chunks handed to `hand`, each line seen by the sampler;
 // false when a line came out before the one ahead of it. `last` (when given) receives
-// the last line merged.
-bool merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler& sampler,
-                 LineChunks::Hand hand, std::string* last = nullptr) {
+// the last line merged. `lead`: the first run is the pass before's result.
+bool merge_lines(std::vector<RunLines>& runs, const std::string& shared, bool lead,
+                 Sampler& sampler, LineChunks::Hand hand, std::string* last = nullptr) {
     LineChunks chunks(std::move(hand));
-    for (Tournament t(runs, shared); !t.finished(); t.next()) {
+    for (Tournament t(runs, shared, lead); !t.finished(); t.next()) {
         sampler.see(t.winner(), t.skip());
         chunks.put(t.winner(), t.skip());
     }
@@ -537,7 +537,7 @@ bool merge_lines(std::vector<RunLines>& runs, const std::string& shared, Sampler
 
 // Merges runs 1..m into `out` whole: the worker merges into chunks that this thread
 // writes.
-bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWriter& out,
+bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, bool lead, TextWriter& out,
                  Sampler& sampler) {
     Handoff handoff(2);
     bool ordered = true;
@@ -547,7 +547,8 @@ bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, TextWri
             Handoff& h;
             ~Closing() { h.close(); }
         } closing{handoff};
-        ordered = merge_lines(runs, shared, sampler, [&](Bytes& chunk) { handoff.pass(chunk); });
+        ordered =
+            merge_lines(runs, shared, lead, sampler, [&](Bytes& chunk) { handoff.pass(chunk); });
     });
     Bytes chunk;
     try {
@@ -606,7 +607,7 @@ struct CutRuns {
 // Merges runs 1..m cut at `cuts`: this thread the lines before the cuts, written through
 // `out`, the worker those after them, written at their offsets. `samples` gets the merged
 // lines' samples; `sampler` counts all of them.
-bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string& shared,
+bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string& shared, bool lead,
                  std::size_t every, TextWriter& out, RunIndex& samples, Sampler& sampler) {
     std::size_t lines = 0;
     std::uint64_t bytes = 0;
@@ -625,13 +626,14 @@ bool merge_split(const std::vector<Cut>& cuts, CutRuns& runs, const std::string&
     const int fd = out.descriptor();
     Worker worker;
     worker.start([&] {
-        late.ordered = merge_lines(runs.after, shared, late_sampler, [&](Bytes& chunk) {
+        late.ordered = merge_lines(runs.after, shared, lead, late_sampler, [&](Bytes& chunk) {
             if (fd >= 0 && late.error == 0) late.error = write_at(fd, chunk.view(), late.end);
         });
     });
     std::string last;
     bool ordered = merge_lines(
-        runs.before, shared, sampler, [&](Bytes& chunk) { out.write_raw(chunk.view()); }, &last);
+        runs.before, shared, lead, sampler, [&](Bytes& chunk) { out.write_raw(chunk.view()); },
+        &last);
     worker.wait();
     if (fd >= 0) out.written_to(late.end, late.error);
     // Where the two meet: the first line after the cuts (its first sample) against the last
@@ -679,8 +681,9 @@ void open_output(Session& s, SpareFiles& spares, TextWriter& out) {
     if (!aside.empty()) ::rename(aside.c_str(), path.c_str());
 }
 
-// Merges runs 1..m into sort_output.txt; false when the output came out of order.
-bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string& shared,
+// Merges runs 1..m into sort_output.txt; false when the output came out of order. `lead`:
+// run 1 is the result of the pass before.
+bool merge_pass(Session& s, const SortJob& job, std::size_t m, bool lead, const std::string& shared,
                 const KeptRuns& kept, std::vector<LineSizes>& sizes, std::vector<RunIndex>& index,
                 Blocks& blocks, SpareFiles& spares) {
     std::vector<std::unique_ptr<TextReader>> files;
@@ -697,7 +700,7 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string
     if (find_cuts(job, index, kept, files, shared, cuts)) {
         if (job.passes_split != nullptr) ++*job.passes_split;
         CutRuns cut(cuts, blocks, files, kept, sizes);
-        ordered = merge_split(cuts, cut, shared, every, out, merged, sampler);
+        ordered = merge_split(cuts, cut, shared, lead, every, out, merged, sampler);
     } else {
         std::vector<RunLines> runs;
         runs.reserve(m);
@@ -706,7 +709,7 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, const std::string
             runs.emplace_back(*files[j - 1], open ? kept.run(j) : nullptr,
                               open ? &sizes[j - 1] : nullptr);
         }
-        ordered = merge_whole(runs, shared, out, sampler);
+        ordered = merge_whole(runs, shared, lead, out, sampler);
     }
     merged.known = out.close() && ordered;
     merged.lines = sampler.lines();
@@ -838,10 +841,10 @@ void sort_file(Session& s, const SortJob& job) {
     }
 
     std::size_t m = std::min(job.merge_width, runs);
-    for (;;) {
+    for (bool lead = false;; lead = true) {
         if (job.before_pass) job.before_pass();
         const bool ordered =
-            merge_pass(s, job, m, shared.text(), kept, sizes, index, blocks, spares);
+            merge_pass(s, job, m, lead, shared.text(), kept, sizes, index, blocks, spares);
         kept.drop();  // the runs are renumbered, run 1 is the merged result
         if (!ordered) {
             s.console.print_text("sort error");

@@ -158,10 +158,17 @@ void LineChunks::hand_on() {
     chunk_.reserve(kChunk);
 }
 
-Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared)
-    : runs_(runs), shared_(shared), heads_(runs.size()), tree_(runs.size()) {
+Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared, bool lead)
+    : runs_(runs),
+      shared_(shared),
+      heads_(runs.size()),
+      tree_(runs.size()),
+      lead_(lead && runs.size() > 1 ? 1 : 0),
+      leaves_(runs.size() - lead_) {
     for (std::size_t j = 0; j < runs_.size(); ++j) advance_head(j);
-    if (runs_.size() > 0) tree_[0] = play(1);
+    if (runs_.empty()) return;
+    tree_[0] = play(1);
+    winner_ = lead_ != 0 && !beats(tree_[0], 0) ? 0 : tree_[0];
 }
 
 void Tournament::stop_skipping() {
@@ -173,9 +180,8 @@ void Tournament::stop_skipping() {
 }
 
 std::size_t Tournament::play(std::size_t node) {
-    const std::size_t k = runs_.size();
-    if (k == 1) return 0;
-    if (node >= k) return node - k;
+    if (leaves_ == 1) return lead_;
+    if (node >= leaves_) return node - leaves_ + lead_;
     const std::size_t left = play(2 * node), right = play(2 * node + 1);
     const bool left_wins = !beats(right, left);
     tree_[node] = left_wins ? right : left;

@@ -270,23 +270,27 @@ class RunLines {
 // played there, node 0 the overall winner, so a new head replays only its own path.
 // The start that every line of the runs shares (as the runs were written) is left out of
 // the heads; should a line not have it after all, it is no longer left out of any.
+// With `lead`, run 0 stays out of the tree and plays only the tree's winner: for a pass whose
+// run 0 is the result of the pass before, as long as all the other runs together, half the
+// lines then pass one match instead of a path. The winner is the least head either way.
 class Tournament {
   public:
-    Tournament(std::vector<RunLines>& runs, std::string_view shared);
-    bool finished() const { return runs_.empty() || heads_[tree_[0]].text == nullptr; }
+    Tournament(std::vector<RunLines>& runs, std::string_view shared, bool lead = false);
+    bool finished() const { return runs_.empty() || heads_[winner_].text == nullptr; }
     // Less its first skip() bytes.
-    const Line& winner() const { return heads_[tree_[0]]; }
+    const Line& winner() const { return heads_[winner_]; }
     std::size_t skip() const { return shared_.size(); }
     // The winner's run moves on to its next line, and the matches on its path are replayed.
     void next() {
-        std::size_t run = tree_[0];
+        std::size_t run = winner_;
         if (!advance_head(run)) {
             tree_[0] = play(1);
-            return;
+        } else if (run >= lead_) {
+            for (std::size_t node = (run - lead_ + leaves_) / 2; node > 0; node /= 2)
+                if (beats(tree_[node], run)) std::swap(tree_[node], run);
+            tree_[0] = run;
         }
-        for (std::size_t node = (run + runs_.size()) / 2; node > 0; node /= 2)
-            if (beats(tree_[node], run)) std::swap(tree_[node], run);
-        tree_[0] = run;
+        winner_ = lead_ != 0 && !beats(tree_[0], 0) ? 0 : tree_[0];
     }
 
   private:
@@ -318,14 +322,16 @@ class Tournament {
         if (x.text == nullptr || y.text == nullptr) return y.text == nullptr && x.text != nullptr;
         return before(x, y);
     }
-    // The winner of the subtree below node (leaves k..2k-1 stand for runs 0..k-1), the
-    // losers kept on the way.
+    // The winner of the subtree below node (leaves n..2n-1 stand for the n runs of the
+    // tree, from run lead_ on), the losers kept on the way.
     std::size_t play(std::size_t node);
 
     std::vector<RunLines>& runs_;
     std::string shared_;
     std::vector<Line> heads_;
     std::vector<std::size_t> tree_;
+    std::size_t lead_ = 0, leaves_ = 0;  // runs before the tree's, and the tree's
+    std::size_t winner_ = 0;
 };
 
 }  // namespace rowkeep

@@ -907,6 +907,74 @@ TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
     EXPECT_GT(disorders, 50);
 }
 
+// A tournament that keeps run 0 out of its tree puts out the least head at every step as
+// the whole tree does: for runs in order the same bytes (equal lines are the same text),
+// lines lacking the shared start among them, runs empty, or one run alone; for runs out of
+// order the same lines and the disorder found (which of two equal heads goes first may
+// differ then, and what follows them).
+TEST(SortEngine, TournamentWithALeadRunPutsOutWhatTheWholeTreeDoes) {
+    std::mt19937 random(57);
+    const std::string stem = "\"page_1";
+    auto merged = [&](const std::vector<std::vector<std::string>>& runs, bool lead) {
+        std::vector<KeptRun> kept(runs.size());
+        TextReader none;
+        std::vector<RunLines> lines;
+        for (std::size_t j = 0; j < runs.size(); ++j) {
+            for (const std::string& line : runs[j]) {
+                std::memcpy(kept[j].text.extend(line.size()), line.data(), line.size());
+                std::memcpy(kept[j].text.extend(2), "\r\n", 2);
+                kept[j].sizes.push_back(line.size());
+            }
+            lines.emplace_back(none, &kept[j]);
+        }
+        std::string out;
+        LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
+        for (Tournament t(lines, stem, lead); !t.finished(); t.next())
+            chunks.put(t.winner(), t.skip());
+        chunks.finish();
+        return std::make_pair(out, chunks.ordered());
+    };
+    auto sorted_lines = [](const std::string& text) {
+        std::vector<std::string> lines;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find("\r\n", at);
+            lines.push_back(text.substr(at, end - at));
+            at = end + 2;
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    int in_order = 0, disorders = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<std::vector<std::string>> runs(random() % 8);
+        bool sorted = true;
+        for (std::size_t j = 0; j < runs.size(); ++j) {
+            // Run 0 mostly the longest, as a pass before's result is.
+            int count = static_cast<int>(random() % (j == 0 ? 120 : 30));
+            for (; count > 0; --count)
+                runs[j].push_back(
+                    stem + std::string(random() % 14, static_cast<char>('a' + random() % 3)));
+            if (!runs[j].empty() && random() % 4 == 0)
+                runs[j][random() % runs[j].size()] = stem.substr(0, random() % stem.size()) + "b";
+            if (random() % 4 != 0) std::sort(runs[j].begin(), runs[j].end());
+            sorted = sorted && std::is_sorted(runs[j].begin(), runs[j].end());
+        }
+        SCOPED_TRACE(trial);
+        const auto whole = merged(runs, false), led = merged(runs, true);
+        EXPECT_EQ(led.second, whole.second);
+        EXPECT_EQ(whole.second, sorted);
+        if (sorted) {
+            EXPECT_EQ(led.first, whole.first);
+            ++in_order;
+        } else {
+            EXPECT_EQ(sorted_lines(led.first), sorted_lines(whole.first));
+            ++disorders;
+        }
+    }
+    EXPECT_GT(in_order, 100);
+    EXPECT_GT(disorders, 100);
+}
+
 // A run file changed behind the sort's back, one line made the smallest of all: the sort
 // says "sort error" and ends exactly when sort_output.txt holds its lines out of order,
 // wherever that line comes out: in a pass merged whole, before the cut of a pass merged in
