@@ -338,39 +338,42 @@ RunIndex index_of(const Bytes& text, const std::vector<std::size_t>& sizes, std:
     return index;
 }
 
-// Cuts the input into sorted runs; the number of runs. The worker reads, lowers and sorts
-// the next run while this thread writes the one before: the files are made here, and
-// making hundreds of them at once is what takes the time.
+// Cuts the input into sorted runs; the number of runs. This thread reads and lowers the
+// next run and writes the one before while the worker sorts the one between: the files are
+// made here, and making hundreds of them at once is what takes the time; reading and
+// sorting a run cost about the same.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
                        SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
                        std::vector<LineSizes>& sizes, std::vector<RunIndex>& index) {
     const RunFiles files(s);
     struct Sorted {
-        std::size_t lines = 0;
         Bytes text;
         std::vector<std::size_t> sizes;
         std::string shared;
     };
     Sorted sorted[2];
-    Run run(s.console.measure());
-    auto read_and_sort = [&input, &run, limit = job.run_lines](Sorted& into) {
+    Run run[2] = {Run(s.console.measure()), Run(s.console.measure())};
+    auto read = [&input, limit = job.run_lines](Run& into) {
         std::string_view line;
-        while (run.size() < limit && input.next_line(line)) run.add(line);
-        into.lines = run.size();
-        if (into.lines == 0) return;
-        run.sorted_into(into.text, into.sizes);
-        into.shared = run.shared();
+        while (into.size() < limit && input.next_line(line)) into.add(line);
+        return into.size();
+    };
+    auto sort = [](Run& from, Sorted& into) {
+        from.sorted_into(into.text, into.sizes);
+        into.shared = from.shared();
     };
     TextWriter out;
     Worker worker;
     std::size_t made = 0;
-    worker.start([&] { read_and_sort(sorted[0]); });
-    for (int k = 0;; k = 1 - k) {
+    std::size_t lines = read(run[0]);
+    if (lines > 0) worker.start([&] { sort(run[0], sorted[0]); });
+    for (int k = 0; lines > 0; k = 1 - k) {
+        const bool full = lines == job.run_lines;
+        const std::size_t next = full ? read(run[1 - k]) : 0;
         worker.wait();
+        if (next > 0)
+            worker.start([&sort, &from = run[1 - k], &into = sorted[1 - k]] { sort(from, into); });
         Sorted& done = sorted[k];
-        if (done.lines == 0) break;
-        const bool full = done.lines == job.run_lines;
-        if (full) worker.start([&read_and_sort, &next = sorted[1 - k]] { read_and_sort(next); });
         shared.narrow(done.shared);
         const bool written = write_run(s, job, files, spares, out, ++made, full, total, done.text);
         sizes.push_back(written ? compact_sizes(done.sizes) : LineSizes{});
@@ -379,7 +382,7 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         index.push_back(index_of(done.text, done.sizes, job.sample_lines));
         index.back().known = written;
         kept.offer(done.text, done.sizes, written);
-        if (!full) break;
+        lines = next;
     }
     return made;
 }
