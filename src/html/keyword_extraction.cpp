@@ -176,12 +176,14 @@ void scan_page(Session& s, KeywordScanner& scanner, const std::string& page, Tex
 }
 
 // The sorted file is only read from here on, until the results step deletes it: it becomes
-// a second name of the sort's output, not a copy.
+// a second name of the sort's output, not a copy. The runs are merged from their files, not
+// kept in memory: memory fresh from the system costs more a page than reading the page back.
 void run_sort(Session& s, const char* in, const char* out, const char* label, SpareFiles* spares) {
     s.console.print_text(label);
     SortJob job(in, out, label);
     job.spares = spares;
     job.share_output = true;
+    job.keep_bytes = 0;
     sort_file(s, job);
 }
 
