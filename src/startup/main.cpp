@@ -1,4 +1,5 @@
 // Builds the real terminal and the session, and runs the program until it ends.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -46,6 +47,17 @@ std::mt19937::result_type seed() {
     return value;
 }
 
+// Buffers the program frees stay with it for the next file. By default a buffer of 128 KiB
+// or more is handed back to the system when freed, so every file's buffers started on pages
+// the system had to fault in and clear again, and under a virtual machine a fault costs
+// microseconds. Kept, they spare a save at 10^4 rows a third of its faults. Larger blocks
+// (the viewer's row index, a sort's runs) still come and go whole, which keeps peak memory
+// as it was: one arena for all threads, or keeping those too, cost up to 4 MiB more.
+void keep_freed_buffers() {
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 8 << 20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +73,7 @@ int main(int argc, char** argv) {
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
     }
+    keep_freed_buffers();
     // Only the character set: numbers typed in a decimal-comma locale must still read
     // "3.7" as three point seven.
     std::setlocale(LC_CTYPE, "");

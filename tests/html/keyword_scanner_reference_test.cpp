@@ -58,6 +58,15 @@ struct Pieces {
     }
 };
 
+// The reference scan's trace, printed into a file as the reference writes it.
+struct ReferenceTrace {
+    ReferenceTrace(const std::filesystem::path& dir, std::string_view name) : file(dir, name) {}
+    TextWriter file;
+    TraceSink sink = [this](std::string_view text, Ending ending) {
+        file.print_text(text, ending);
+    };
+};
+
 class StringTrace final : public TraceFile {
   public:
     void write(std::string_view bytes) override { text.append(bytes); }
@@ -76,10 +85,7 @@ TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
         TempDir dir;
         ReferenceScanner old_scan, old_pieces;
         KeywordScanner new_scan, new_pieces;
-        TextWriter old_file(dir.path(), "old.txt");
-        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
-            old_file.print_text(text, ending);
-        };
+        ReferenceTrace old_file(dir.path(), "old.txt");
         StringTrace new_file;
         Pieces old_sink, new_sink;
         for (int line_no = 0; line_no < 60; ++line_no) {
@@ -91,7 +97,7 @@ TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
             }
             const std::size_t length = g() % 12 == 0 ? 1500 + g() % 3500 : g() % 120;
             const std::string line = random_line(g, length);
-            const auto words = old_scan.scan_line(line, to_file);
+            const auto words = old_scan.scan_line(line, old_file.sink);
             new_scan.scan(line, &new_file);
             ASSERT_EQ(copied(new_scan.words()), words) << line;
             ASSERT_EQ(new_pieces.scan_line(line, new_sink.sink()),
@@ -100,7 +106,7 @@ TEST(KeywordScannerReference, SameWordsPiecesAndTraceBytesOnRandomLines) {
             ASSERT_EQ(new_scan.element_continues(), old_scan.element_continues());
             ASSERT_EQ(new_scan.line_number(), old_scan.line_number());
         }
-        ASSERT_TRUE(old_file.close());
+        ASSERT_TRUE(old_file.file.close());
         ASSERT_EQ(new_sink.text, old_sink.text);
         ASSERT_EQ(new_file.text, dir.read("old.txt")) << "round " << round;
     }
@@ -130,24 +136,21 @@ TEST(KeywordScannerReference, LinesMetAgainScanAsTheFirstTime) {
     KeywordScanner new_scan;
     PieceTrace new_file;
     {
-        TextWriter old_file(dir.path(), "old.txt");
-        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
-            old_file.print_text(text, ending);
-        };
+        ReferenceTrace old_file(dir.path(), "old.txt");
         for (int line_no = 0; line_no < 2000; ++line_no) {
             if (line_no % 300 == 0) {
                 old_scan.start_page();
                 new_scan.start_page();
             }
             const std::string& line = pool[g() % pool.size()];
-            const auto words = old_scan.scan_line(line, to_file);
+            const auto words = old_scan.scan_line(line, old_file.sink);
             new_scan.scan_gathering(line, new_file);
             ASSERT_EQ(copied(new_scan.words()), words) << line_no << ": " << line;
             ASSERT_EQ(new_scan.element_continues(), old_scan.element_continues());
             ASSERT_EQ(new_scan.line_number(), old_scan.line_number());
         }
         new_scan.finish_trace(new_file);
-        ASSERT_TRUE(old_file.close());
+        ASSERT_TRUE(old_file.file.close());
     }
     const std::string old_text = dir.read("old.txt");
     ASSERT_EQ(new_file.text.size(), old_text.size());
@@ -167,13 +170,10 @@ TEST(KeywordScannerReference, LineOfMoreThanTheTracesPieceGoesWhole) {
     KeywordScanner new_scan;
     StringTrace new_file;
     {
-        TextWriter old_file(dir.path(), "old.txt");
-        TraceSink to_file = [&old_file](std::string_view text, Ending ending) {
-            old_file.print_text(text, ending);
-        };
+        ReferenceTrace old_file(dir.path(), "old.txt");
         for (std::size_t length : {100u, 1200000u, 50u, 3000000u, 10u}) {
             const std::string line = random_line(g, length);
-            const auto words = old_scan.scan_line(line, to_file);
+            const auto words = old_scan.scan_line(line, old_file.sink);
             new_scan.scan(line, &new_file);
             ASSERT_EQ(copied(new_scan.words()), words);
         }
