@@ -178,10 +178,9 @@ class BufferTrace {
     bool handed() const { return handed_; }
 
   private:
-    static constexpr std::size_t kPiece = 1 << 20;
+    static constexpr std::size_t kPiece = KeywordScanner::kTracePiece;
     // Room past a piece for the rest of the line that fills it; a longer one grows the
-    // buffer. Every byte made ready is touched (the string fills it), and a fresh page
-    // costs more than the bytes.
+    // buffer. Every byte made ready is touched (the string fills it).
     static constexpr std::size_t kPastPiece = 1 << 16;
 
     // As number_text: a blank before a number that is not negative.
