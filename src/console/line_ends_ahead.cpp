@@ -33,17 +33,16 @@ std::size_t read_at(int fd, char* to, std::size_t n, std::uint64_t offset) {
 template <class Bytes>
 [[gnu::always_inline]] inline void find_line_ends(const std::stop_token& stop, int fd,
                                                   std::uint64_t from, std::uint64_t to,
-                                                  std::vector<std::uint64_t>& masks,
+                                                  char* buffer, std::vector<std::uint64_t>& masks,
                                                   std::uint64_t& resume) {
     using namespace byte_kinds;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kChunk);
     PlainLines plain;
     for (std::uint64_t at = from; to - at >= 64 && !stop.stop_requested();) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, (to - at) / 64 * 64));
-        const std::size_t got = read_at(fd, buffer.get(), want, at);
+        const std::size_t got = read_at(fd, buffer, want, at);
         for (std::size_t j = 0; j + 64 <= got; j += 64) {
-            const ByteKinds k = Bytes::kinds(buffer.get() + j);
+            const ByteKinds k = Bytes::kinds(buffer + j);
             if (!plain.take(k)) return;
             masks.push_back(k.lfs);
             if (k.lfs) resume = at + j + static_cast<unsigned>(63 - __builtin_clzll(k.lfs)) + 1;
@@ -56,9 +55,9 @@ template <class Bytes>
 template <class Bytes>
 [[gnu::always_inline]] inline void count_rows(const std::vector<std::uint64_t>& masks,
                                               std::uint64_t from, std::uint64_t resume, int columns,
-                                              int& need, std::vector<std::uint64_t>& offsets) {
+                                              int& need, RowStarts& starts) {
     // Kept in a register: through the reference it would be stored at every row, as
-    // push_back could alias it.
+    // add could alias it.
     int left = need;
     std::uint64_t at = from;
     for (const std::uint64_t lfs : masks) {
@@ -68,7 +67,7 @@ template <class Bytes>
                 // A row that ends with the last line is noted by the reader, which knows
                 // whether anything follows it.
                 if (next >= resume) return false;
-                offsets.push_back(next);
+                starts.add(next);
                 return true;
             });
         if (!more) {
@@ -81,42 +80,49 @@ template <class Bytes>
 }
 
 void find_narrow(const std::stop_token& stop, int fd, std::uint64_t from, std::uint64_t to,
-                 std::vector<std::uint64_t>& masks, std::uint64_t& resume) {
-    find_line_ends<byte_kinds::Sse2Bytes>(stop, fd, from, to, masks, resume);
+                 char* buffer, std::vector<std::uint64_t>& masks, std::uint64_t& resume) {
+    find_line_ends<byte_kinds::Sse2Bytes>(stop, fd, from, to, buffer, masks, resume);
 }
 
 void count_narrow(const std::vector<std::uint64_t>& masks, std::uint64_t from, std::uint64_t resume,
-                  int columns, int& need, std::vector<std::uint64_t>& offsets) {
-    count_rows<byte_kinds::Sse2Bytes>(masks, from, resume, columns, need, offsets);
+                  int columns, int& need, RowStarts& starts) {
+    count_rows<byte_kinds::Sse2Bytes>(masks, from, resume, columns, need, starts);
 }
 
 #ifdef __x86_64__
 [[gnu::target("avx2,popcnt")]] void find_wide(const std::stop_token& stop, int fd,
-                                              std::uint64_t from, std::uint64_t to,
+                                              std::uint64_t from, std::uint64_t to, char* buffer,
                                               std::vector<std::uint64_t>& masks,
                                               std::uint64_t& resume) {
-    find_line_ends<byte_kinds::Avx2Bytes>(stop, fd, from, to, masks, resume);
+    find_line_ends<byte_kinds::Avx2Bytes>(stop, fd, from, to, buffer, masks, resume);
 }
 
 [[gnu::target("avx2,popcnt")]] void count_wide(const std::vector<std::uint64_t>& masks,
                                                std::uint64_t from, std::uint64_t resume,
-                                               int columns, int& need,
-                                               std::vector<std::uint64_t>& offsets) {
-    count_rows<byte_kinds::Avx2Bytes>(masks, from, resume, columns, need, offsets);
+                                               int columns, int& need, RowStarts& starts) {
+    count_rows<byte_kinds::Avx2Bytes>(masks, from, resume, columns, need, starts);
 }
 
 [[gnu::target("avx2,popcnt,bmi,bmi2")]] void count_select(const std::vector<std::uint64_t>& masks,
                                                           std::uint64_t from, std::uint64_t resume,
                                                           int columns, int& need,
-                                                          std::vector<std::uint64_t>& offsets) {
-    count_rows<byte_kinds::Avx2SelectBytes>(masks, from, resume, columns, need, offsets);
+                                                          RowStarts& starts) {
+    count_rows<byte_kinds::Avx2SelectBytes>(masks, from, resume, columns, need, starts);
 }
 #endif
 #endif
 
 }  // namespace
 
+void LineEndsAhead::stop() {
+    if (thread_.joinable()) {
+        thread_.request_stop();
+        thread_.join();
+    }
+}
+
 bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, byte_kinds::Scan scan) {
+    stop();
 #ifdef __SSE2__
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -133,8 +139,10 @@ bool LineEndsAhead::start(int fd, std::uint64_t from, const Split& split, byte_k
     scan_ = scan;
     split_ = resume_ = middle + lf + 1;
     to_ = std::min(size, split_ + split.most);
+    masks_.clear();
     try {
         masks_.reserve(static_cast<std::size_t>((to_ - split_) / 64));
+        if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kChunk);
         thread_ = std::jthread([this](const std::stop_token& stop) { find(stop); });
     } catch (const std::exception&) {
         // Without memory or a thread the reader indexes the whole file itself.
@@ -152,34 +160,33 @@ void LineEndsAhead::find(const std::stop_token& stop) {
 #ifdef __SSE2__
 #ifdef __x86_64__
     if (scan_ != byte_kinds::Scan::narrow)
-        return find_wide(stop, fd_, split_, to_, masks_, resume_);
+        return find_wide(stop, fd_, split_, to_, buffer_.get(), masks_, resume_);
 #endif
-    find_narrow(stop, fd_, split_, to_, masks_, resume_);
+    find_narrow(stop, fd_, split_, to_, buffer_.get(), masks_, resume_);
 #else
     (void)stop;
 #endif
 }
 
-std::uint64_t LineEndsAhead::take_rows(int columns, int& need,
-                                       std::vector<std::uint64_t>& offsets) {
+std::uint64_t LineEndsAhead::take_rows(int columns, int& need, RowStarts& starts) {
     if (thread_.joinable()) thread_.join();
     if (resume_ == split_) return split_;
 #ifdef __SSE2__
     if (need == 0) {
-        offsets.push_back(split_);
+        starts.add(split_);
         need = columns;
     }
 #ifdef __x86_64__
     if (scan_ == byte_kinds::Scan::wide_select) {
-        count_select(masks_, split_, resume_, columns, need, offsets);
+        count_select(masks_, split_, resume_, columns, need, starts);
         return resume_;
     }
     if (scan_ == byte_kinds::Scan::wide) {
-        count_wide(masks_, split_, resume_, columns, need, offsets);
+        count_wide(masks_, split_, resume_, columns, need, starts);
         return resume_;
     }
 #endif
-    count_narrow(masks_, split_, resume_, columns, need, offsets);
+    count_narrow(masks_, split_, resume_, columns, need, starts);
 #endif
     return resume_;
 }

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stop_token>
 #include <thread>
 #include <vector>
 
 #include "console/byte_kinds.h"
+#include "console/row_starts.h"
 
 namespace rowkeep {
 
@@ -24,12 +26,16 @@ class LineEndsAhead {
         // the viewer is entered from it.)
         std::uint64_t most = std::uint64_t{8} << 20;
     };
+    ~LineEndsAhead() { stop(); }
     // Starts the thread on the file open as fd when at least split.over bytes are left
     // after `from`; it looks from the first line start after the middle of what is left
     // (of at most twice split.most), to at most split.most on. A thread not waited for is
     // stopped; it compares bytes as `scan` says. False (and no thread) where there is
-    // nothing to split.
+    // nothing to split. The same object starts again and again over one file: its memory
+    // is taken once.
     bool start(int fd, std::uint64_t from, const Split& split, byte_kinds::Scan scan);
+    // Stops the thread and waits for it (before the file closes).
+    void stop();
     // Where the thread's part begins: a line start, which must also be a value start for
     // its line ends to be values' ends.
     std::uint64_t split() const { return split_; }
@@ -37,7 +43,7 @@ class LineEndsAhead {
     // still to take in the current row (0: a row starts there), notes the start of each
     // row that ends before the last plain line the thread found, and counts `need` on.
     // Returns where the reader reads on: after that line (split() when it found none).
-    std::uint64_t take_rows(int columns, int& need, std::vector<std::uint64_t>& offsets);
+    std::uint64_t take_rows(int columns, int& need, RowStarts& starts);
 
   private:
     void find(const std::stop_token& stop);
@@ -48,6 +54,7 @@ class LineEndsAhead {
     // Written by the thread, read after it ends.
     std::vector<std::uint64_t> masks_;  // LF bits of each 64 bytes from split_ on
     std::uint64_t resume_ = 0;          // after the last line end in masks_
+    std::unique_ptr<char[]> buffer_;    // what the thread reads into
     std::jthread thread_;
 };
 

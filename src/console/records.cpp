@@ -308,7 +308,7 @@ void TextReader::skip_value() {
 // read on.
 template <class Bytes>
 [[gnu::always_inline]] inline bool TextReader::scan_plain_lines(int columns, int& left,
-                                                                std::vector<std::uint64_t>& offsets,
+                                                                RowStarts& starts,
                                                                 std::size_t end) {
     using namespace byte_kinds;
     PlainLines plain;
@@ -321,11 +321,10 @@ template <class Bytes>
         if (!plain.take(k)) break;
         const bool more = take_rows<Bytes>(k.lfs, Bytes::count(k.lfs), columns, need, [&](int bit) {
             const std::size_t next = at + idx(bit) + 1;
-            if (next >= end) {
+            if (next >= end || !starts.add(base_ + next)) {
                 pos_ = next;
                 return false;
             }
-            offsets.push_back(base_ + next);
             return true;
         });
         if (!more) {
@@ -339,35 +338,46 @@ template <class Bytes>
     return false;
 }
 
-bool TextReader::index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets) {
+bool TextReader::index_plain_lines(int columns, int& left, RowStarts& starts) {
     // Up to where the row index stops for the rows a second thread found ahead.
     const std::size_t end = stop_ - base_ < len_ ? static_cast<std::size_t>(stop_ - base_) : len_;
 #ifdef __x86_64__
     if (scan_ == byte_kinds::Scan::wide_select)
-        return index_plain_lines_select(columns, left, offsets, end);
-    if (scan_ == byte_kinds::Scan::wide) return index_plain_lines_avx2(columns, left, offsets, end);
+        return index_plain_lines_select(columns, left, starts, end);
+    if (scan_ == byte_kinds::Scan::wide) return index_plain_lines_avx2(columns, left, starts, end);
 #endif
-    return scan_plain_lines<byte_kinds::Sse2Bytes>(columns, left, offsets, end);
+    return scan_plain_lines<byte_kinds::Sse2Bytes>(columns, left, starts, end);
 }
 
 #ifdef __x86_64__
-[[gnu::target("avx2,popcnt")]] bool TextReader::index_plain_lines_avx2(
-    int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
-    return scan_plain_lines<byte_kinds::Avx2Bytes>(columns, left, offsets, end);
+[[gnu::target("avx2,popcnt")]] bool TextReader::index_plain_lines_avx2(int columns, int& left,
+                                                                       RowStarts& starts,
+                                                                       std::size_t end) {
+    return scan_plain_lines<byte_kinds::Avx2Bytes>(columns, left, starts, end);
 }
 
-[[gnu::target("avx2,popcnt,bmi,bmi2")]] bool TextReader::index_plain_lines_select(
-    int columns, int& left, std::vector<std::uint64_t>& offsets, std::size_t end) {
-    return scan_plain_lines<byte_kinds::Avx2SelectBytes>(columns, left, offsets, end);
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] bool TextReader::index_plain_lines_select(int columns,
+                                                                                  int& left,
+                                                                                  RowStarts& starts,
+                                                                                  std::size_t end) {
+    return scan_plain_lines<byte_kinds::Avx2SelectBytes>(columns, left, starts, end);
 }
 #endif
 
 #else
-bool TextReader::index_plain_lines(int, int&, std::vector<std::uint64_t>&) {
+bool TextReader::index_plain_lines(int, int&, RowStarts&) {
     plain_retry_ = len_;
     return false;
 }
 #endif
+
+void TextReader::choose_scan() {
+    if (!best_scan_known_) {
+        best_scan_ = byte_kinds::best_scan();
+        best_scan_known_ = true;
+    }
+    scan_ = std::min(most_scan_, best_scan_);
+}
 
 // A working file the program wrote is a run of lines '"' text '"' CR LF, the text free of
 // double quotes and line ends: each such line is one value and ends it. Such lines are
@@ -378,31 +388,45 @@ bool TextReader::index_plain_lines(int, int&, std::vector<std::uint64_t>&) {
 // (LineEndsAhead). Where the reader comes to the thread's first line at the start of a
 // value, the rows there are counted from the thread's line ends; otherwise (a value
 // that runs across it) they are read as before.
-void TextReader::index_rows(int columns, std::vector<std::uint64_t>& offsets) {
+void TextReader::index_rows(int columns, RowStarts& starts) {
     if (columns <= 0) return;
-    scan_ = std::min(most_scan_, byte_kinds::best_scan());
+    choose_scan();
+    // The thread reads the file by its descriptor: it ends before the reader goes on.
+    struct Stopped {
+        LineEndsAhead& ahead;
+        ~Stopped() { ahead.stop(); }
+    } stopped_at_end{ahead_};
     int left = 0;  // values still to skip in the current row
     for (;;) {
-        LineEndsAhead ahead;
-        if (file_ && ahead.start(fileno(file_), tell(), split_, scan_)) stop_ = ahead.split();
-        const bool stopped = index_until(columns, left, offsets);
+        const bool split = file_ && ahead_.start(fileno(file_), tell(), split_, scan_);
+        if (split) stop_ = ahead_.split();
+        const bool stopped = index_until(columns, left, starts);
         stop_ = kNoStop;
         if (!stopped) return;
-        if (tell() == ahead.split()) seek(ahead.take_rows(columns, left, offsets));
+        if (split && tell() == ahead_.split()) seek(ahead_.take_rows(columns, left, starts));
     }
 }
 
-// The row index up to stop_ (true) or the end of the file (false).
-bool TextReader::index_until(int columns, int& left, std::vector<std::uint64_t>& offsets) {
+void TextReader::skip_rows(int columns, std::uint64_t rows) {
+    if (columns <= 0 || rows == 0) return;
+    choose_scan();
+    RowStarts counted(0, rows);
+    int left = 0;
+    index_until(columns, left, counted);
+}
+
+// The row index up to stop_ (true), to a row start that `starts` refuses (true) or to the
+// end of the file (false).
+bool TextReader::index_until(int columns, int& left, RowStarts& starts) {
     std::string none;
     for (;;) {
         if (tell() >= stop_) return true;
         if (left == 0) {
             if (at_end()) return false;
-            offsets.push_back(tell());
+            if (!starts.add(tell())) return true;
             left = columns;
         }
-        if (pos_ >= plain_retry_ && index_plain_lines(columns, left, offsets)) continue;
+        if (pos_ >= plain_retry_ && index_plain_lines(columns, left, starts)) continue;
         // One value by the token rules.
         if (pos_ >= len_ && !fill()) return false;
         take_value<false>(none);

@@ -16,6 +16,7 @@
 #include "console/line_ends_ahead.h"
 #include "console/print_zones.h"
 #include "console/replace_file.h"
+#include "console/row_starts.h"
 #include "console/write_behind.h"
 
 namespace rowkeep {
@@ -56,9 +57,12 @@ class TextReader {
     void read_value(std::string& value);  // the same, into a string kept for reuse
     void skip_value();                    // the same, the value not kept
     // From here to the end of the file, the offset of each row of `columns` values, as
-    //   while (!at_end()) { offsets.push_back(tell()); skip_value() `columns` times; }
+    //   while (!at_end()) { starts.add(tell()); skip_value() `columns` times; }
     // finds them (the viewer's row index).
-    void index_rows(int columns, std::vector<std::uint64_t>& offsets);
+    void index_rows(int columns, RowStarts& starts);
+    // Reads on past `rows` rows of `columns` values (or to the end of the file), as
+    // skip_value() `columns` times a row would: to a row of the index's stride.
+    void skip_rows(int columns, std::uint64_t rows);
     // The row index compares bytes no faster than this way even where the processor could
     // (for tests, which must try every way it has).
     void index_at_most(byte_kinds::Scan scan) { most_scan_ = scan; }
@@ -101,15 +105,13 @@ class TextReader {
     template <bool keep>
     void take_value(std::string& value);
     void forget_plain_run() { plain_retry_ = 0; }
-    bool index_until(int columns, int& left, std::vector<std::uint64_t>& offsets);
-    bool index_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets);
-    bool index_plain_lines_avx2(int columns, int& left, std::vector<std::uint64_t>& offsets,
-                                std::size_t end);
-    bool index_plain_lines_select(int columns, int& left, std::vector<std::uint64_t>& offsets,
-                                  std::size_t end);
+    void choose_scan();
+    bool index_until(int columns, int& left, RowStarts& starts);
+    bool index_plain_lines(int columns, int& left, RowStarts& starts);
+    bool index_plain_lines_avx2(int columns, int& left, RowStarts& starts, std::size_t end);
+    bool index_plain_lines_select(int columns, int& left, RowStarts& starts, std::size_t end);
     template <class Bytes>
-    bool scan_plain_lines(int columns, int& left, std::vector<std::uint64_t>& offsets,
-                          std::size_t end);
+    bool scan_plain_lines(int columns, int& left, RowStarts& starts, std::size_t end);
 
     FileSystem files_{fs::path()};
     std::FILE* file_ = nullptr;
@@ -121,9 +123,14 @@ class TextReader {
     std::string long_line_;                             // a line that ran past the buffer's end
     byte_kinds::Scan scan_ = byte_kinds::Scan::narrow;  // how the row index compares bytes
     byte_kinds::Scan most_scan_ = byte_kinds::Scan::wide_select;
+    // What the processor offers, asked once: under a virtual machine the question is costly,
+    // and skip_rows is part of every page.
+    bool best_scan_known_ = false;
+    byte_kinds::Scan best_scan_ = byte_kinds::Scan::narrow;
     static constexpr std::uint64_t kNoStop = ~std::uint64_t{0};
     std::uint64_t stop_ = kNoStop;  // where the row index meets the rows found ahead
     LineEndsAhead::Split split_;
+    LineEndsAhead ahead_;  // kept, with its memory, from one row index to the next
 };
 
 class TextWriter {

@@ -7,13 +7,16 @@
 #include <vector>
 
 #include "console/records.h"
+#include "console/row_starts.h"
 #include "console/session.h"
 #include "console/text_measure.h"
 
 namespace rowkeep {
 
+// Where every 16th row starts (every row's start with a stride of 1): a page reads on from
+// the kept start at or before its top row, past at most 15 rows.
 struct RowIndex {
-    std::vector<std::uint64_t> offsets;  // offsets[r - 1] is where row r starts
+    RowStarts starts{16};
 };
 
 // Opens f_15_1.txt into in, counts row_count, indexes the rows, and takes row 1 into

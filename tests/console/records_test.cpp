@@ -368,28 +368,58 @@ std::vector<std::uint64_t> plain_row_starts(const std::string& bytes, int column
 // Each way the index can go: 16 or 32 bytes a step (with or without the processor's one-step
 // search for the n-th line end), alone or with the latter half's line
 // ends found on a second thread (wherever the split falls: a row start, inside a row, inside
-// a spoilt value), once or again and again in pieces.
+// a spoilt value), once or again and again in pieces; every start kept, or every 16th or
+// 3rd.
+// And skipping rows, as a page does from a kept start: the reader stands at the start
+// that reading value by value finds so many rows on (or at the end of the file).
 void expect_same_row_starts(const std::string& bytes, int columns, const std::string& what) {
     TempDir d;
     d.write("w.txt", bytes);
     const auto expected = plain_row_starts(bytes, columns);
     using byte_kinds::Scan;
-    for (Scan scan : {Scan::narrow, Scan::wide, Scan::wide_select})
+    for (Scan scan : {Scan::narrow, Scan::wide, Scan::wide_select}) {
+        if (scan > byte_kinds::best_scan()) continue;
         for (int in_two : {0, 1, 2}) {
-            if (scan > byte_kinds::best_scan()) continue;
+            const std::uint64_t stride = in_two == 0 ? 1 : in_two == 1 ? 16 : 3;
             TextReader r(d.path(), "w.txt");
             r.index_at_most(scan);
             if (in_two == 1) r.index_in_two(0, bytes.size());
             if (in_two == 2) r.index_in_two(0, std::max<std::size_t>(64, bytes.size() / 9));
-            std::vector<std::uint64_t> starts;
+            RowStarts starts(stride);
             r.index_rows(columns, starts);
-            ASSERT_EQ(starts, expected)
-                << what << ", " << columns << " columns, scan " << static_cast<int>(scan)
-                << (in_two == 1   ? ", in two"
-                    : in_two == 2 ? ", in pieces"
-                                  : "");
+            std::vector<std::uint64_t> kept;
+            for (std::size_t i = 0; i < expected.size(); i += stride) kept.push_back(expected[i]);
+            const std::string how = what + ", " + std::to_string(columns) + " columns, scan " +
+                                    std::to_string(static_cast<int>(scan)) +
+                                    (in_two == 1   ? ", in two"
+                                     : in_two == 2 ? ", in pieces"
+                                                   : "") +
+                                    ", stride " + std::to_string(stride);
+            ASSERT_EQ(starts.kept(), kept) << how;
+            ASSERT_EQ(starts.count(), expected.size()) << how;
+            ASSERT_EQ(starts.last(), expected.empty() ? 0 : expected.back()) << how;
             EXPECT_TRUE(r.at_end());
+            // Again with what the first index left behind (a row move indexes anew).
+            starts.clear();
+            r.rewind();
+            r.index_rows(columns, starts);
+            ASSERT_EQ(starts.kept(), kept) << how << ", again";
+            ASSERT_EQ(starts.count(), expected.size()) << how << ", again";
         }
+        TextReader r(d.path(), "w.txt");
+        r.index_at_most(scan);
+        const std::size_t every = expected.size() < 300 ? 1 : 29;
+        for (std::size_t i = 0; i < expected.size(); i += every)
+            for (std::size_t rows : {0, 1, 2, 7, 15, 40}) {
+                r.seek(expected[i]);
+                r.skip_rows(columns, rows);
+                const std::uint64_t want =
+                    i + rows < expected.size() ? expected[i + rows] : bytes.size();
+                ASSERT_EQ(r.tell(), want)
+                    << what << ", " << columns << " columns, scan " << static_cast<int>(scan)
+                    << ", " << rows << " rows skipped from row " << i + 1;
+            }
+    }
 }
 
 // Working files as the program writes them ('"' text '"' CR LF), spoilt here and there as a

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "console/index.h"
 #include "harness.h"
 #include "pty_driver.h"
 #include "viewer/view_table.h"
@@ -132,6 +135,126 @@ TEST(PageLayout, GoToStepFollowsThePageShown) {
     v.t.session.top_row = 10;
     ASSERT_FALSE(v.t.run([](Session& s) { view_table(s, s.top_row); }));
     EXPECT_EQ(v.t.session.top_row, 24);  // 15 rows a page, one of overlap
+}
+
+// The working file of numbered rows with some rows' values run together on one line or
+// unquoted, as a hand edit leaves them: the index reads such rows by the token rules.
+std::string spoilt_working_file(int rows, int cols) {
+    std::string bytes;
+    const auto table = numbered_rows(rows, cols);
+    for (std::size_t r = 0; r < table.size(); ++r)
+        for (std::size_t c = 0; c < table[r].size(); ++c) {
+            const bool last = c + 1 == table[r].size();
+            if (r % 5 == 3 && !last)
+                bytes += "\"" + table[r][c] + "\",";
+            else if (r % 7 == 2)
+                bytes += table[r][c] + "\r\n";
+            else
+                bytes += "\"" + table[r][c] + "\"\r\n";
+        }
+    return bytes;
+}
+
+// Every page, from every top row go-to can leave (before the first row, each row, past
+// the last), is the page an index of every row shows: around the sixteen-row steps of the
+// sparse index, on tables whose size is a multiple of them or one off, with plain and
+// hand-spoilt working files. The cells left by the entry (the last row) agree too.
+TEST(ViewPage, SparseIndexShowsThePagesEveryRowsIndexShows) {
+    for (int rows : {1, 2, 15, 16, 17, 32, 33, 47, 48, 49, 80})
+        for (int cols : {1, 3})
+            for (bool spoilt : {false, true}) {
+                TempDir dir;
+                dir.write("f_15_1.txt", spoilt ? spoilt_working_file(rows, cols)
+                                               : working_file(numbered_rows(rows, cols)));
+                std::string screens[2], last_cells[2];
+                for (int way = 0; way < 2; ++way) {
+                    TestSession t(dir.path(), "");
+                    Session& s = t.session;
+                    s.column_count = cols;
+                    s.row_label_width = 7;
+                    s.first_col = 1;
+                    s.size_arrays();
+                    TextReader in;
+                    RowIndex sparse, every{RowStarts(1)};
+                    RowIndex& index = way == 0 ? sparse : every;
+                    open_working_file(s, in, index);
+                    ASSERT_EQ(s.row_count, rows);
+                    for (int k = 1; k <= cols; ++k) last_cells[way] += s.cells[idx(k)] + ";";
+                    for (int top = -3; top <= rows + 2; ++top) {
+                        s.top_row = top;
+                        show_page(s, in, index, top % 3 == 0);
+                    }
+                    screens[way] = t.screen();
+                }
+                const std::string what = std::to_string(rows) + " rows, " + std::to_string(cols) +
+                                         " columns" + (spoilt ? ", spoilt" : "");
+                EXPECT_EQ(last_cells[0], last_cells[1]) << what;
+                const auto sparse = split_screens(screens[0]), every = split_screens(screens[1]);
+                ASSERT_EQ(sparse.size(), every.size()) << what;
+                for (std::size_t n = 0; n < sparse.size(); ++n)
+                    ASSERT_EQ(sparse[n], every[n])
+                        << what << ", top row " << static_cast<int>(n) - 4;
+            }
+}
+
+// Row moves around the index's sixteen-row steps (each move builds the index again): every
+// page after a move shows the rows as swapping them in a list does.
+TEST(ViewPage, RowMovesAtTheIndexStepsShowTheSwappedRows) {
+    const int rows = 48;
+    for (int start : {2, 15, 16, 17, 18, 31, 32, 33, 34, 47, 48})
+        for (const std::string keys : {"A", "Y", "AAYYYA", "YY3A4Y"}) {
+            TempDir dir;
+            dir.write("f_15_1.txt", working_file(numbered_rows(rows, 1)));
+            TestSession t(dir.path(), keys + "9");
+            Session& s = t.session;
+            s.column_count = 1;
+            s.table_name = "prices.csv";
+            s.row_label_width = 7;
+            s.top_row = start;
+            s.first_col = 1;
+            s.size_arrays();
+            ASSERT_FALSE(t.run([](Session& session) { view_table(session, session.top_row); }));
+            // The model: row r's text is model[r], the top row as the viewer keeps it.
+            std::vector<std::string> model{""};
+            for (const auto& row : numbered_rows(rows, 1)) model.push_back(row[0]);
+            int top = start;
+            const auto screens = split_screens(t.screen());
+            ASSERT_EQ(screens.size(), keys.size() + 3);
+            for (std::size_t n = 0; n < keys.size(); ++n) {
+                const char key = keys[n];
+                if (key == 'A') {
+                    const int edit = top - 1;
+                    top = std::max(edit, 2);
+                    if (edit >= 2) std::swap(model[idx(edit)], model[idx(edit + 1)]);
+                } else if (key == 'Y') {
+                    if (top + 1 > rows) {
+                        top = rows;
+                    } else if (top != 1) {
+                        std::swap(model[idx(top)], model[idx(top + 1)]);
+                        ++top;
+                    }
+                } else if (key == '3') {
+                    top = std::min(top + 1, rows);
+                } else if (key == '4') {
+                    top = std::max(top - 1, 1);
+                }
+                const auto lines = screen_lines(screens[n + 3]);
+                const std::string what =
+                    "from " + std::to_string(start) + " keys " + keys.substr(0, n + 1);
+                for (int r = top; r <= std::min(top + 16, rows); ++r) {
+                    std::string number = std::to_string(r);
+                    if (r == top && (key == 'A' || key == 'Y')) number = "*" + number;
+                    const std::string cell = model[idx(r)];
+                    ASSERT_EQ(lines.at(idx(r - top + 1)),
+                              std::string(7 - number.size(), ' ') + number + "|" + cell +
+                                  std::string(12 - cell.size(), ' ') + "|")
+                        << what;
+                }
+            }
+            std::vector<std::vector<std::string>> after;
+            for (std::size_t r = 1; r < model.size(); ++r) after.push_back({model[r]});
+            EXPECT_EQ(dir.read("f_15_1.txt"), working_file(after)) << start << " " << keys;
+        }
 }
 
 }  // namespace
