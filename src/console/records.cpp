@@ -451,6 +451,9 @@ void TextWriter::start_fresh() {
     flushed_ = 0;
     column_ = 0;
     column_at_ = 0;
+    kept_ = 0;
+    kept_written_ = 0;
+    limit_ = capacity_;
 }
 
 bool TextWriter::open_path(const fs::path& path) {
@@ -486,6 +489,59 @@ void TextWriter::write_behind() {
         buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
     }
     if (!spare_) spare_ = std::make_unique_for_overwrite<char[]>(capacity_);
+    limit_ = capacity_;
+}
+
+void TextWriter::write_behind_in_steps() {
+    write_behind();
+    if (!behind_ || written_) return;
+    kept_ = kBufferSize;
+    limit_ = kept_;
+}
+
+void TextWriter::flush_full() {
+    if (kept_ == 0) {
+        flush_pending();
+        return;
+    }
+    kept_written_ = used_;
+    // The bytes stay until the buffer has no room for the next kept_ ones.
+    if (capacity_ - used_ < kept_) {
+        flush_pending();
+    } else {
+        limit_ = used_ + kept_;
+    }
+}
+
+// The bytes counted as written go to the thread; the ones after them move to the start of
+// the other buffer.
+void TextWriter::hand_over_kept() {
+    if (kept_written_ == 0) return;
+    settle_column();
+    settle_behind();
+    const std::string_view bytes(buffer_.get(), kept_written_);
+    const std::size_t rest = used_ - kept_written_;
+    if (!failed_ && behind_->start(fileno(file_), bytes)) {
+        if (rest > 0) std::memcpy(spare_.get(), buffer_.get() + kept_written_, rest);
+        std::swap(buffer_, spare_);
+    } else {
+        if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+            failed_ = true;
+            ready_ = false;
+            files_.fail(errno, std::strerror(errno));
+        }
+        if (rest > 0) std::memmove(buffer_.get(), buffer_.get() + kept_written_, rest);
+    }
+    flushed_ += kept_written_;
+    used_ = rest;
+    kept_written_ = 0;
+    limit_ = kept_;
+}
+
+void TextWriter::step_end() {
+    if (kept_ == 0 || !file_) return;
+    hand_over_kept();
+    settle_behind();
 }
 
 void TextWriter::settle_behind() {
@@ -555,6 +611,8 @@ void TextWriter::flush_pending() {
     flushed_ += used_;
     column_at_ = flushed_;
     used_ = 0;
+    kept_written_ = 0;
+    limit_ = kept_ != 0 ? kept_ : capacity_;
 }
 
 // Pieces gather in the buffer and reach the file in large writes: a record file is written
@@ -571,11 +629,12 @@ void TextWriter::write_slow(std::string_view bytes) {
         ready_ = !failed_;
     }
     if (failed_) return;
-    if (used_ + bytes.size() > capacity_) {
-        flush_pending();
+    if (used_ + bytes.size() > limit_) {
+        flush_full();
         if (failed_) return;
-        if (bytes.size() >= capacity_) {
+        if (bytes.size() >= (kept_ != 0 ? kept_ : capacity_)) {
             // Written here, after the buffer the thread may still be writing.
+            flush_pending();
             if (behind_) settle_behind();
             if (failed_) return;
             column_ = advance_column(column_, bytes);
@@ -603,7 +662,7 @@ void TextWriter::write_value(std::string_view value, bool last) {
     if (!last) settle_column();
     const int column = last ? 0 : column_ + static_cast<int>(value.size()) + 3;
     const std::size_t size = value.size() + (last ? 4 : 3);
-    if (ready_ && used_ + size <= capacity_) {
+    if (ready_ && used_ + size <= limit_) {
         char* p = buffer_.get() + used_;
         *p++ = '"';
         if (!value.empty()) std::memcpy(p, value.data(), value.size());

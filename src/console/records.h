@@ -167,6 +167,12 @@ class TextWriter {
     // where they are; a write that fails on the thread is recorded at the next flush of
     // the buffer or at the close. Call it after open, before anything is written.
     void write_behind();
+    // As write_behind(), for a file that stays open across steps: at each step_end() it
+    // holds what it would hold without, since its bytes are handed over where the usual
+    // buffer would have written them, gathered into the larger writes of the thread.
+    void write_behind_in_steps();
+    // The bytes a writer without write behind would have written by now are in the file.
+    void step_end();
     bool failed() const { return failed_; }
     // The open file's descriptor (-1 when none), for bytes written at their offsets
     // (pwrite) on another thread, past the ones this writer writes.
@@ -192,7 +198,7 @@ class TextWriter {
     void write_value(std::string_view value, bool last);
     // Bytes exactly as given.
     void write_raw(std::string_view bytes) {
-        if (ready_ && used_ + bytes.size() <= capacity_) {
+        if (ready_ && used_ + bytes.size() <= limit_) {
             if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
         } else {
@@ -203,7 +209,7 @@ class TextWriter {
     // pieces there itself and then counts them with added(); null when they do not fit
     // (or nothing can be written): write_raw then takes them as usual.
     char* room(std::size_t bytes) {
-        return ready_ && used_ + bytes <= capacity_ ? buffer_.get() + used_ : nullptr;
+        return ready_ && used_ + bytes <= limit_ ? buffer_.get() + used_ : nullptr;
     }
     void added(std::size_t bytes) { used_ += bytes; }
 
@@ -216,6 +222,9 @@ class TextWriter {
     bool open_emptying(const fs::path& path, FileSystem::Emptying emptying);
     void write_slow(std::string_view bytes);
     void flush_pending();
+    // Where the buffer is full: flushed, or with the flush points kept, counted as written.
+    void flush_full();
+    void hand_over_kept();
     // Waits for the write behind, recording its failure.
     void settle_behind();
     // The output column is needed only for zone endings, so it is worked out from the
@@ -240,6 +249,10 @@ class TextWriter {
     // only copy the bytes once more.
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = kBufferSize, used_ = 0;
+    // Where the buffer counts as full: capacity_, or with the flush points kept, kept_
+    // bytes after the ones counted as written (the first kept_written_ of the buffer).
+    std::size_t limit_ = kBufferSize;
+    std::size_t kept_ = 0, kept_written_ = 0;
     std::uint64_t flushed_ = 0;      // bytes handed to the file
     std::unique_ptr<char[]> spare_;  // the buffer the write behind holds
     std::unique_ptr<WriteBehind> behind_;

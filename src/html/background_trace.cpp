@@ -7,7 +7,7 @@ namespace rowkeep {
 
 namespace {
 
-// Pieces of a megabyte at most waiting for the thread: a thread that waits for a core is
+// Pieces of nearly a megabyte waiting for the thread: a thread that waits for a core is
 // not waited for at once.
 constexpr std::size_t kPieces = 2;
 

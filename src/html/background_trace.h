@@ -1,6 +1,6 @@
-// A page's trace file written on a thread of its own: the scanner hands over a megabyte of
-// trace at a time and goes on scanning while the kernel takes the bytes. The file's
-// failure points (open, first write, flush, close) are passed on the caller's thread, in
+// A page's trace file written on a thread of its own: the scanner hands over nearly a
+// megabyte of trace at a time and goes on scanning while the kernel takes the bytes. The
+// file's failure points (open, first write, flush, close) are passed on the caller's thread, in
 // the order and at the moments a TextWriter passes them; a write that fails on the thread
 // is recorded, as the TextWriter records it, at the next hand-over or at the close.
 #pragma once

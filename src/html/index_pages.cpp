@@ -495,9 +495,10 @@ void write_index_pages(Session& s, const IndexSettings& settings, bool many) {
         TextWriter index(s.files, "index.htm");
         write_behind_when(index, many);
         write_index_head(s, index, settings);
-        // search.htm stays open across the steps before it: it is written as it always
-        // was, so that it stands the same at each of them.
+        // search.htm stays open across the steps before it: at the end of each it stands as
+        // it always did.
         TextWriter search(s.files, "search.htm");
+        if (many) search.write_behind_in_steps();
         write_search_head(search, settings);
         AnchoredPages pages(s, settings, many);
         PageList list(index);
@@ -508,10 +509,12 @@ void write_index_pages(Session& s, const IndexSettings& settings, bool many) {
             lines.add(r);
         }
         pages.finish();
+        search.step_end();
         s.mark_step("anchored pages");
         list.finish();
         write_word_entries(s, index);
         index.close();
+        search.step_end();
         s.mark_step("index.htm");
         lines.finish();
         write_search_end(search);

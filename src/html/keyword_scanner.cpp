@@ -178,7 +178,10 @@ class BufferTrace {
     bool handed() const { return handed_; }
 
   private:
-    static constexpr std::size_t kPiece = 1 << 20;
+    static constexpr std::size_t kPiece = KeywordScanner::kTracePiece;
+    // Room past a piece for the rest of the line that fills it; a longer one grows the
+    // buffer. Every byte made ready is touched (the string fills it).
+    static constexpr std::size_t kPastPiece = 1 << 16;
 
     // As number_text: a blank before a number that is not negative.
     static std::string_view number(char (&digits)[24], long long n) {
@@ -188,7 +191,7 @@ class BufferTrace {
         return {digits, idx(last - digits)};
     }
     void ready() {
-        if (storage_.size() < 2 * kPiece) storage_.resize(2 * kPiece);
+        if (storage_.size() < kPiece + kPastPiece) storage_.resize(kPiece + kPastPiece);
         data_ = storage_.data();
     }
     char* room(std::size_t bytes) {

@@ -3,6 +3,7 @@
 // optional sink, the trace lines of its scan.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -50,10 +51,16 @@ class KeywordScanner {
     // The same scan, the trace's bytes handed to the file (when given) by the end of the
     // line, the words left in words(): nothing is made anew for each piece or word.
     void scan(std::string_view line, TraceFile* trace);
-    // The same, the trace's bytes kept in the scanner until a megabyte has gathered:
-    // finish_trace hands the rest to the file (at the end of the page, before the file is
-    // closed). Many short lines then cost one large write, not a write each.
+    // The same, the trace's bytes kept in the scanner until a piece has gathered (handed
+    // over at the first line end that fills it): finish_trace hands the rest to the file
+    // (at the end of the page, before the file is closed). Many short lines then cost one
+    // large write, not a write each.
     void scan_gathering(std::string_view line, TraceFile& trace);
+    // Nearly a megabyte: with the room kept past it for the line that fills it, the
+    // buffer stays below the size from which the program's allocator hands a freed block
+    // back to the system, so that it comes from memory the program has touched before (a
+    // fresh page costs more than its bytes).
+    static constexpr std::size_t kTracePiece = (1 << 20) - (1 << 17);
     void finish_trace(TraceFile& trace);
     const std::vector<WordAt>& words() const { return words_; }
 

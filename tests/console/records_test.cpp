@@ -311,6 +311,49 @@ TEST(Records, WriterKeepsEveryPieceInOrder) {
     EXPECT_EQ(d.read("w.txt"), expected);
 }
 
+// A writer that keeps the flush points while writing behind stands, at every step end, as
+// a plain writer stands after the same pieces (small ones, ones across the usual buffer's
+// edge, ones larger than it, zones, values, pieces put in its room), and ends the same.
+TEST(Records, WriterInStepsStandsAsThePlainOneAtEachStepEnd) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 4; ++round) {
+        TempDir d;
+        TextWriter plain(d.path(), "plain.txt"), kept(d.path(), "kept.txt");
+        kept.write_behind_in_steps();
+        auto size_of = [&](const char* name) { return fs::file_size(d.path() / name); };
+        int steps = 0;
+        for (int k = 0; k < 3000; ++k) {
+            const int kind = static_cast<int>(random() % 100);
+            const std::size_t n = kind < 2   ? 65536 + random() % 200000
+                                  : kind < 4 ? 60000 + random() % 6000
+                                             : random() % 300;
+            const std::string piece(n, static_cast<char>('a' + k % 26));
+            for (TextWriter* w : {&plain, &kept}) {
+                if (kind % 7 == 0) {
+                    w->write_value(piece, kind % 2 == 0);
+                } else if (kind % 7 == 1) {
+                    w->print_text(piece, Ending::zone);
+                } else if (char* at = kind % 7 == 2 ? w->room(n) : nullptr) {
+                    if (n > 0) std::memcpy(at, piece.data(), n);
+                    w->added(n);
+                } else {
+                    w->write_raw(piece);
+                }
+            }
+            if (random() % 50 == 0 || (round == 3 && random() % 2 == 0)) {
+                kept.step_end();
+                ++steps;
+                ASSERT_EQ(size_of("kept.txt"), size_of("plain.txt"))
+                    << "round " << round << ", piece " << k;
+            }
+        }
+        EXPECT_GT(steps, 10);
+        EXPECT_TRUE(plain.close());
+        EXPECT_TRUE(kept.close());
+        EXPECT_EQ(d.read("kept.txt"), d.read("plain.txt")) << "round " << round;
+    }
+}
+
 // Row starts as reading value by value finds them: the reference for the row index.
 std::vector<std::uint64_t> plain_row_starts(const std::string& bytes, int columns) {
     std::vector<std::uint64_t> starts;

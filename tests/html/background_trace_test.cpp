@@ -23,7 +23,7 @@ class WriterTrace final : public TraceFile {
     TextWriter out_;
 };
 
-// A page of short lines (many trace pieces a megabyte each), a line of two megabytes
+// A page of short lines (many trace pieces of nearly a megabyte), a line of two megabytes
 // (a piece written directly between hand-overs) and short lines again.
 std::vector<std::string> page_lines() {
     std::vector<std::string> lines;

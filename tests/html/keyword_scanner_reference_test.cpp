@@ -126,7 +126,7 @@ class PieceTrace final : public TraceFile {
 
 // Lines met again, in every state, long and short, until the shifted copies run out: the
 // same words, flags and trace bytes as the reference scan, handed over in the same pieces
-// (each at the first line end that fills a megabyte).
+// (each at the first line end that fills a piece).
 TEST(KeywordScannerReference, LinesMetAgainScanAsTheFirstTime) {
     std::mt19937 g(11);
     std::vector<std::string> pool;
@@ -157,7 +157,8 @@ TEST(KeywordScannerReference, LinesMetAgainScanAsTheFirstTime) {
     ASSERT_TRUE(new_file.text == old_text);
     std::vector<std::size_t> ends;
     for (std::size_t at = 0, last = 0; at < old_text.size(); ++at)
-        if (old_text[at] == '\n' && (at + 1 - last >= (1u << 20) || at + 1 == old_text.size()))
+        if (old_text[at] == '\n' &&
+            (at + 1 - last >= KeywordScanner::kTracePiece || at + 1 == old_text.size()))
             ends.push_back(last = at + 1);
     EXPECT_GT(ends.size(), 10u);
     EXPECT_EQ(new_file.ends, ends);
