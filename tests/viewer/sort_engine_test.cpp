@@ -840,15 +840,9 @@ TEST(SortEngine, SplitMergeEndsItsOutputAtTheFirstWriteThatFails) {
     }
 }
 
-// The merge checks its order as it puts its lines, and finds what a check of the output's
-// bytes finds: lines out of order or equal on either side of a chunk's edge, runs that
-// leave out a shared start, lines that lack it.
-TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
-    auto merged_in_order = [](const std::vector<std::vector<std::string>>& runs,
-                              const std::string& shared) {
-        std::vector<KeptRun> kept(runs.size());
-        TextReader none;
-        std::vector<RunLines> lines;
+// Runs held in memory, each line with its CR LF, as a merge reads kept runs.
+struct RunsInMemory {
+    explicit RunsInMemory(const std::vector<std::vector<std::string>>& runs) : kept(runs.size()) {
         for (std::size_t j = 0; j < runs.size(); ++j) {
             for (const std::string& line : runs[j]) {
                 std::memcpy(kept[j].text.extend(line.size()), line.data(), line.size());
@@ -857,9 +851,25 @@ TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
             }
             lines.emplace_back(none, &kept[j]);
         }
+    }
+    RunsInMemory(const RunsInMemory&) = delete;
+    RunsInMemory& operator=(const RunsInMemory&) = delete;
+    std::vector<KeptRun> kept;
+    TextReader none;
+    std::vector<RunLines> lines;
+};
+
+// The merge checks its order as it puts its lines, and finds what a check of the output's
+// bytes finds: lines out of order or equal on either side of a chunk's edge, runs that
+// leave out a shared start, lines that lack it.
+TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
+    auto merged_in_order = [](const std::vector<std::vector<std::string>>& runs,
+                              const std::string& shared) {
+        RunsInMemory in(runs);
         OrderCheck bytes;
         LineChunks chunks([&](Bytes& chunk) { bytes.see(chunk.view()); });
-        for (Tournament t(lines, shared); !t.finished(); t.next()) chunks.put(t.winner(), t.skip());
+        for (Tournament t(in.lines, shared); !t.finished(); t.next())
+            chunks.put(t.winner(), t.skip());
         chunks.finish();
         EXPECT_EQ(chunks.ordered(), bytes.ordered());
         return chunks.ordered();
@@ -916,20 +926,10 @@ TEST(SortEngine, TournamentWithALeadRunPutsOutWhatTheWholeTreeDoes) {
     std::mt19937 random(57);
     const std::string stem = "\"page_1";
     auto merged = [&](const std::vector<std::vector<std::string>>& runs, bool lead) {
-        std::vector<KeptRun> kept(runs.size());
-        TextReader none;
-        std::vector<RunLines> lines;
-        for (std::size_t j = 0; j < runs.size(); ++j) {
-            for (const std::string& line : runs[j]) {
-                std::memcpy(kept[j].text.extend(line.size()), line.data(), line.size());
-                std::memcpy(kept[j].text.extend(2), "\r\n", 2);
-                kept[j].sizes.push_back(line.size());
-            }
-            lines.emplace_back(none, &kept[j]);
-        }
+        RunsInMemory in(runs);
         std::string out;
         LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
-        for (Tournament t(lines, stem, lead); !t.finished(); t.next())
+        for (Tournament t(in.lines, stem, lead); !t.finished(); t.next())
             chunks.put(t.winner(), t.skip());
         chunks.finish();
         return std::make_pair(out, chunks.ordered());
