@@ -519,18 +519,12 @@ void TextWriter::hand_over_kept() {
     if (kept_written_ == 0) return;
     settle_column();
     settle_behind();
-    const std::string_view bytes(buffer_.get(), kept_written_);
     const std::size_t rest = used_ - kept_written_;
-    if (!failed_ && behind_->start(fileno(file_), bytes)) {
+    if (send({buffer_.get(), kept_written_})) {
         if (rest > 0) std::memcpy(spare_.get(), buffer_.get() + kept_written_, rest);
         std::swap(buffer_, spare_);
-    } else {
-        if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-            failed_ = true;
-            ready_ = false;
-            files_.fail(errno, std::strerror(errno));
-        }
-        if (rest > 0) std::memmove(buffer_.get(), buffer_.get() + kept_written_, rest);
+    } else if (rest > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + kept_written_, rest);
     }
     flushed_ += kept_written_;
     used_ = rest;
@@ -596,18 +590,23 @@ void TextWriter::pad_to_zone() {
     column_at_ = total();
 }
 
-void TextWriter::flush_pending() {
-    if (used_ == 0) return;
-    settle_column();
-    if (behind_) settle_behind();
-    const std::string_view bytes(buffer_.get(), used_);
-    if (!failed_ && behind_ && behind_->start(fileno(file_), bytes)) {
-        std::swap(buffer_, spare_);
-    } else if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+// The buffer's first bytes go to the thread (true: the caller gives it the other buffer),
+// or are written here, a failure recorded.
+bool TextWriter::send(std::string_view bytes) {
+    if (!failed_ && behind_ && behind_->start(fileno(file_), bytes)) return true;
+    if (!failed_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
         failed_ = true;
         ready_ = false;
         files_.fail(errno, std::strerror(errno));
     }
+    return false;
+}
+
+void TextWriter::flush_pending() {
+    if (used_ == 0) return;
+    settle_column();
+    if (behind_) settle_behind();
+    if (send({buffer_.get(), used_})) std::swap(buffer_, spare_);
     flushed_ += used_;
     column_at_ = flushed_;
     used_ = 0;

@@ -225,6 +225,7 @@ class TextWriter {
     // Where the buffer is full: flushed, or with the flush points kept, counted as written.
     void flush_full();
     void hand_over_kept();
+    bool send(std::string_view bytes);
     // Waits for the write behind, recording its failure.
     void settle_behind();
     // The output column is needed only for zone endings, so it is worked out from the
