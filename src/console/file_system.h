@@ -7,6 +7,7 @@
 // real folders, never links.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -139,9 +140,11 @@ class FileSystem {
     std::FILE* open_read(const fs::path& path, Links links = Links::refuse) const;
     // Creates or empties a file for writing. With Emptying::by_writer an existing file keeps
     // its bytes until the writer cuts it to what it wrote (see TextWriter::open_over).
+    // `size_at_open` (when given) receives the bytes the file holds after the open.
     enum class Emptying { at_open, by_writer };
     std::FILE* open_write(const fs::path& path, Links links = Links::refuse,
-                          Emptying emptying = Emptying::at_open) const;
+                          Emptying emptying = Emptying::at_open,
+                          std::uint64_t* size_at_open = nullptr) const;
     // The first write to a file opened here: the point where a full disk shows first.
     bool first_write(const fs::path& path) const;
     // Flushes the stream's buffer, and with `sync` the file's data to the disk.

@@ -1,6 +1,5 @@
 #include "console/records.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef __SSE2__
@@ -10,6 +9,7 @@
 #include <cpuid.h>
 #include <immintrin.h>
 #endif
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -454,6 +454,7 @@ void TextWriter::start_fresh() {
     kept_ = 0;
     kept_written_ = 0;
     limit_ = capacity_;
+    reach_ = 0;
 }
 
 bool TextWriter::open_path(const fs::path& path) {
@@ -464,7 +465,7 @@ bool TextWriter::open_emptying(const fs::path& path, FileSystem::Emptying emptyi
     close();
     start_fresh();
     path_ = path;
-    file_ = files_.open_write(path, Links::refuse, emptying);
+    file_ = files_.open_write(path, Links::refuse, emptying, &reach_);
     if (!file_) {
         failed_ = true;
         return false;
@@ -682,6 +683,8 @@ void TextWriter::write_value(std::string_view value, bool last) {
 }
 
 void TextWriter::written_to(std::uint64_t end, int error) {
+    // The other thread's bytes reach `end` even where this writer stopped before them.
+    reach_ = std::max(reach_, end);
     if (!file_ || failed_) return;
     flush_pending();
     if (behind_) settle_behind();
@@ -724,11 +727,12 @@ bool TextWriter::close() {
     if (cut_at_close_) {
         // Unbuffered, the descriptor stands after the last byte that reached the file, also
         // when a write failed: the file then holds what a file emptied at the open would.
+        // Only the descriptor and the pwrites told of by written_to wrote the file since the
+        // open, so it can run past the descriptor only as far as reach_ says.
         cut_at_close_ = false;
         const int fd = fileno(file_);
         const off_t end = lseek(fd, 0, SEEK_CUR);
-        struct stat st {};
-        if (end < 0 || fstat(fd, &st) != 0 || (st.st_size > end && ftruncate(fd, end) != 0)) {
+        if (end < 0 || (reach_ > static_cast<std::uint64_t>(end) && ftruncate(fd, end) != 0)) {
             if (!failed_)
                 files_.fail(errno, files_.listed_name(path_) + ": " + std::strerror(errno));
             failed_ = true;

@@ -244,6 +244,9 @@ class TextWriter {
     ReplacingFile replacing_;
     bool replacing_open_ = false;
     bool cut_at_close_ = false;  // opened by open_over
+    // How far the file may reach beside the bytes of the descriptor: its size after the
+    // open, or the end of bytes written at their offsets (written_to).
+    std::uint64_t reach_ = 0;
     bool failed_ = false, written_ = false;
     bool ready_ = false;  // open, first write passed, nothing failed: pieces go to the buffer
     // Bytes not yet handed to the file; a large buffer of its own, as the library's would

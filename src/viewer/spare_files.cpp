@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -49,7 +50,8 @@ int unnamed_file(const fs::path& folder) {
 
 }  // namespace
 
-SpareFiles::SpareFiles(fs::path folder) : folder_(std::move(folder)) {
+SpareFiles::SpareFiles(fs::path folder)
+    : folder_(std::move(folder)), pid_(static_cast<long>(getpid())) {
     // Drawn once: the processor's generator is slow to ask in a virtual machine, and a
     // name taken meanwhile is only tried again.
     seed_ = (std::uint64_t{std::random_device()()} << 32) ^ std::random_device()();
@@ -109,7 +111,7 @@ fs::path SpareFiles::fresh_name() {
     std::uint64_t n = (seed_ + named_.fetch_add(1)) * 0x9e3779b97f4a7c15ULL;
     std::string suffix;
     for (int i = 0; i < 6; ++i, n /= kAlphabet.size()) suffix += kAlphabet[n % kAlphabet.size()];
-    return folder_ / temporary_name(static_cast<long>(getpid()), suffix);
+    return folder_ / temporary_name(pid_, suffix);
 }
 
 fs::path SpareFiles::make_one() {
@@ -180,15 +182,31 @@ void SpareFiles::make_spares() {
 
 bool SpareFiles::give(const fs::path& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT) return false;
+    // Where the file system can rename without replacing, that rename finds a file of
+    // the name: no look before it.
+    if (!no_replace_ && (lstat(path.c_str(), &st) == 0 || errno != ENOENT)) return false;
     std::unique_lock lock(mutex_);
     while (!spares_.empty()) {
-        const fs::path spare = std::move(spares_.back());
+        fs::path spare = std::move(spares_.back());
         spares_.pop_back();
         // Checked again: a spare is only given while it has no other name.
-        if (lstat(spare.c_str(), &st) == 0 && like_new(st) && st.st_nlink == 1 &&
-            ::rename(spare.c_str(), path.c_str()) == 0)
-            return true;
+        if (lstat(spare.c_str(), &st) == 0 && like_new(st) && st.st_nlink == 1) {
+            if (!no_replace_) {
+                if (::rename(spare.c_str(), path.c_str()) == 0) return true;
+            } else if (::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, path.c_str(),
+                                   RENAME_NOREPLACE) == 0) {
+                return true;
+            } else if (errno == EEXIST) {
+                spares_.push_back(std::move(spare));
+                return false;
+            } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+                // Not offered here: look first, and rename as before.
+                no_replace_ = false;
+                spares_.push_back(std::move(spare));
+                lock.unlock();
+                return give(path);
+            }
+        }
         ::unlink(spare.c_str());
     }
     // The caller makes this file itself: one fewer to make ahead.

@@ -61,6 +61,10 @@ class SpareFiles {
     bool like_new(const struct stat& st) const;
 
     std::filesystem::path folder_;
+    long pid_;  // for the temporary names, asked once
+    // Spares are given by a rename that fails where the name is taken (until the file
+    // system refuses that kind once).
+    std::atomic<bool> no_replace_{true};
     bool known_ = false;  // what a new file would be is known
     mode_t mode_ = 0;
     uid_t owner_ = 0;

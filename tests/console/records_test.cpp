@@ -1,6 +1,7 @@
 #include "console/records.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <random>
@@ -144,6 +145,39 @@ TEST(Records, WritingOverEndsAsAnEmptiedFileWhateverFails) {
             if (n == 0) {
                 EXPECT_EQ(files[1], "new\r\n" + big.substr(0, 70000) + "end\r\n");
             }
+        }
+    }
+}
+
+// Bytes written at their offsets through the descriptor (a merge's second half) past where
+// a writer over a file stops: kept after a whole front, cut away with the rest when the
+// front's first write failed, over a file longer than both, a shorter one and none.
+TEST(Records, WritingOverCutsBytesWrittenAtOffsetsPastTheWriter) {
+    const std::string front = "front\r\n", late = "late bytes\r\n";
+    for (const std::string& old : {std::string(200, 'o'), std::string("o"), std::string()}) {
+        // Failure points: none, the open, the first write, the flush, the close.
+        const std::string expected[] = {front + late, old.empty() ? "(none)" : old, "",
+                                        front + late, front + late};
+        for (long n = 0; n <= 4; ++n) {
+            SCOPED_TRACE(std::to_string(old.size()) + " bytes, failure at " + std::to_string(n));
+            TempDir dir;
+            if (!old.empty()) dir.write("t.txt", old);
+            FileFaults faults;
+            faults.fail_at(n, ENOSPC);
+            const FileSystem fsys(dir.path(), &faults);
+            TextWriter w;
+            w.open_over(fsys, dir.path() / "t.txt");
+            w.write_raw(front);
+            std::uint64_t end = front.size();
+            if (w.descriptor() >= 0) {
+                ASSERT_EQ(
+                    ::pwrite(w.descriptor(), late.data(), late.size(), static_cast<off_t>(end)),
+                    static_cast<ssize_t>(late.size()));
+                end += late.size();
+            }
+            w.written_to(end, 0);
+            EXPECT_EQ(w.close(), n == 0);
+            EXPECT_EQ(dir.exists("t.txt") ? dir.read("t.txt") : "(none)", expected[n]);
         }
     }
 }
