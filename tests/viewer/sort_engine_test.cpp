@@ -1012,7 +1012,7 @@ std::string crlf_sorted_lower(const std::vector<std::string>& lines) {
 TEST(SortEngine, RunSortedIntoTheOrderOfItsLoweredBytes) {
     std::mt19937 random(77);
     const TextMeasure measure(1252);
-    Run run(measure);
+    rowkeep::Run run(measure);
     Bytes chunk;
     std::vector<std::size_t> sizes;
     for (const std::string stem :
