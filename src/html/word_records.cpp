@@ -41,18 +41,22 @@ class WordFileReader::Feed {
     bool next(Split& to) {
         while (at_ == end_)
             if (!next_batch()) return false;
-        std::uint32_t head[2 + 2 * kMostValues];
-        const std::size_t head_size = (2 + 2 * values_) * sizeof head[0];
-        std::memcpy(head, at_, head_size);
-        const char* bytes = at_ + head_size;
-        for (std::size_t k = 0; k < values_; ++k)
-            to.values[k] = std::string_view(bytes + head[2 + 2 * k], head[3 + 2 * k]);
-        to.plain_line = head[1] != 0 ? std::string_view(bytes, head[0]) : std::string_view();
-        at_ = bytes + head[0];
+        Head head;
+        std::memcpy(&head, at_, sizeof head);
+        const char* bytes = at_ + sizeof head;
+        // All places, also the unused ones (empty): a loop of known length, unrolled.
+        for (std::size_t k = 0; k < kMostValues; ++k)
+            to.values[k] = std::string_view(bytes + head.at[k], head.length[k]);
+        to.plain_line = head.plain != 0 ? std::string_view(bytes, head.size) : std::string_view();
+        at_ = bytes + head.size;
         return true;
     }
 
   private:
+    struct Head {
+        std::uint32_t size, plain;
+        std::uint32_t at[kMostValues], length[kMostValues];
+    };
     // Room for a batch, past which the record that fills it is put whole.
     static constexpr std::size_t kBatchBytes = 1 << 18;
     static constexpr std::size_t kBatches = 3;
@@ -94,19 +98,19 @@ class WordFileReader::Feed {
     }
 
     void put_record(Batch& batch, const Split& split) {
-        std::uint32_t head[2 + 2 * kMostValues];
+        Head head{};
         const std::string_view plain = split.plain_line;
         std::size_t size = 0;
         for (std::size_t k = 0; k < values_; ++k) {
             const std::string_view v = split.values[k];
-            head[2 + 2 * k] = static_cast<std::uint32_t>(
+            head.at[k] = static_cast<std::uint32_t>(
                 plain.empty() ? size : static_cast<std::size_t>(v.data() - plain.data()));
-            head[3 + 2 * k] = static_cast<std::uint32_t>(v.size());
+            head.length[k] = static_cast<std::uint32_t>(v.size());
             size += v.size();
         }
-        head[0] = static_cast<std::uint32_t>(plain.empty() ? size : plain.size());
-        head[1] = plain.empty() ? 0 : 1;
-        batch.put(head, (2 + 2 * values_) * sizeof head[0]);
+        head.size = static_cast<std::uint32_t>(plain.empty() ? size : plain.size());
+        head.plain = plain.empty() ? 0 : 1;
+        batch.put(&head, sizeof head);
         if (!plain.empty()) {
             batch.put(plain.data(), plain.size());
         } else {
@@ -159,6 +163,7 @@ WordFileReader::WordFileReader(const FileSystem& files, std::string_view name) :
 WordFileReader::~WordFileReader() = default;
 
 bool WordFileReader::read(std::size_t values) {
+    if (feed_) return feed_->next(shown_);
     if (ahead_) {
         ahead_ = false;
         try {
