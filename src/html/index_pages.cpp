@@ -102,10 +102,7 @@ class AnchoredPage {
 
     void finish() {
         if (word_on_line_) out_.print_text(from(line_, end_));
-        while (!in_.at_end()) {
-            in_.read_line(line_);
-            out_.print_text(line_);
-        }
+        copy_lines(in_, out_);
         in_.close();
         out_.close();
         // The anchored page is not written again before the results step deletes it.
@@ -115,13 +112,23 @@ class AnchoredPage {
   private:
     // Reads on to the word's line, writing the lines before it whole.
     void copy_lines_before(long long line) {
-        while (lines_read_ < line && !in_.at_end()) {
-            // The text after the last word of a line left behind (closing tags, "<br>")
-            // belongs to the page as much as the page's last line does.
-            if (word_on_line_) out_.print_text(from(line_, end_));
-            in_.read_line(line_);
+        while (lines_read_ < line) {
+            if (word_on_line_) {
+                // The test for the end may read on over the line's bytes, whose rest the
+                // words after the page's end still take: the line is held apart first.
+                if (line_.data() != held_.data()) {
+                    held_.assign(line_);
+                    line_ = held_;
+                }
+                if (in_.at_end()) return;
+                // The text after the last word of a line left behind (closing tags,
+                // "<br>") belongs to the page as much as the page's last line does.
+                out_.print_text(from(line_, end_));
+                word_on_line_ = false;
+            }
+            // At the end of the page nothing is read over the line before, which stays.
+            if (!in_.next_line(line_)) return;
             ++lines_read_;
-            word_on_line_ = false;
             if (!body_seen_ && opens_body()) {
                 body_seen_ = true;
                 write_all(out_, highlighting_script(settings_));
@@ -139,7 +146,9 @@ class AnchoredPage {
 
     Session& s_;
     const IndexSettings& settings_;
-    std::string page_, target_, line_, lower_;
+    std::string page_, target_, lower_, held_;
+    // The line read last, where the reader holds it (valid until the next read), or held_.
+    std::string_view line_;
     TextReader in_;
     TextWriter out_;
     long long lines_read_ = 0, end_ = 0;
@@ -359,6 +368,7 @@ namespace {
 // index.htm's word entries, from wrd_04.txt, and its end.
 void write_word_entries(Session& s, TextWriter& out) {
     WordFileReader in(s.files, "wrd_04.txt");
+    read_ahead_when(in, in.many_records());
     WordEntries entries(s, out);
     for (Occurrence r; read_occurrence(in, r, false);) entries.add(r);
     entries.finish();
@@ -504,6 +514,7 @@ void write_index_pages(Session& s, const IndexSettings& settings, bool many) {
         PageList list(index);
         SearchLines lines(s, search);
         WordFileReader in(s.files, "wrd_06.txt");
+        read_ahead_when(in, many);
         for (Occurrence r; read_occurrence(in, r);) {
             if (pages.add(r)) list.add_page(r.page);
             lines.add(r);

@@ -104,6 +104,7 @@ std::vector<std::string> listing_lines(Session& s, std::string_view name) {
 std::uint64_t write_clean_copy(Session& s, const std::string& source, const std::string& target) {
     TextReader in(s.files, "htm_in\\" + source);
     TextWriter out(s.files, target);
+    write_behind_when(out, file_at_least(in, kWriteBehindBytes));
     auto control = [](char c) { return static_cast<unsigned char>(c) <= 15; };
     std::string_view line;
     std::string cleaned;
@@ -239,7 +240,9 @@ class OccurrenceCounter {
 void count_occurrences(Session& s) {
     WordFileReader in(s.files, "wrd_03.txt");
     TextWriter out(s.files, "wrd_04.txt");
-    write_behind_when(out, in.many_records());
+    const bool many = in.many_records();
+    write_behind_when(out, many);
+    read_ahead_when(in, many);
     OccurrenceCounter counter(out);
     while (in.read(5)) counter.add(in[0], in[1], in[2], in[3], in[4]);
 }
@@ -257,6 +260,7 @@ void number_words_and_count_occurrences(Session& s) {
         const bool many = in.many_records();
         write_behind_when(ids, many);
         write_behind_when(occurrences, many);
+        read_ahead_when(in, many);
         OccurrenceCounter counter(occurrences);
         std::string previous_word;
         WordId id;
@@ -313,7 +317,9 @@ class PageSplit {
 
 void split_by_page(Session& s) {
     WordFileReader in(s.files, "wrd_06.txt");
-    PageSplit split(s, in.many_records());
+    const bool many = in.many_records();
+    PageSplit split(s, many);
+    read_ahead_when(in, many);
     while (in.read(6)) split.add(in);
 }
 
@@ -327,6 +333,7 @@ std::uint64_t keep_indexed_words_and_split(Session& s) {
         TextWriter out(s.files, "wrd_06.txt");
         const bool many = in.many_records();
         write_behind_when(out, many);
+        read_ahead_when(in, many);
         PageSplit split(s, many);
         while (in.read(6)) {
             if (!contains(in[0], "page_") || !contains_id_any_case(in[4])) continue;

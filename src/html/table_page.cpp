@@ -7,6 +7,7 @@
 #include "console/table_file.h"
 #include "console/tokens.h"
 #include "html/html_names.h"
+#include "html/word_records.h"
 
 namespace rowkeep {
 
@@ -62,6 +63,7 @@ void write_table_page(Session& s) {
 
     const std::string page_name = table_page_name(s.table_name);
     TextWriter page(s.files, page_name);
+    write_behind_when(page, file_at_least(in, kWriteBehindBytes));
     write_head(s, page, page_name);
 
     const std::string right = "<td style=\"text-align: right\">";

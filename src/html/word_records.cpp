@@ -5,30 +5,196 @@
 #endif
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace rowkeep {
 
+// The records split on the feed's thread, a batch of some hundred kilobytes at a time,
+// handed to the reader through a few batches in turn. A record in a batch: its bytes'
+// length, whether they are its plain line, and each value's place and length within
+// them, then the bytes (the plain line, or else the values one after another).
+class WordFileReader::Feed {
+  public:
+    Feed(WordFileReader& reader, std::size_t values) : reader_(reader), values_(values) {
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~Feed() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    Feed(const Feed&) = delete;
+    Feed& operator=(const Feed&) = delete;
+
+    // The next record into `to`; false at the end. The batch it lies in is handed back at
+    // the next call, when the caller is done with the record.
+    bool next(Split& to) {
+        while (at_ == end_)
+            if (!next_batch()) return false;
+        Head head;
+        std::memcpy(&head, at_, sizeof head);
+        const char* bytes = at_ + sizeof head;
+        // All places, also the unused ones (empty): a loop of known length, unrolled.
+        for (std::size_t k = 0; k < kMostValues; ++k)
+            to.values[k] = std::string_view(bytes + head.at[k], head.length[k]);
+        to.plain_line = head.plain != 0 ? std::string_view(bytes, head.size) : std::string_view();
+        at_ = bytes + head.size;
+        return true;
+    }
+
+  private:
+    struct Head {
+        std::uint32_t size, plain;
+        std::uint32_t at[kMostValues], length[kMostValues];
+    };
+    // Room for a batch, past which the record that fills it is put whole.
+    static constexpr std::size_t kBatchBytes = 1 << 18;
+    static constexpr std::size_t kBatches = 3;
+    // The batch as first made: its room and a line or two past it.
+    static constexpr std::size_t kFirstBytes = kBatchBytes + (1 << 16);
+
+    struct Batch {
+        // Below the heap's threshold for memory of its own: taken from and given back to
+        // memory the program keeps, as fresh pages cost a fault each.
+        std::unique_ptr<char[]> bytes;
+        std::size_t capacity = 0, used = 0;
+        void put(const void* from, std::size_t size) {
+            if (used + size > capacity) {
+                const std::size_t grown = std::max({used + size, 2 * capacity, kFirstBytes});
+                auto larger = std::make_unique_for_overwrite<char[]>(grown);
+                if (used > 0) std::memcpy(larger.get(), bytes.get(), used);
+                bytes = std::move(larger);
+                capacity = grown;
+            }
+            if (size > 0) std::memcpy(bytes.get() + used, from, size);
+            used += size;
+        }
+    };
+
+    bool next_batch() {
+        std::unique_lock lock(mutex_);
+        if (holding_) {
+            holding_ = false;
+            ++taken_;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return filled_ > taken_ || ended_; });
+        if (filled_ == taken_) return false;
+        const Batch& batch = batches_[taken_ % kBatches];
+        at_ = batch.bytes.get();
+        end_ = at_ + batch.used;
+        holding_ = true;
+        return true;
+    }
+
+    void put_record(Batch& batch, const Split& split) {
+        Head head{};
+        const std::string_view plain = split.plain_line;
+        std::size_t size = 0;
+        for (std::size_t k = 0; k < values_; ++k) {
+            const std::string_view v = split.values[k];
+            head.at[k] = static_cast<std::uint32_t>(
+                plain.empty() ? size : static_cast<std::size_t>(v.data() - plain.data()));
+            head.length[k] = static_cast<std::uint32_t>(v.size());
+            size += v.size();
+        }
+        head.size = static_cast<std::uint32_t>(plain.empty() ? size : plain.size());
+        head.plain = plain.empty() ? 0 : 1;
+        batch.put(&head, sizeof head);
+        if (!plain.empty()) {
+            batch.put(plain.data(), plain.size());
+        } else {
+            for (std::size_t k = 0; k < values_; ++k)
+                batch.put(split.values[k].data(), split.values[k].size());
+        }
+    }
+
+    void serve() {
+        for (std::uint64_t n = 0;; ++n) {
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || n - taken_ < kBatches; });
+                if (stop_) return;
+            }
+            Batch& batch = batches_[n % kBatches];
+            batch.used = 0;
+            bool more = true;
+            while (batch.used < kBatchBytes && (more = reader_.read_into(split_, values_)))
+                put_record(batch, split_);
+            {
+                std::lock_guard lock(mutex_);
+                filled_ = n + 1;
+                ended_ = !more;
+            }
+            changed_.notify_all();
+            if (!more) return;
+        }
+    }
+
+    WordFileReader& reader_;
+    const std::size_t values_;
+    Split split_;  // the thread's
+    std::array<Batch, kBatches> batches_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Batches filled by the thread, and handed back by the reader (the one it reads from
+    // is the next).
+    std::uint64_t filled_ = 0, taken_ = 0;
+    bool ended_ = false, stop_ = false;
+    // The reader's: the batch it reads from and where.
+    const char* at_ = nullptr;
+    const char* end_ = nullptr;
+    bool holding_ = false;
+    std::thread thread_;  // last: it starts once everything else is made
+};
+
+WordFileReader::WordFileReader(const FileSystem& files, std::string_view name) : in_(files, name) {}
+
+WordFileReader::~WordFileReader() = default;
+
 bool WordFileReader::read(std::size_t values) {
-    plain_line_ = {};
+    if (feed_) return feed_->next(shown_);
+    if (ahead_) {
+        ahead_ = false;
+        try {
+            feed_ = std::make_unique<Feed>(*this, values);
+        } catch (const std::system_error&) {
+            // No thread to be had: the records are read here.
+        }
+    }
+    if (feed_) return feed_->next(shown_);
+    return read_into(shown_, values);
+}
+
+bool WordFileReader::read_into(Split& split, std::size_t values) {
+    split.plain_line = {};
     const std::string_view bytes = in_.ahead();
     if (bytes.empty()) return false;
-    if (split_in_buffer(bytes, values)) return true;
+    if (split_in_buffer(split, bytes, values)) return true;
     const std::uint64_t start = in_.tell();
-    in_.read_line(line_);
-    if (split_plain(line_, values)) return true;
+    in_.read_line(split.line);
+    if (split_plain(split, split.line, values)) return true;
     in_.seek(start);
     for (std::size_t k = 0; k < values; ++k) {
-        in_.read_value(read_apart_[k]);
-        values_[k] = read_apart_[k];
+        in_.read_value(split.read_apart[k]);
+        split.values[k] = split.read_apart[k];
     }
     return true;
 }
 
 // The token rules read a line of the plain form as exactly these values and then take
 // its line end, just as the line reader does: the record ends where the line does.
-bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
+bool WordFileReader::split_plain(Split& split, std::string_view line, std::size_t values) {
     std::size_t at = 0;
     for (std::size_t k = 0; k < values; ++k) {
         if (k > 0) {
@@ -39,11 +205,11 @@ bool WordFileReader::split_plain(std::string_view line, std::size_t values) {
         const void* close = std::memchr(line.data() + at + 1, '"', line.size() - at - 1);
         if (!close) return false;
         const auto end = static_cast<std::size_t>(static_cast<const char*>(close) - line.data());
-        values_[k] = line.substr(at + 1, end - at - 1);
+        split.values[k] = line.substr(at + 1, end - at - 1);
         at = end + 1;
     }
     if (at != line.size()) return false;
-    plain_line_ = line;
+    split.plain_line = line;
     return true;
 }
 
@@ -72,7 +238,7 @@ std::size_t quote_or_line_end(const char* bytes, std::size_t at, std::size_t siz
 // values taken where they lie, the line and its end taken from the reader. Each value
 // runs to the next double quote, which must not come after a line end; the quotes
 // between values have a comma between them, the last one the line end right after it.
-bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values) {
+bool WordFileReader::split_in_buffer(Split& split, std::string_view bytes, std::size_t values) {
     const char* p = bytes.data();
     const std::size_t size = bytes.size();
     if (size == 0 || p[0] != '"') return false;
@@ -80,7 +246,7 @@ bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values)
     for (std::size_t k = 0; k < values; ++k) {
         const std::size_t close = quote_or_line_end(p, at, size);
         if (close == size || p[close] != '"') return false;
-        values_[k] = bytes.substr(at, close - at);
+        split.values[k] = bytes.substr(at, close - at);
         at = close + 1;
         if (k + 1 == values) break;
         if (at + 1 >= size || p[at] != ',' || p[at + 1] != '"') return false;
@@ -90,10 +256,16 @@ bool WordFileReader::split_in_buffer(std::string_view bytes, std::size_t values)
     const std::size_t end = at;
     if (end >= size || (p[end] != '\r' && p[end] != '\n')) return false;
     if (p[end] == '\r' && end + 1 == size) return false;
-    plain_line_ = bytes.substr(0, end);
+    split.plain_line = bytes.substr(0, end);
     const bool crlf = p[end] == '\r' && p[end + 1] == '\n';
     in_.take(end + (crlf ? 2 : 1));
     return true;
+}
+
+bool file_at_least(const TextReader& in, std::uint64_t bytes) {
+    struct stat st {};
+    const int fd = in.descriptor();
+    return fd >= 0 && fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= bytes;
 }
 
 bool WordFileReader::many_records() {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,15 @@ inline void write_behind_when(TextWriter& out, bool large) {
     if (large) out.write_behind();
 }
 
+// A page copied line by line from a file of this many bytes or more (the table page from
+// the working file, the clean copy from the table page) is written on a thread of its own:
+// at 10^5 rows each is some 26 MB the export's thread would otherwise hand the kernel
+// itself. Below it, the write behind's two fresh buffers cost more than they save.
+inline constexpr std::uint64_t kWriteBehindBytes = 4 << 20;
+
+// True when the reader's open file holds at least `bytes` bytes.
+bool file_at_least(const TextReader& in, std::uint64_t bytes);
+
 // Reads records of up to kMostValues values. A line in the form the program writes
 // ("a","b",...,"z" and nothing else) is split where it lies; anything else is read
 // again value by value by the reader's token rules, so every file reads as before.
@@ -35,29 +45,53 @@ class WordFileReader {
   public:
     static constexpr std::size_t kMostValues = 6;
 
-    WordFileReader(const FileSystem& files, std::string_view name) : in_(files, name) {}
+    WordFileReader(const FileSystem& files, std::string_view name);
+    ~WordFileReader();
+    WordFileReader(const WordFileReader&) = delete;
+    WordFileReader& operator=(const WordFileReader&) = delete;
 
     // The next record's first `values` values; false at the end of the file. The values
     // stay valid until the next read.
     bool read(std::size_t values);
-    std::string_view operator[](std::size_t k) const { return values_[k]; }
+    std::string_view operator[](std::size_t k) const { return shown_.values[k]; }
     // The record's line without its line end when it had the plain form (its values are
     // then exactly the ones read), else empty. Valid until the next read.
-    std::string_view plain_line() const { return plain_line_; }
+    std::string_view plain_line() const { return shown_.plain_line; }
     // True when the file holds about kWriteBehindRecords records or more: a megabyte or
     // more of bytes, its first line short. Call it before the first read.
     bool many_records();
+    // From the first read on, the records are read and split on a thread of their own,
+    // some thousands ahead, and handed over in batches: the long word files of a large
+    // export cost the export's thread about as much to split as to make pages of. Every
+    // read must then ask for the same number of values. A read has no failure point
+    // (a file that cannot be read reads as ended, on either thread), so none moves.
+    void read_ahead() { ahead_ = true; }
 
   private:
-    bool split_in_buffer(std::string_view bytes, std::size_t values);
-    bool split_plain(std::string_view line, std::size_t values);
+    // A record as split: its values, its line when plain, and where they are kept.
+    struct Split {
+        std::string line;
+        std::array<std::string_view, kMostValues> values;
+        std::string_view plain_line;
+        std::array<std::string, kMostValues> read_apart;  // values read by the token rules
+    };
+    class Feed;
+
+    bool read_into(Split& split, std::size_t values);
+    bool split_in_buffer(Split& split, std::string_view bytes, std::size_t values);
+    static bool split_plain(Split& split, std::string_view line, std::size_t values);
 
     TextReader in_;
-    std::string line_;
-    std::array<std::string_view, kMostValues> values_;
-    std::string_view plain_line_;
-    std::array<std::string, kMostValues> read_apart_;  // values read by the token rules
+    Split shown_;  // the record read last, as the caller sees it
+    bool ahead_ = false;
+    std::unique_ptr<Feed> feed_;  // ends before the file closes
 };
+
+// Reads a word file in records of `values` values, on a thread of its own when
+// `ahead` (WordFileReader::read_ahead).
+inline void read_ahead_when(WordFileReader& in, bool ahead) {
+    if (ahead) in.read_ahead();
+}
 
 // A piece as a view: a string literal's length known where it is written, whatever
 // else as its own view. (Pieces are literals or texts, never a buffer of char.)

@@ -106,6 +106,34 @@ TEST(AnchoredPages, LinesAroundTheWordsAndTheNextOccurrenceLinks) {
     EXPECT_EQ(page.find("id=\"id000000_3\""), std::string::npos);
 }
 
+// A line with words whose end lies at every place around the end of the page reader's
+// buffer: the text after its last word is written after the next block is read. Words
+// named past the page's end take the rest of the page's last line, as they always did.
+TEST(AnchoredPages, LineRestsAcrossTheReadersBufferAndWordsPastTheEnd) {
+    IndexSettings settings = settings_1250();
+    settings.show_navigation = 0;
+    std::string script;
+    for (const auto& line : highlighting_script(settings)) script += line + "\r\n";
+    for (std::size_t n = 65510; n < 65540; ++n) {
+        TempDir dir;
+        const std::string long_line = std::string(n, 'a') + " w tail";
+        const std::string next_block(70000, 'b');
+        dir.write("page_1.htm", "<body>\r\n" + long_line + "\r\n" + next_block + "\r\nc x\r\n");
+        dir.write("wrd_06.txt", "\"page_1.htm\",\"2\",\"" + std::to_string(n + 2) +
+                                    "\",\"w\",\"id000001\",\"1\"\r\n"
+                                    "\"page_1.htm\",\"4\",\"3\",\"x\",\"id000002\",\"1\"\r\n"
+                                    "\"page_1.htm\",\"9\",\"1\",\"z\",\"id000003\",\"1\"\r\n");
+        TestSession t(dir.path(), "");
+        ASSERT_FALSE(t.run([&](Session& s) { write_anchored_pages(s, settings); }));
+        ASSERT_EQ(dir.read("page_1.htm"), script + "<body>\r\n" + std::string(n, 'a') +
+                                              " \r\n<span id=\"id000001\">w</span>\r\n tail\r\n" +
+                                              next_block +
+                                              "\r\nc \r\n<span id=\"id000002\">x</span>\r\n"
+                                              "\r\n<span id=\"id000003\">z</span>\r\n\r\n")
+            << n;
+    }
+}
+
 TEST(AnchoredPages, PageWithoutWordsKeepsItsText) {
     TempDir dir;
     dir.write("htm_in/a.htm", "<p>x</p>\r\n");

@@ -14,7 +14,7 @@ namespace rowkeep::testing {
 namespace {
 
 // A working file of rows x cols cells named r<row>c<col>; row 1 holds n1..nk.
-std::string working_file(int rows, int cols) {
+std::string numbered_working_file(int rows, int cols) {
     std::string text;
     for (int r = 1; r <= rows; ++r)
         for (int c = 1; c <= cols; ++c)
@@ -31,7 +31,7 @@ std::vector<std::string> file_lines(const TempDir& dir) {
 
 struct Table {
     Table(int rows, int cols, std::string_view keys) : t(dir.path(), keys) {
-        dir.write("f_15_1.txt", working_file(rows, cols));
+        dir.write("f_15_1.txt", numbered_working_file(rows, cols));
         t.session.table_name = "t.csv";
         t.session.column_count = cols;
         t.session.row_count = rows;
@@ -71,7 +71,7 @@ TEST(InsertRows, RefusedNumbersChangeNothing) {
     for (const char* keys : {"90\r", "9-3\r", "93\r0\r"}) {
         Table table(6, 2, keys);
         table.t.run(insert_rows);
-        EXPECT_EQ(table.dir.read("f_15_1.txt"), working_file(6, 2)) << keys;
+        EXPECT_EQ(table.dir.read("f_15_1.txt"), numbered_working_file(6, 2)) << keys;
     }
 }
 
