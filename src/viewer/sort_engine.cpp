@@ -572,16 +572,24 @@ bool merge_whole(std::vector<RunLines>& runs, const std::string& shared, bool le
 // The blocks of the part readers, made at the first pass that needs them and kept to the
 // end of the sort: made anew for each pass, they would lie where the next pass puts its
 // file buffers, which would then need memory of their own.
+// The result of the pass before, as long as all the other runs together, is read in larger
+// blocks: a pass's reads are mostly that run's otherwise, and each costs a system call.
 class Blocks {
   public:
+    static constexpr std::size_t kLeadBlock = std::size_t{1} << 17;
     char* block(std::size_t k) {
         while (blocks_.size() <= k)
             blocks_.push_back(std::make_unique_for_overwrite<char[]>(PartReader::kBlock));
         return blocks_[k].get();
     }
+    char* lead_block(std::size_t half) {
+        if (!lead_[half]) lead_[half] = std::make_unique_for_overwrite<char[]>(kLeadBlock);
+        return lead_[half].get();
+    }
 
   private:
     std::vector<std::unique_ptr<char[]>> blocks_;
+    std::unique_ptr<char[]> lead_[2];
 };
 
 // Runs 1..m as two merges read them: the lines before the cuts and those after. Both read
@@ -589,17 +597,26 @@ class Blocks {
 struct CutRuns {
     CutRuns(const std::vector<Cut>& cuts, Blocks& blocks,
             const std::vector<std::unique_ptr<TextReader>>& files, const KeptRuns& kept,
-            std::vector<LineSizes>& sizes) {
+            std::vector<LineSizes>& sizes, bool lead) {
         const std::size_t m = files.size();
         parts.reserve(2 * m);
         before.reserve(m);
         after.reserve(m);
         for (std::size_t j = 0; j < m; ++j) {
             const KeptRun* in_memory = kept.run(j + 1);
-            parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
+            const bool large = lead && j == 0;
+            if (large)
+                parts.emplace_back(files[j]->descriptor(), 0, blocks.lead_block(0),
+                                   Blocks::kLeadBlock);
+            else
+                parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
             before.emplace_back(parts.back(), in_memory, &sizes[j], 0, 0);
             before.back().stop_before(cuts[j].line);
-            parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
+            if (large)
+                parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.lead_block(1),
+                                   Blocks::kLeadBlock);
+            else
+                parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
             after.emplace_back(parts.back(), in_memory, &sizes[j], cuts[j].line, cuts[j].at);
         }
     }
@@ -702,7 +719,7 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, bool lead, const 
     bool ordered = true;
     if (find_cuts(job, index, kept, files, shared, cuts)) {
         if (job.passes_split != nullptr) ++*job.passes_split;
-        CutRuns cut(cuts, blocks, files, kept, sizes);
+        CutRuns cut(cuts, blocks, files, kept, sizes, lead);
         ordered = merge_split(cuts, cut, shared, lead, every, out, merged, sampler);
     } else {
         std::vector<RunLines> runs;

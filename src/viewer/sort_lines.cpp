@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <utility>
 
 #include "console/index.h"
 #include "console/tokens.h"
@@ -55,6 +56,39 @@ void copy_lower_gb18030(char* to, std::string_view from, const TextMeasure& m) {
 
 }  // namespace
 
+void sort_by_prefix(std::vector<Line>& lines, std::vector<Line>& spare) {
+    const auto by_text = [](const Line& a, const Line& b) { return before(a, b); };
+    const std::size_t n = lines.size();
+    // Below this a comparison sort's mispredicted branches cost less than the counting.
+    if (n < 256) {
+        std::sort(lines.begin(), lines.end(), by_text);
+        return;
+    }
+    // By the prefix one byte at a time, the last byte first; a byte all lines share moves
+    // nothing and is skipped.
+    std::uint32_t counts[8][256] = {};
+    for (const Line& line : lines)
+        for (unsigned b = 0; b < 8; ++b) ++counts[b][(line.prefix >> (8 * b)) & 0xff];
+    spare.resize(n);
+    for (unsigned b = 0; b < 8; ++b) {
+        std::uint32_t* at = counts[b];
+        if (at[(lines[0].prefix >> (8 * b)) & 0xff] == n) continue;
+        std::uint32_t sum = 0;
+        for (unsigned d = 0; d < 256; ++d) sum += std::exchange(at[d], sum);
+        for (const Line& line : lines) spare[at[(line.prefix >> (8 * b)) & 0xff]++] = line;
+        lines.swap(spare);
+    }
+    // Lines of equal prefixes are told apart by the rest of their text.
+    for (std::size_t i = 0; i < n;) {
+        std::size_t j = i + 1;
+        while (j < n && lines[j].prefix == lines[i].prefix) ++j;
+        if (j - i > 1)
+            std::sort(lines.begin() + static_cast<std::ptrdiff_t>(i),
+                      lines.begin() + static_cast<std::ptrdiff_t>(j), by_text);
+        i = j;
+    }
+}
+
 void Bytes::grow(std::size_t least) {
     const std::size_t capacity = std::max(least, capacity_ + capacity_ / 2);
     auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
@@ -85,8 +119,7 @@ void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
         lines_.push_back(line_of(std::string_view(text + start + skip, end - start - skip)));
         start = end;
     }
-    std::sort(lines_.begin(), lines_.end(),
-              [](const Line& a, const Line& b) { return before(a, b); });
+    sort_by_prefix(lines_, spare_);
     chunk.clear();
     chunk.reserve(text_.size() + 2 * ends_.size());
     sizes.clear();
@@ -167,8 +200,8 @@ Tournament::Tournament(std::vector<RunLines>& runs, std::string_view shared, boo
       leaves_(runs.size() - lead_) {
     for (std::size_t j = 0; j < runs_.size(); ++j) advance_head(j);
     if (runs_.empty()) return;
-    tree_[0] = play(1);
-    winner_ = lead_ != 0 && !beats(tree_[0], 0) ? 0 : tree_[0];
+    tree_[0] = node_of(play(1));
+    winner_ = lead_ != 0 && !beats(tree_[0].run, 0) ? 0 : tree_[0].run;
 }
 
 void Tournament::stop_skipping() {
@@ -184,7 +217,7 @@ std::size_t Tournament::play(std::size_t node) {
     if (node >= leaves_) return node - leaves_ + lead_;
     const std::size_t left = play(2 * node), right = play(2 * node + 1);
     const bool left_wins = !beats(right, left);
-    tree_[node] = left_wins ? right : left;
+    tree_[node] = node_of(left_wins ? right : left);
     return left_wins ? left : right;
 }
 

@@ -63,6 +63,9 @@ inline bool before(const Line& a, const Line& b) {
     return a.size < b.size;
 }
 
+// Puts lines in the order of before(); `spare` is room for the sort to use.
+void sort_by_prefix(std::vector<Line>& lines, std::vector<Line>& spare);
+
 // How many bytes a and b share at their start, at most `limit` (no more than either's size).
 inline std::size_t shared_start(const char* a, const char* b, std::size_t limit) {
     std::size_t i = 0;
@@ -70,6 +73,18 @@ inline std::size_t shared_start(const char* a, const char* b, std::size_t limit)
         if (word_at(a + i) != word_at(b + i)) break;
     while (i < limit && a[i] == b[i]) ++i;
     return i;
+}
+
+// Whether a and b begin with the same n bytes: eight bytes a step, the last step ending at n.
+inline bool same_start(const char* a, const char* b, std::size_t n) {
+    if (n < 8) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+    for (std::size_t i = 0; i + 8 < n; i += 8)
+        if (word_at(a + i) != word_at(b + i)) return false;
+    return word_at(a + n - 8) == word_at(b + n - 8);
 }
 
 // A block of bytes that grows without clearing what it gains.
@@ -116,7 +131,7 @@ class Run {
     const TextMeasure& measure_;
     Bytes text_;
     std::vector<std::size_t> ends_;
-    std::vector<Line> lines_;
+    std::vector<Line> lines_, spare_;
     std::string shared_;
 };
 
@@ -185,9 +200,9 @@ using LineSizes = std::vector<std::uint16_t>;
 class PartReader {
   public:
     static constexpr std::size_t kBlock = 1 << 13;
-    // `block`, kBlock bytes, is the buffer until a line does not fit (nullptr: one of its own).
-    PartReader(int fd, std::uint64_t at, char* block = nullptr)
-        : fd_(fd), at_(at), buffer_(block), capacity_(block != nullptr ? kBlock : 0) {}
+    // `block`, `size` bytes, is the buffer until a line does not fit (nullptr: one of its own).
+    PartReader(int fd, std::uint64_t at, char* block = nullptr, std::size_t size = kBlock)
+        : fd_(fd), at_(at), buffer_(block), capacity_(block != nullptr ? size : 0) {}
     // The bytes read and not yet taken (read first when none are left; empty at the end).
     std::string_view ahead() {
         if (pos_ >= len_ && !fill(0)) return {};
@@ -284,13 +299,24 @@ class Tournament {
     void next() {
         std::size_t run = winner_;
         if (!advance_head(run)) {
-            tree_[0] = play(1);
+            tree_[0] = node_of(play(1));
         } else if (run >= lead_) {
-            for (std::size_t node = (run - lead_ + leaves_) / 2; node > 0; node /= 2)
-                if (beats(tree_[node], run)) std::swap(tree_[node], run);
-            tree_[0] = run;
+            // Who wins a match is a coin toss to the processor: the nodes' prefixes decide it
+            // without a branch, and only equal prefixes look at the lines.
+            Node up{heads_[run].prefix, run};
+            for (std::size_t node = (run - lead_ + leaves_) / 2; node > 0; node /= 2) {
+                const Node held = tree_[node];
+                const bool swap =
+                    held.prefix != up.prefix ? held.prefix < up.prefix : beats(held.run, up.run);
+                const std::uint64_t mask = std::uint64_t{0} - swap;
+                const std::uint64_t prefix = (held.prefix ^ up.prefix) & mask;
+                const std::size_t other = (held.run ^ up.run) & mask;
+                tree_[node] = {held.prefix ^ prefix, held.run ^ other};
+                up = {up.prefix ^ prefix, up.run ^ other};
+            }
+            tree_[0] = up;
         }
-        winner_ = lead_ != 0 && !beats(tree_[0], 0) ? 0 : tree_[0];
+        winner_ = lead_ != 0 && !beats(tree_[0].run, 0) ? 0 : tree_[0].run;
     }
 
   private:
@@ -305,8 +331,7 @@ class Tournament {
             return true;
         }
         const std::size_t skip = shared_.size();
-        if (skip > 0 &&
-            (text.size() < skip || shared_start(text.data(), shared_.data(), skip) < skip)) {
+        if (skip > 0 && (text.size() < skip || !same_start(text.data(), shared_.data(), skip))) {
             heads_[j] = Line{kLast, nullptr, 0};  // its old line may be gone already
             stop_skipping();
             heads_[j] = line_of(text);
@@ -322,6 +347,13 @@ class Tournament {
         if (x.text == nullptr || y.text == nullptr) return y.text == nullptr && x.text != nullptr;
         return before(x, y);
     }
+    // A run and its head's prefix, as it was when the node was last played.
+    struct Node {
+        std::uint64_t prefix = 0;
+        std::size_t run = 0;
+    };
+
+    Node node_of(std::size_t run) const { return {heads_[run].prefix, run}; }
     // The winner of the subtree below node (leaves n..2n-1 stand for the n runs of the
     // tree, from run lead_ on), the losers kept on the way.
     std::size_t play(std::size_t node);
@@ -329,7 +361,7 @@ class Tournament {
     std::vector<RunLines>& runs_;
     std::string shared_;
     std::vector<Line> heads_;
-    std::vector<std::size_t> tree_;
+    std::vector<Node> tree_;
     std::size_t lead_ = 0, leaves_ = 0;  // runs before the tree's, and the tree's
     std::size_t winner_ = 0;
 };

@@ -975,6 +975,123 @@ TEST(SortEngine, TournamentWithALeadRunPutsOutWhatTheWholeTreeDoes) {
     EXPECT_GT(disorders, 100);
 }
 
+// Lines that mostly tie on their first eight bytes or beyond: a long shared start, lines
+// shorter than eight bytes (the empty one too), bytes above 127 and 0xFF (as great as a
+// finished run's marker), NULs, and many equal lines.
+std::vector<std::string> tying_lines(std::mt19937& random, std::size_t n, const std::string& stem) {
+    const std::string tails[] = {"",
+                                 "a",
+                                 "ab",
+                                 "a\xff",
+                                 std::string(1, '\0'),
+                                 "\xff\xff\xff",
+                                 "\xc3\xa9t\xc3\xa9",
+                                 "zzzzzzzzzzzz",
+                                 "aAbB"};
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string line =
+            random() % 8 == 0 ? std::string() : stem.substr(0, random() % (stem.size() + 1));
+        for (int k = static_cast<int>(random() % 3); k >= 0; --k) line += tails[random() % 9];
+        if (random() % 5 == 0)
+            line += std::string(random() % 12, static_cast<char>(0x80 + random() % 128));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string crlf_sorted_lower(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : sorted_lower(lines)) out += l + "\r\n";
+    return out;
+}
+
+// A run's lines come out in the order of their lowered bytes, whichever way the run is
+// sorted (by comparisons when short, by the prefix's bytes when long) and whatever start
+// its lines share: around the length where the way changes, and at the run size.
+TEST(SortEngine, RunSortedIntoTheOrderOfItsLoweredBytes) {
+    std::mt19937 random(77);
+    const TextMeasure measure(1252);
+    rowkeep::Run run(measure);
+    Bytes chunk;
+    std::vector<std::size_t> sizes;
+    for (const std::string stem :
+         {"", "\"page_1.htm\",\"    ", "\xff\xff\xff\xff\xff\xff\xff\xff\xff"}) {
+        for (const std::size_t n : {0u, 1u, 2u, 255u, 256u, 257u, 2000u}) {
+            SCOPED_TRACE(std::to_string(n) + " lines, stem of " + std::to_string(stem.size()));
+            const auto lines = tying_lines(random, n, stem);
+            for (const auto& line : lines) run.add(line);
+            run.sorted_into(chunk, sizes);
+            EXPECT_EQ(run.size(), 0u);
+            ASSERT_EQ(std::string(chunk.view()), crlf_sorted_lower(lines));
+            std::size_t bytes = 0;
+            for (std::size_t size : sizes) bytes += size + 2;
+            EXPECT_EQ(sizes.size(), n);
+            EXPECT_EQ(bytes, chunk.size());
+        }
+    }
+}
+
+// The tournament puts out the runs' lines in order when their heads tie on the prefix
+// its nodes hold: equal prefixes that differ later, lines of 0xFF bytes as great as a
+// finished run's marker, lines shorter than eight bytes; with and without a lead run.
+TEST(SortEngine, TournamentOrdersLinesWhosePrefixesTie) {
+    std::mt19937 random(91);
+    for (int trial = 0; trial < 300; ++trial) {
+        SCOPED_TRACE(trial);
+        const std::string stem = trial % 3 == 0 ? "" : "\"page_1";
+        std::vector<std::vector<std::string>> runs(1 + random() % 9);
+        std::vector<std::string> all;
+        for (auto& lines : runs) {
+            lines = tying_lines(random, random() % 40,
+                                trial % 2 == 0 ? "\xff\xff\xff\xff\xff\xff\xff\xff" : "abcdefgh");
+            for (auto& line : lines) line = stem + lower_az(line);
+            std::sort(lines.begin(), lines.end());
+            all.insert(all.end(), lines.begin(), lines.end());
+        }
+        for (const bool lead : {false, true}) {
+            RunsInMemory in(runs);
+            std::string out;
+            LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
+            for (Tournament t(in.lines, stem, lead); !t.finished(); t.next())
+                chunks.put(t.winner(), t.skip());
+            chunks.finish();
+            EXPECT_TRUE(chunks.ordered());
+            EXPECT_EQ(out, crlf_sorted_lower(all));
+        }
+    }
+}
+
+// A part reader given a block of any size reads a file's lines from its offset on, lines
+// longer than the block and lines that end across its edge among them.
+TEST(SortEngine, PartReaderReadsTheLinesWhateverItsBlock) {
+    TempDir dir;
+    std::mt19937 random(5);
+    std::vector<std::string> lines;
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        lines.push_back(std::string(random() % 3 == 0 ? random() % 200 : random() % 20,
+                                    static_cast<char>('a' + i % 26)));
+        text += lines.back() + "\r\n";
+    }
+    dir.write("run.txt", text);
+    TestSession t(dir.path(), "");
+    TextReader file(t.session.files, "run.txt");
+    for (const std::size_t size : {1u, 7u, 64u, 4096u}) {
+        SCOPED_TRACE(size);
+        for (const std::size_t from : {0u, 1u, 150u, 299u}) {
+            std::uint64_t at = 0;
+            for (std::size_t k = 0; k < from; ++k) at += lines[k].size() + 2;
+            std::vector<char> block(size);
+            PartReader part(file.descriptor(), at, block.data(), size);
+            std::vector<std::string> read;
+            for (std::string_view line; part.next_line(line);) read.emplace_back(line);
+            EXPECT_EQ(read, std::vector<std::string>(lines.begin() + static_cast<long>(from),
+                                                     lines.end()));
+        }
+    }
+}
+
 // A run file changed behind the sort's back, one line made the smallest of all: the sort
 // says "sort error" and ends exactly when sort_output.txt holds its lines out of order,
 // wherever that line comes out: in a pass merged whole, before the cut of a pass merged in
