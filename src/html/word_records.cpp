@@ -17,9 +17,7 @@
 namespace rowkeep {
 
 // The records split on the feed's thread, a batch of some hundred kilobytes at a time,
-// handed to the reader through a few batches in turn. A record in a batch: its bytes'
-// length, whether they are its plain line, and each value's place and length within
-// them, then the bytes (the plain line, or else the values one after another).
+// handed to the reader through a few batches in turn, each record a FedHead and its bytes.
 class WordFileReader::Feed {
   public:
     Feed(WordFileReader& reader, std::size_t values) : reader_(reader), values_(values) {
@@ -36,27 +34,26 @@ class WordFileReader::Feed {
     Feed(const Feed&) = delete;
     Feed& operator=(const Feed&) = delete;
 
-    // The next record into `to`; false at the end. The batch it lies in is handed back at
-    // the next call, when the caller is done with the record.
-    bool next(Split& to) {
-        while (at_ == end_)
-            if (!next_batch()) return false;
-        Head head;
-        std::memcpy(&head, at_, sizeof head);
-        const char* bytes = at_ + sizeof head;
-        // All places, also the unused ones (empty): a loop of known length, unrolled.
-        for (std::size_t k = 0; k < kMostValues; ++k)
-            to.values[k] = std::string_view(bytes + head.at[k], head.length[k]);
-        to.plain_line = head.plain != 0 ? std::string_view(bytes, head.size) : std::string_view();
-        at_ = bytes + head.size;
+    // Hands back the batch read before, if any (the caller is done with its records), and
+    // gives the next one's bytes; false at the end.
+    bool next_batch(const char*& at, const char*& end) {
+        std::unique_lock lock(mutex_);
+        if (holding_) {
+            holding_ = false;
+            ++taken_;
+            changed_.notify_all();
+        }
+        at = end = nullptr;
+        changed_.wait(lock, [this] { return filled_ > taken_ || ended_; });
+        if (filled_ == taken_) return false;
+        const Batch& batch = batches_[taken_ % kBatches];
+        at = batch.bytes.get();
+        end = at + batch.used;
+        holding_ = true;
         return true;
     }
 
   private:
-    struct Head {
-        std::uint32_t size, plain;
-        std::uint32_t at[kMostValues], length[kMostValues];
-    };
     // Room for a batch, past which the record that fills it is put whole.
     static constexpr std::size_t kBatchBytes = 1 << 18;
     static constexpr std::size_t kBatches = 3;
@@ -81,24 +78,8 @@ class WordFileReader::Feed {
         }
     };
 
-    bool next_batch() {
-        std::unique_lock lock(mutex_);
-        if (holding_) {
-            holding_ = false;
-            ++taken_;
-            changed_.notify_all();
-        }
-        changed_.wait(lock, [this] { return filled_ > taken_ || ended_; });
-        if (filled_ == taken_) return false;
-        const Batch& batch = batches_[taken_ % kBatches];
-        at_ = batch.bytes.get();
-        end_ = at_ + batch.used;
-        holding_ = true;
-        return true;
-    }
-
     void put_record(Batch& batch, const Split& split) {
-        Head head{};
+        FedHead head{};
         const std::string_view plain = split.plain_line;
         std::size_t size = 0;
         for (std::size_t k = 0; k < values_; ++k) {
@@ -151,19 +132,15 @@ class WordFileReader::Feed {
     // is the next).
     std::uint64_t filled_ = 0, taken_ = 0;
     bool ended_ = false, stop_ = false;
-    // The reader's: the batch it reads from and where.
-    const char* at_ = nullptr;
-    const char* end_ = nullptr;
-    bool holding_ = false;
-    std::thread thread_;  // last: it starts once everything else is made
+    bool holding_ = false;  // the reader reads from batch number taken_
+    std::thread thread_;    // last: it starts once everything else is made
 };
 
 WordFileReader::WordFileReader(const FileSystem& files, std::string_view name) : in_(files, name) {}
 
 WordFileReader::~WordFileReader() = default;
 
-bool WordFileReader::read(std::size_t values) {
-    if (feed_) return feed_->next(shown_);
+bool WordFileReader::read_on(std::size_t values) {
     if (ahead_) {
         ahead_ = false;
         try {
@@ -172,7 +149,13 @@ bool WordFileReader::read(std::size_t values) {
             // No thread to be had: the records are read here.
         }
     }
-    if (feed_) return feed_->next(shown_);
+    if (feed_) {
+        do {
+            if (!feed_->next_batch(fed_at_, fed_end_)) return false;
+        } while (fed_at_ == fed_end_);
+        take_fed();
+        return true;
+    }
     return read_into(shown_, values);
 }
 

@@ -52,7 +52,14 @@ class WordFileReader {
 
     // The next record's first `values` values; false at the end of the file. The values
     // stay valid until the next read.
-    bool read(std::size_t values);
+    bool read(std::size_t values) {
+        // A record of the batch at hand (from read_ahead) is taken without a call.
+        if (fed_at_ != fed_end_) {
+            take_fed();
+            return true;
+        }
+        return read_on(values);
+    }
     std::string_view operator[](std::size_t k) const { return shown_.values[k]; }
     // The record's line without its line end when it had the plain form (its values are
     // then exactly the ones read), else empty. Valid until the next read.
@@ -76,7 +83,27 @@ class WordFileReader {
         std::array<std::string, kMostValues> read_apart;  // values read by the token rules
     };
     class Feed;
+    // A record as the feed's thread hands it over: its bytes' length, whether they are its
+    // plain line, each value's place and length within them. The bytes follow it (the
+    // plain line, or else the values one after another).
+    struct FedHead {
+        std::uint32_t size, plain;
+        std::uint32_t at[kMostValues], length[kMostValues];
+    };
 
+    void take_fed() {
+        FedHead head;
+        std::memcpy(&head, fed_at_, sizeof head);
+        const char* bytes = fed_at_ + sizeof head;
+        // All places, also the unused ones (empty): a loop of known length.
+        for (std::size_t k = 0; k < kMostValues; ++k)
+            shown_.values[k] = std::string_view(bytes + head.at[k], head.length[k]);
+        shown_.plain_line =
+            head.plain != 0 ? std::string_view(bytes, head.size) : std::string_view();
+        fed_at_ = bytes + head.size;
+    }
+    // The next record from the next batch, or read here.
+    bool read_on(std::size_t values);
     bool read_into(Split& split, std::size_t values);
     bool split_in_buffer(Split& split, std::string_view bytes, std::size_t values);
     static bool split_plain(Split& split, std::string_view line, std::size_t values);
@@ -85,6 +112,9 @@ class WordFileReader {
     Split shown_;  // the record read last, as the caller sees it
     bool ahead_ = false;
     std::unique_ptr<Feed> feed_;  // ends before the file closes
+    // In the batch at hand: the next record and the batch's end (equal without one).
+    const char* fed_at_ = nullptr;
+    const char* fed_end_ = nullptr;
 };
 
 // Reads a word file in records of `values` values, on a thread of its own when

@@ -845,8 +845,9 @@ struct RunsInMemory {
     explicit RunsInMemory(const std::vector<std::vector<std::string>>& runs) : kept(runs.size()) {
         for (std::size_t j = 0; j < runs.size(); ++j) {
             for (const std::string& line : runs[j]) {
-                std::memcpy(kept[j].text.extend(line.size()), line.data(), line.size());
-                std::memcpy(kept[j].text.extend(2), "\r\n", 2);
+                char* at = kept[j].text.extend(line.size() + 2);
+                std::memcpy(at, line.data(), line.size());
+                std::memcpy(at + line.size(), "\r\n", 2);
                 kept[j].sizes.push_back(line.size());
             }
             lines.emplace_back(none, &kept[j]);
