@@ -918,6 +918,18 @@ TEST(SortEngine, MergeFindsTheDisorderACheckOfItsBytesFinds) {
     EXPECT_GT(disorders, 50);
 }
 
+// What a tournament over the runs puts out, and whether it found them in order.
+std::pair<std::string, bool> tournament_output(const std::vector<std::vector<std::string>>& runs,
+                                               std::string_view stem, bool lead) {
+    RunsInMemory in(runs);
+    std::string out;
+    LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
+    for (Tournament t(in.lines, stem, lead); !t.finished(); t.next())
+        chunks.put(t.winner(), t.skip());
+    chunks.finish();
+    return {out, chunks.ordered()};
+}
+
 // A tournament that keeps run 0 out of its tree puts out the least head at every step as
 // the whole tree does: for runs in order the same bytes (equal lines are the same text),
 // lines lacking the shared start among them, runs empty, or one run alone; for runs out of
@@ -927,13 +939,7 @@ TEST(SortEngine, TournamentWithALeadRunPutsOutWhatTheWholeTreeDoes) {
     std::mt19937 random(57);
     const std::string stem = "\"page_1";
     auto merged = [&](const std::vector<std::vector<std::string>>& runs, bool lead) {
-        RunsInMemory in(runs);
-        std::string out;
-        LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
-        for (Tournament t(in.lines, stem, lead); !t.finished(); t.next())
-            chunks.put(t.winner(), t.skip());
-        chunks.finish();
-        return std::make_pair(out, chunks.ordered());
+        return tournament_output(runs, stem, lead);
     };
     auto sorted_lines = [](const std::string& text) {
         std::vector<std::string> lines;
@@ -1051,13 +1057,8 @@ TEST(SortEngine, TournamentOrdersLinesWhosePrefixesTie) {
             all.insert(all.end(), lines.begin(), lines.end());
         }
         for (const bool lead : {false, true}) {
-            RunsInMemory in(runs);
-            std::string out;
-            LineChunks chunks([&](Bytes& chunk) { out += chunk.view(); });
-            for (Tournament t(in.lines, stem, lead); !t.finished(); t.next())
-                chunks.put(t.winner(), t.skip());
-            chunks.finish();
-            EXPECT_TRUE(chunks.ordered());
+            const auto [out, ordered] = tournament_output(runs, stem, lead);
+            EXPECT_TRUE(ordered);
             EXPECT_EQ(out, crlf_sorted_lower(all));
         }
     }
