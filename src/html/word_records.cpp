@@ -253,11 +253,7 @@ bool file_at_least(const TextReader& in, std::uint64_t bytes) {
 
 bool WordFileReader::many_records() {
     constexpr std::uint64_t kShortLine = 4096;
-    struct stat st {};
-    const int fd = in_.descriptor();
-    if (fd < 0 || fstat(fd, &st) != 0 ||
-        static_cast<std::uint64_t>(st.st_size) < kWriteBehindRecords * 64)
-        return false;
+    if (!file_at_least(in_, kWriteBehindRecords * 64)) return false;
     const std::string_view ahead = in_.ahead();
     return ahead.substr(0, kShortLine).find('\n') != std::string_view::npos;
 }

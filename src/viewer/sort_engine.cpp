@@ -605,18 +605,14 @@ struct CutRuns {
         for (std::size_t j = 0; j < m; ++j) {
             const KeptRun* in_memory = kept.run(j + 1);
             const bool large = lead && j == 0;
-            if (large)
-                parts.emplace_back(files[j]->descriptor(), 0, blocks.lead_block(0),
-                                   Blocks::kLeadBlock);
-            else
-                parts.emplace_back(files[j]->descriptor(), 0, blocks.block(2 * j));
+            const std::size_t size = large ? Blocks::kLeadBlock : PartReader::kBlock;
+            auto block = [&](std::size_t half) {
+                return large ? blocks.lead_block(half) : blocks.block(2 * j + half);
+            };
+            parts.emplace_back(files[j]->descriptor(), 0, block(0), size);
             before.emplace_back(parts.back(), in_memory, &sizes[j], 0, 0);
             before.back().stop_before(cuts[j].line);
-            if (large)
-                parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.lead_block(1),
-                                   Blocks::kLeadBlock);
-            else
-                parts.emplace_back(files[j]->descriptor(), cuts[j].at, blocks.block(2 * j + 1));
+            parts.emplace_back(files[j]->descriptor(), cuts[j].at, block(1), size);
             after.emplace_back(parts.back(), in_memory, &sizes[j], cuts[j].line, cuts[j].at);
         }
     }
