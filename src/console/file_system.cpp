@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/code_page.h"
+#include "console/deleted_files.h"
 #include "console/index.h"
 #include "console/replace_file.h"
 #include "console/terminal.h"
@@ -255,6 +256,10 @@ void FileSystem::fail(int error, std::string cause) const {
     if (faults_) faults_->record(error, std::move(cause));
 }
 
+void FileSystem::make_room() const {
+    if (deleted_) deleted_->settle();
+}
+
 bool FileSystem::inside(const fs::path& path) const {
     const fs::path relative = path.lexically_relative(dir_);
     if (relative.empty() || *relative.begin() == "..") return true;  // not below the folder
@@ -302,6 +307,7 @@ std::FILE* FileSystem::open_write(const fs::path& path, Links links, Emptying em
         return nullptr;
     }
     if (!inside(path)) return nullptr;
+    make_room();
     // A file made ahead on another thread spares this one the making of an inode, which
     // on this file system costs a search past every inode freed lately.
     const bool given = new_files_ && path.parent_path() == dir_ && new_files_->give(path);
@@ -326,6 +332,7 @@ std::FILE* FileSystem::open_write(const fs::path& path, Links links, Emptying em
 
 bool FileSystem::allow(FileOp op, const fs::path& path) const {
     if (int e = injected(op)) return failed(path, e);
+    if (op != FileOp::remove && op != FileOp::list) make_room();
     return true;
 }
 
@@ -352,6 +359,7 @@ bool FileSystem::close(std::FILE* file, const fs::path& path) const {
 bool FileSystem::rename(const fs::path& from, const fs::path& to) const {
     if (int e = injected(FileOp::rename)) return failed(to, e);
     if (!inside(from) || !inside(to)) return false;
+    make_room();
     if (::rename(from.c_str(), to.c_str()) != 0) return failed(to, errno);
     return true;
 }
@@ -363,6 +371,7 @@ bool FileSystem::copy(const fs::path& from, const fs::path& to) const {
 }
 
 bool FileSystem::copy_whole(const fs::path& from, const fs::path& to) const {
+    make_room();
     const int in = open_regular(from, O_RDONLY, Links::refuse);
     if (in < 0) return failed(from, errno);
     // The temporary keeps the target's mode and owner; a read-only target is refused.
@@ -386,6 +395,7 @@ bool FileSystem::copy_whole(const fs::path& from, const fs::path& to) const {
 bool FileSystem::share(const fs::path& from, const fs::path& to) const {
     if (int e = injected(FileOp::copy)) return failed(to, e);
     if (!inside(from) || !inside(to)) return false;
+    make_room();
     struct stat source {};
     if (lstat(from.c_str(), &source) != 0) return failed(from, errno);
     if (!S_ISREG(source.st_mode))
@@ -401,6 +411,7 @@ bool FileSystem::share(const fs::path& from, const fs::path& to) const {
 bool FileSystem::link(const fs::path& from, const fs::path& to) const {
     if (int e = injected(FileOp::copy)) return failed(to, e);
     if (!inside(from) || !inside(to)) return false;
+    make_room();
     // A link the file system does not support is no failure: the caller copies instead.
     return ::link(from.c_str(), to.c_str()) == 0;
 }
@@ -408,13 +419,18 @@ bool FileSystem::link(const fs::path& from, const fs::path& to) const {
 bool FileSystem::remove(const fs::path& path) const {
     if (int e = injected(FileOp::remove)) return failed(path, e);
     if (!inside(path)) return false;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failed(path, errno);
+    // Held across the delete, a large file is freed where the handle is let go of.
+    const int held = deleted_ ? deleted_->hold(path) : -1;
+    const int error = ::unlink(path.c_str()) != 0 && errno != ENOENT ? errno : 0;
+    if (held >= 0) deleted_->release(held);
+    if (error != 0) return failed(path, error);
     return true;
 }
 
 bool FileSystem::make_dir(const fs::path& path) const {
     if (int e = injected(FileOp::make_dir)) return failed(path, e);
     if (!inside(path)) return false;
+    make_room();
     if (::mkdir(path.c_str(), 0777) != 0) return failed(path, errno);
     return true;
 }

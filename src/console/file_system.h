@@ -105,6 +105,8 @@ class NewFileSource {
     ~NewFileSource() = default;
 };
 
+class DeletedFiles;
+
 class FileSystem {
   public:
     FileSystem(fs::path dir, FileFaults* faults = nullptr,  // NOLINT: a folder is a FileSystem
@@ -117,6 +119,9 @@ class FileSystem {
     // A new file of the folder opened for writing is taken from `source` when it has one
     // ready (null: none). Copies of this FileSystem made meanwhile take from it too.
     void use_new_files(NewFileSource* source) { new_files_ = source; }
+    // A large file removed here is freed on `deleted`'s thread (null: by the remove itself),
+    // and what may take space first waits for that. Copies made later do the same.
+    void free_on(DeletedFiles* deleted) { deleted_ = deleted; }
 
     // A name of the folder (or below it, "\" separating folders), typed in the code page,
     // looked up ignoring case; a name that matches nothing is returned as the disk would
@@ -179,6 +184,8 @@ class FileSystem {
     int injected(FileOp op) const { return faults_ ? faults_->at_point(op) : 0; }
     // The copy's work after its failure point: the bytes into a temporary, renamed over.
     bool copy_whole(const fs::path& from, const fs::path& to) const;
+    // Before an operation that may take space: the files removed so far are freed.
+    void make_room() const;
     // Records errno (or `error`) as a failure of an operation on `path`; false.
     bool failed(const fs::path& path, int error) const;
     // False (a refusal recorded) when a folder between dir and path is a link.
@@ -191,6 +198,7 @@ class FileSystem {
     FileFaults* faults_ = nullptr;
     NameCodec* names_ = nullptr;
     NewFileSource* new_files_ = nullptr;
+    DeletedFiles* deleted_ = nullptr;
 };
 
 // Removes, in the folder, the temporaries of programs that no longer run. The listing and

@@ -35,6 +35,7 @@ Session::Session(Console& console_, Shell& shell_, std::filesystem::path dir_, C
       random(random_),
       names(console_.terminal()),
       files(dir, &faults, &names) {
+    files.free_on(&deleted);
     shell.use_files(files);
 }
 

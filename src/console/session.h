@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/deleted_files.h"
 #include "console/file_system.h"
 #include "console/program_end.h"
 
@@ -88,6 +89,9 @@ struct Session {
     FileFaults faults;
     // File names between the code page and the terminal's locale, for every `files`.
     NameCodec names;
+    // Large files deleted through `files` are freed on a thread of their own; the session
+    // ends once they all are.
+    DeletedFiles deleted;
     FileSystem files;
 
     // Called, when set, as each named step of a long procedure ends: benchmarks time the

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "console/deleted_files.h"
 #include "console/records.h"
 #include "harness.h"
 
@@ -223,6 +226,169 @@ TEST(FileSystem, ATableMayBeReadThroughALink) {
     fs::create_symlink(outside.path() / "t.csv", dir.path() / "t.csv");
     TextReader in(dir.path(), "t.csv", Links::follow);
     EXPECT_EQ(in.read_line(), "a;b");
+}
+
+// ---------------------------------------------------------------- freeing of deleted files
+
+// The process's open descriptors, and how many of them are of deleted files.
+struct Descriptors {
+    int open = 0, deleted = 0;
+};
+
+Descriptors descriptors() {
+    Descriptors d;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        ++d.open;
+        std::error_code ec;
+        const std::string target = fs::read_symlink(entry.path(), ec).string();
+        if (target.ends_with(" (deleted)")) ++d.deleted;
+    }
+    return d;
+}
+
+const std::string& large_bytes() {
+    static const std::string bytes(DeletedFiles::kHeldFrom + 4096, 'x');
+    return bytes;
+}
+
+// A session's file system: large files it removes are freed on the thread.
+struct DeletingFolder {
+    TempDir dir;
+    FileFaults faults;
+    DeletedFiles deleted;
+    FileSystem files{dir.path(), &faults};
+    DeletingFolder() { files.free_on(&deleted); }
+    fs::path at(std::string_view name) const { return dir.path() / name; }
+    // Several large files, removed: enough handed over that the thread is still at them
+    // when the caller goes on.
+    void remove_large(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "wrd_" + std::to_string(i) + ".txt";
+            dir.write(name, large_bytes());
+            ASSERT_TRUE(files.remove(at(name)));
+            ASSERT_FALSE(dir.exists(name)) << "the name must go at once";
+        }
+    }
+};
+
+// Whatever the size, a removed name is gone when remove returns; every file is freed by
+// the time the session ends, and no descriptor is left behind.
+TEST(DeletedFiles, NamesGoAtOnceAndEveryFileIsFreedByTheEnd) {
+    const Descriptors before = descriptors();
+    {
+        DeletingFolder f;
+        f.dir.write("small.txt", "a;b\r\n");
+        EXPECT_TRUE(f.files.remove(f.at("small.txt")));
+        EXPECT_FALSE(f.dir.exists("small.txt"));
+        f.remove_large(6);
+        EXPECT_TRUE(f.files.remove(f.at("absent.txt")));
+        EXPECT_EQ(f.faults.failures(), 0);
+    }
+    const Descriptors after = descriptors();
+    EXPECT_EQ(after.open, before.open);
+    EXPECT_EQ(after.deleted, 0);
+}
+
+// Anything that may take space waits until the files removed before it are freed, so a
+// nearly full disk has the space it had when deletes freed at once.
+TEST(DeletedFiles, WhatMayTakeSpaceWaitsForTheFreeing) {
+    DeletingFolder f;
+    f.dir.write("src.txt", "s");
+    const std::vector<std::pair<std::string, std::function<bool()>>> steps = {
+        {"open for writing",
+         [&] {
+             std::FILE* out = f.files.open_write(f.at("new.txt"));
+             return out && f.files.close(out, f.at("new.txt"));
+         }},
+        {"copy", [&] { return f.files.copy(f.at("src.txt"), f.at("copy.txt")); }},
+        {"share", [&] { return f.files.share(f.at("src.txt"), f.at("shared.txt")); }},
+        {"link", [&] { return f.files.link(f.at("src.txt"), f.at("linked.txt")); }},
+        {"rename", [&] { return f.files.rename(f.at("linked.txt"), f.at("renamed.txt")); }},
+        {"make folder", [&] { return f.files.make_dir(f.at("htm_out")); }},
+        {"replace of a table", [&] { return f.files.allow(FileOp::rename, f.at("t.csv")); }},
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(name);
+        f.remove_large(8);
+        EXPECT_TRUE(step());
+        EXPECT_FALSE(f.deleted.pending());
+        EXPECT_EQ(descriptors().deleted, 0);
+    }
+    EXPECT_EQ(f.faults.failures(), 0);
+}
+
+// A remove that fails, injected or real, reports as it did and leaves the file whole,
+// without a descriptor left open; a remove after it goes on as usual.
+TEST(DeletedFiles, AFailedRemoveReportsAndKeepsTheFile) {
+    const Descriptors before = descriptors();
+    DeletingFolder f;
+    f.dir.write("wrd_06.txt", large_bytes());
+    f.faults.fail_at(1, EIO);
+    EXPECT_FALSE(f.files.remove(f.at("wrd_06.txt")));
+    EXPECT_EQ(f.faults.last_error(), EIO);
+    EXPECT_EQ(f.faults.failures(), 1);
+    EXPECT_EQ(f.dir.read("wrd_06.txt"), large_bytes());
+
+    // A folder by a file's name: refused by the delete itself.
+    fs::create_directory(f.at("f_11_1.txt"));
+    EXPECT_FALSE(f.files.remove(f.at("f_11_1.txt")));
+    EXPECT_EQ(f.faults.last_error(), EISDIR);
+    EXPECT_TRUE(fs::is_directory(f.at("f_11_1.txt")));
+
+    // A folder the delete may not change (not for root, which may).
+    fs::permissions(f.dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    const bool refused = !f.files.remove(f.at("wrd_06.txt"));
+    fs::permissions(f.dir.path(), fs::perms::owner_all);
+    if (refused) {
+        EXPECT_EQ(f.faults.last_error(), EACCES);
+        EXPECT_EQ(f.dir.read("wrd_06.txt"), large_bytes());
+    }
+    f.deleted.settle();
+    EXPECT_EQ(descriptors().open, before.open);
+
+    EXPECT_TRUE(f.files.remove(f.at("wrd_06.txt")));
+    EXPECT_FALSE(f.dir.exists("wrd_06.txt"));
+}
+
+// Only the name goes where the file lives on: a second name keeps the bytes, a link's
+// target is untouched, and a FIFO by a scratch name is deleted without being opened.
+TEST(DeletedFiles, OtherNamesLinkTargetsAndFifosAreLeftAlone) {
+    TempDir outside;
+    outside.write("target.txt", large_bytes());
+    DeletingFolder f;
+    f.dir.write("page_1.htm", large_bytes());
+    ASSERT_TRUE(f.files.link(f.at("page_1.htm"), f.at("kept.htm")));
+    fs::create_symlink(outside.path() / "target.txt", f.at("f_15_1.txt"));
+    ASSERT_EQ(mkfifo(f.at("f_16_1.txt").c_str(), 0600), 0);
+
+    for (const char* name : {"page_1.htm", "f_15_1.txt", "f_16_1.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(f.files.remove(f.at(name)));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(f.at(name))));
+    }
+    f.deleted.settle();
+    EXPECT_EQ(f.dir.read("kept.htm"), large_bytes());
+    EXPECT_EQ(outside.read("target.txt"), large_bytes());
+    EXPECT_EQ(f.faults.failures(), 0);
+}
+
+// Removes from two threads at once (a write-behind thread beside the main one) hand over
+// and free every file.
+TEST(DeletedFiles, RemovesFromTwoThreadsAreAllFreed) {
+    const Descriptors before = descriptors();
+    {
+        DeletingFolder f;
+        for (int i = 0; i < 16; ++i) f.dir.write("f_" + std::to_string(i) + ".txt", large_bytes());
+        auto remove_half = [&](int first) {
+            for (int i = first; i < 16; i += 2)
+                EXPECT_TRUE(f.files.remove(f.at("f_" + std::to_string(i) + ".txt")));
+        };
+        std::thread other(remove_half, 1);
+        remove_half(0);
+        other.join();
+        EXPECT_TRUE(fs::is_empty(f.dir.path()));
+    }
+    EXPECT_EQ(descriptors().open, before.open);
 }
 
 }  // namespace
