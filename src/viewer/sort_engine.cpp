@@ -12,10 +12,10 @@
 // reused anyway, and copies (links) only those whose old name must stay on disk, so the
 // folder ends as if every run had been copied.
 //
-// A second thread reads and sorts each run while the one before is written, and merges
-// while the merged lines are written. It only computes and reads files already open:
-// every file operation that can fail (open, write, flush, close, rename, copy) stays on
-// the calling thread, in the order it has without the second thread, and is checked there.
+// A second thread sorts each run while the next is read, and merges while the merged
+// lines are written. It only computes and reads files already open: every file operation
+// that can fail (open, write, flush, close, rename, copy) stays on the calling thread, in
+// the order it has without the second thread, and is checked there.
 //
 // A large pass whose runs are all known whole and in order is cut at one key: the calling
 // thread merges and writes the lines before it, the second thread those after it, written
@@ -338,10 +338,11 @@ RunIndex index_of(const Bytes& text, const std::vector<std::size_t>& sizes, std:
     return index;
 }
 
-// Cuts the input into sorted runs; the number of runs. The worker reads, lowers and sorts
-// the next run while this thread writes the one before: the files are made here, and
-// making hundreds of them at once is what takes the time. Reading is no failure point, so
-// it may happen on the worker; the order of the files' operations is that of this thread.
+// Cuts the input into sorted runs; the number of runs. This thread reads and lowers the
+// next run and writes the one before while the worker sorts the one between: the files are
+// made here, and making hundreds of them at once is what takes the time. Read a block at a
+// time, a run costs less to read than to sort; the worker reading as well would keep this
+// thread waiting.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
                        SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
                        std::vector<LineSizes>& sizes, std::vector<RunIndex>& index) {
@@ -350,26 +351,29 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         Bytes text;
         std::vector<std::size_t> sizes;
         std::string shared;
-        std::size_t lines = 0;
     };
     Sorted sorted[2];
-    Run run(s.console.measure());
-    auto read_and_sort = [&input, &run, limit = job.run_lines](Sorted& into) {
-        run.read(input, limit);
-        into.lines = run.size();
-        run.sorted_into(into.text, into.sizes);
-        into.shared = run.shared();
+    Run run[2] = {Run(s.console.measure()), Run(s.console.measure())};
+    auto read = [&input, limit = job.run_lines](Run& into) {
+        into.read(input, limit);
+        return into.size();
+    };
+    auto sort = [](Run& from, Sorted& into) {
+        from.sorted_into(into.text, into.sizes);
+        into.shared = from.shared();
     };
     TextWriter out;
     Worker worker;
     std::size_t made = 0;
-    worker.start([&] { read_and_sort(sorted[0]); });
-    worker.wait();
-    for (int k = 0; sorted[k].lines > 0; k = 1 - k) {
+    std::size_t lines = read(run[0]);
+    if (lines > 0) worker.start([&] { sort(run[0], sorted[0]); });
+    for (int k = 0; lines > 0; k = 1 - k) {
+        const bool full = lines == job.run_lines;
+        const std::size_t next = full ? read(run[1 - k]) : 0;
+        worker.wait();
+        if (next > 0)
+            worker.start([&sort, &from = run[1 - k], &into = sorted[1 - k]] { sort(from, into); });
         Sorted& done = sorted[k];
-        const bool full = done.lines == job.run_lines;
-        sorted[1 - k].lines = 0;
-        if (full) worker.start([&read_and_sort, &into = sorted[1 - k]] { read_and_sort(into); });
         shared.narrow(done.shared);
         const bool written = write_run(s, job, files, spares, out, ++made, full, total, done.text);
         sizes.push_back(written ? compact_sizes(done.sizes) : LineSizes{});
@@ -378,7 +382,7 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
         index.push_back(index_of(done.text, done.sizes, job.sample_lines));
         index.back().known = written;
         kept.offer(done.text, done.sizes, written);
-        if (full) worker.wait();
+        lines = next;
     }
     return made;
 }
