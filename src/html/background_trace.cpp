@@ -46,18 +46,20 @@ void BackgroundTrace::write(std::string_view bytes) {
     }
 }
 
-void BackgroundTrace::take(std::string& bytes, std::size_t used) {
+void BackgroundTrace::take(TraceBuffer& bytes, std::size_t used) {
     if (!writable()) return;
     settle(kPieces - 1);
     if (failed_) return;
-    if (!behind_.start(fileno(file_), std::string_view(bytes.data(), used))) {
-        write(std::string_view(bytes.data(), used));
+    const std::string_view piece(bytes.bytes.get(), used);
+    if (!behind_.start(fileno(file_), piece)) {
+        write(piece);
         return;
     }
-    // The scanner goes on in the oldest buffer already written, else in a new one.
+    // The scanner goes on in the oldest buffer already written, else in a new one (made
+    // by the scanner, without a fill).
     const bool written = held_.size() >= behind_.pending();
     held_.push_back(std::move(bytes));
-    bytes = std::string();
+    bytes = TraceBuffer();
     if (written) {
         bytes = std::move(held_.front());
         held_.pop_front();

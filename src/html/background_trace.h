@@ -27,7 +27,7 @@ class BackgroundTrace final : public TraceFile {
     // Written here, after the pieces handed over before it.
     void write(std::string_view bytes) override;
     // The first `used` bytes go to the thread with the buffer; `bytes` gets an idle one.
-    void take(std::string& bytes, std::size_t used) override;
+    void take(TraceBuffer& bytes, std::size_t used) override;
     // False when anything could not be written.
     bool close();
 
@@ -42,7 +42,7 @@ class BackgroundTrace final : public TraceFile {
     fs::path path_;
     std::FILE* file_ = nullptr;
     bool failed_ = false, written_ = false;
-    std::deque<std::string> held_;  // the buffers handed over, oldest first
+    std::deque<TraceBuffer> held_;  // the buffers handed over, oldest first
     WriteBehind behind_;
 };
 

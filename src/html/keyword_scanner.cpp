@@ -88,7 +88,7 @@ struct SinkTrace {
 // goes to the file directly.
 class BufferTrace {
   public:
-    BufferTrace(std::string& storage, std::size_t& used, TraceFile& file)
+    BufferTrace(TraceBuffer& storage, std::size_t& used, TraceFile& file)
         : storage_(storage), file_(file), used_(used) {
         ready();
     }
@@ -153,10 +153,10 @@ class BufferTrace {
     void finish() {
         if (used_ > 0) {
             file_.take(storage_, used_);
-            ready();
             handed_ = true;
+            used_ = 0;
+            ready();
         }
-        used_ = 0;
     }
     // Trace lines as pieces wrote them before: handed to the file at the first line end
     // that fills a piece, where the pieces themselves would have been.
@@ -180,7 +180,7 @@ class BufferTrace {
   private:
     static constexpr std::size_t kPiece = KeywordScanner::kTracePiece;
     // Room past a piece for the rest of the line that fills it; a longer one grows the
-    // buffer. Every byte made ready is touched (the string fills it).
+    // buffer.
     static constexpr std::size_t kPastPiece = 1 << 16;
 
     // As number_text: a blank before a number that is not negative.
@@ -191,22 +191,30 @@ class BufferTrace {
         return {digits, idx(last - digits)};
     }
     void ready() {
-        if (storage_.size() < kPiece + kPastPiece) storage_.resize(kPiece + kPastPiece);
-        data_ = storage_.data();
+        if (storage_.size < kPiece + kPastPiece) resize(kPiece + kPastPiece);
+        data_ = storage_.bytes.get();
     }
     char* room(std::size_t bytes) {
-        if (storage_.size() - used_ < bytes) [[unlikely]]
+        if (storage_.size - used_ < bytes) [[unlikely]]
             grow(bytes);
         return data_ + used_;
     }
     [[gnu::noinline]] void grow(std::size_t bytes) {
-        storage_.resize(std::max(2 * storage_.size(), used_ + bytes));
-        data_ = storage_.data();
+        resize(std::max(2 * storage_.size, used_ + bytes));
+    }
+    // The bytes gathered kept.
+    void resize(std::size_t size) {
+        auto larger = std::make_unique_for_overwrite<char[]>(size);
+        if (used_ > 0) std::memcpy(larger.get(), storage_.bytes.get(), used_);
+        storage_.bytes = std::move(larger);
+        storage_.size = size;
+        data_ = storage_.bytes.get();
     }
     void put(std::string_view text) {
         if (text.size() >= kPiece) {
             finish();
             file_.write(text);
+            handed_ = true;
             return;
         }
         if (!text.empty()) std::memcpy(room(text.size()), text.data(), text.size());
@@ -219,9 +227,9 @@ class BufferTrace {
         if (used_ >= kPiece) finish();
     }
 
-    std::string& storage_;
+    TraceBuffer& storage_;
     TraceFile& file_;
-    char* data_;
+    char* data_ = nullptr;
     std::size_t& used_;
     int column_ = 0;  // every line of the trace ends within the scan of its page line
     bool handed_ = false;
@@ -321,41 +329,46 @@ void KeywordScanner::scan_gathering(std::string_view line, TraceFile& trace) {
         shifted_bytes_ + cost <= kShiftedFloor + kShiftedPerByte * (scanned_bytes_ + length + 2);
     const unsigned char before = static_cast<unsigned char>(flags() | shifted_fit << 5);
     const std::uint64_t hash = line_hash(before, line);
-    if (remembered_.empty()) remembered_.resize(kRememberedSlots);
-    Remembered& slot = remembered_[hash % kRememberedSlots];
-    if (slot.hash == hash && slot.flags_before == before && slot.line == line) {
-        scanned_bytes_ += length + 2;
-        ++line_number_;
-        if (slot.asked_shifted && shifted_fit) shifted_bytes_ += cost;
-        set_flags(slot.flags_after);
-        bytes.replay(slot.trace);
-        word_bytes_ = slot.word_bytes;
-        word_ends_ = slot.word_ends;
-        words_.clear();
-        std::size_t start = 0;
-        for (auto [position, end] : word_ends_) {
-            words_.push_back({position, std::string_view(word_bytes_).substr(start, end - start)});
-            start = end;
+    if (keys_.empty()) {
+        keys_.resize(kRememberedSlots);
+        remembered_.resize(kRememberedSlots);
+    }
+    const std::size_t at = hash % kRememberedSlots;
+    SlotKey& key = keys_[at];
+    if (key.hash == hash) {
+        const Remembered& slot = remembered_[at];
+        if (slot.flags_before == before && slot.line == line) {
+            scanned_bytes_ += length + 2;
+            ++line_number_;
+            if (slot.asked_shifted && shifted_fit) shifted_bytes_ += cost;
+            set_flags(slot.flags_after);
+            bytes.replay(slot.trace);
+            words_shown_ = &slot.words;
+            return;
         }
-        return;
     }
     const std::size_t start = trace_used_;
     asked_shifted_ = false;
     scan_with(line, bytes);
     const std::size_t size = trace_used_ - start;
-    if (slot.candidate != hash) {
-        slot.candidate = hash;
+    if (key.candidate != hash) {
+        key.candidate = hash;
         return;
     }
     if (bytes.handed() || size > kLongestRememberedTrace) return;
-    slot.hash = hash;
+    Remembered& slot = remembered_[at];
+    key.hash = hash;
     slot.flags_before = before;
     slot.flags_after = flags();
     slot.asked_shifted = asked_shifted_;
     slot.line.assign(line);
-    slot.trace.assign(trace_bytes_, start, size);
+    slot.trace.assign(trace_bytes_.bytes.get() + start, size);
     slot.word_bytes = word_bytes_;
-    slot.word_ends = word_ends_;
+    slot.words.clear();
+    for (const WordAt& w : words_)
+        slot.words.push_back(
+            {w.position, std::string_view(slot.word_bytes)
+                             .substr(idx(w.text.data() - word_bytes_.data()), w.text.size())});
 }
 
 void KeywordScanner::finish_trace(TraceFile& trace) {
@@ -367,6 +380,7 @@ void KeywordScanner::scan_with(std::string_view line, Trace& trace) {
     word_bytes_.clear();
     word_ends_.clear();
     words_.clear();
+    words_shown_ = &words_;
     scanned_bytes_ += line.size() + 2;
     lower_.assign(line);
     for (char& c : lower_)  // without a branch, so that the compiler takes many at a time

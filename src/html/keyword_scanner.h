@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,13 +30,20 @@ struct WordAt {
 // Receives each piece of the trace with its ending, as a text file takes it.
 using TraceSink = std::function<void(std::string_view text, Ending ending)>;
 
+// Trace bytes gathered for the file. Sized without a fill: every byte handed over is
+// written first, so a buffer costs only the pages the trace reaches.
+struct TraceBuffer {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+};
+
 // Takes the trace's bytes exactly as the trace file holds them, in large pieces.
 class TraceFile {
   public:
     virtual void write(std::string_view bytes) = 0;
     // The first `used` bytes of the buffer; the file may keep the buffer and give back
-    // another one in its place (of any size: the scanner sizes it again).
-    virtual void take(std::string& bytes, std::size_t used) { write({bytes.data(), used}); }
+    // another one in its place (of any size, or none: the scanner sizes it again).
+    virtual void take(TraceBuffer& bytes, std::size_t used) { write({bytes.bytes.get(), used}); }
 
   protected:
     ~TraceFile() = default;
@@ -43,6 +51,11 @@ class TraceFile {
 
 class KeywordScanner {
   public:
+    // The words seen point into the scanner's own storage.
+    KeywordScanner() = default;
+    KeywordScanner(const KeywordScanner&) = delete;
+    KeywordScanner& operator=(const KeywordScanner&) = delete;
+
     // A new page: line number, script and style flags cleared. An element left open at
     // the end of the previous page stays open.
     void start_page();
@@ -62,7 +75,7 @@ class KeywordScanner {
     // fresh page costs more than its bytes).
     static constexpr std::size_t kTracePiece = (1 << 20) - (1 << 17);
     void finish_trace(TraceFile& trace);
-    const std::vector<WordAt>& words() const { return words_; }
+    const std::vector<WordAt>& words() const { return *words_shown_; }
 
     int line_number() const { return line_number_; }
     bool element_continues() const { return element_continues_; }
@@ -117,7 +130,8 @@ class KeywordScanner {
     std::string word_bytes_;
     std::vector<std::pair<int, std::size_t>> word_ends_;  // position, end in word_bytes_
     std::vector<WordAt> words_;
-    std::string trace_bytes_;
+    const std::vector<WordAt>* words_shown_ = &words_;  // words_, or a remembered line's
+    TraceBuffer trace_bytes_;
     std::size_t trace_used_ = 0;  // bytes of trace_bytes_ not yet handed to the file
 
     // A short line met again in the same state (a table page repeats its element lines a
@@ -125,13 +139,18 @@ class KeywordScanner {
     // time: kept from a scan, copied instead of scanned again. A few slots, each taken
     // by a line seen twice in a row there, so that they stay in the cache and lines met
     // once cost no copy.
-    struct Remembered {
+    // The hashes apart, in a small table of their own: most lines are met once, and
+    // their look-up then stays in the cache that the trace's bytes stream through.
+    struct SlotKey {
         std::uint64_t hash = 0, candidate = 0;  // the line's, and the last one that missed
+    };
+    struct Remembered {
         unsigned char flags_before = 0, flags_after = 0;
         bool asked_shifted = false;  // the scan got as far as the shifted copies
         std::string line, trace, word_bytes;
-        std::vector<std::pair<int, std::size_t>> word_ends;
+        std::vector<WordAt> words;  // within word_bytes
     };
+    std::vector<SlotKey> keys_;
     std::vector<Remembered> remembered_;
     bool asked_shifted_ = false;
 };

@@ -340,8 +340,9 @@ RunIndex index_of(const Bytes& text, const std::vector<std::size_t>& sizes, std:
 
 // Cuts the input into sorted runs; the number of runs. This thread reads and lowers the
 // next run and writes the one before while the worker sorts the one between: the files are
-// made here, and making hundreds of them at once is what takes the time; reading and
-// sorting a run cost about the same.
+// made here, and making hundreds of them at once is what takes the time. Read a block at a
+// time, a run costs less to read than to sort; the worker reading as well would keep this
+// thread waiting.
 std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::size_t total,
                        SpareFiles& spares, SharedStart& shared, KeptRuns& kept,
                        std::vector<LineSizes>& sizes, std::vector<RunIndex>& index) {
@@ -354,8 +355,7 @@ std::size_t write_runs(Session& s, const SortJob& job, TextReader& input, std::s
     Sorted sorted[2];
     Run run[2] = {Run(s.console.measure()), Run(s.console.measure())};
     auto read = [&input, limit = job.run_lines](Run& into) {
-        std::string_view line;
-        while (into.size() < limit && input.next_line(line)) into.add(line);
+        into.read(input, limit);
         return into.size();
     };
     auto sort = [](Run& from, Sorted& into) {
@@ -698,14 +698,27 @@ void open_output(Session& s, SpareFiles& spares, TextWriter& out) {
 }
 
 // Merges runs 1..m into sort_output.txt; false when the output came out of order. `lead`:
-// run 1 is the result of the pass before.
+// run 1 is the result of the pass before. The runs' readers in `files` are kept from pass
+// to pass, closed in between: made anew, hundreds of them would take fresh memory for
+// their buffers at every pass.
 bool merge_pass(Session& s, const SortJob& job, std::size_t m, bool lead, const std::string& shared,
                 const KeptRuns& kept, std::vector<LineSizes>& sizes, std::vector<RunIndex>& index,
-                Blocks& blocks, SpareFiles& spares) {
-    std::vector<std::unique_ptr<TextReader>> files;
-    files.reserve(m);
-    for (std::size_t j = 1; j <= m; ++j)
-        files.push_back(std::make_unique<TextReader>(s.files, run_name(j)));
+                Blocks& blocks, SpareFiles& spares,
+                std::vector<std::unique_ptr<TextReader>>& files) {
+    files.resize(m);
+    struct Closing {
+        std::vector<std::unique_ptr<TextReader>>& files;
+        ~Closing() {
+            for (const auto& file : files)
+                if (file) file->close();
+        }
+    } closing{files};
+    for (std::size_t j = 1; j <= m; ++j) {
+        if (files[j - 1])
+            files[j - 1]->open(s.files, run_name(j));
+        else
+            files[j - 1] = std::make_unique<TextReader>(s.files, run_name(j));
+    }
     TextWriter out;
     open_output(s, spares, out);
     const std::size_t every = std::max<std::size_t>(job.sample_lines, 1);
@@ -845,6 +858,7 @@ void sort_file(Session& s, const SortJob& job) {
     std::vector<LineSizes> sizes;  // run j's at j - 1
     std::vector<RunIndex> index;   // likewise
     Blocks blocks;
+    std::vector<std::unique_ptr<TextReader>> readers;
     {
         TextReader input(s.files, job.sort_in_name);
         const std::size_t total = count_lines(input);
@@ -860,7 +874,7 @@ void sort_file(Session& s, const SortJob& job) {
     for (bool lead = false;; lead = true) {
         if (job.before_pass) job.before_pass();
         const bool ordered =
-            merge_pass(s, job, m, lead, shared.text(), kept, sizes, index, blocks, spares);
+            merge_pass(s, job, m, lead, shared.text(), kept, sizes, index, blocks, spares, readers);
         kept.drop();  // the runs are renumbered, run 1 is the merged result
         if (!ordered) {
             s.console.print_text("sort error");

@@ -98,32 +98,88 @@ void Bytes::grow(std::size_t least) {
 }
 
 void Run::add(std::string_view line) {
+    const std::size_t start = text_.size();
     char* at = text_.extend(line.size());
     if (measure_.kind() == TextMeasure::Kind::gb18030)
         copy_lower_gb18030(at, line, measure_);
     else
         copy_lower(at, line.data(), line.size());
-    ends_.push_back(text_.size());
+    spans_.push_back({start, text_.size()});
+}
+
+std::size_t Run::add_lines(std::string_view bytes, std::size_t limit) {
+    const char* p = bytes.data();
+    const std::size_t n = bytes.size(), base = text_.size();
+    std::size_t start = 0;  // of the line being looked at
+    // A line end at e: false when the run is full or the end's length is not known yet.
+    auto end_at = [&](std::size_t e) {
+        if (e < start) return true;  // the LF of a CR LF
+        if (spans_.size() >= limit) return false;
+        std::size_t next = e + 1;
+        if (p[e] == '\r') {
+            if (next == n) return false;
+            if (p[next] == '\n') ++next;
+        }
+        spans_.push_back({base + start, base + e});
+        start = next;
+        return true;
+    };
+    std::size_t i = 0;
+    bool more = true;
+#ifdef __SSE2__
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (; more && i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        auto ends = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr))));
+        for (; more && ends != 0; ends &= ends - 1) more = end_at(i + idx(__builtin_ctz(ends)));
+    }
+#endif
+    for (; more && i < n; ++i)
+        if (p[i] == '\n' || p[i] == '\r') more = end_at(i);
+    if (start > 0) copy_lower(text_.extend(start), p, start);
+    return start;
+}
+
+void Run::read(TextReader& input, std::size_t limit) {
+    // In GB18030 a character's bytes are lowered as a whole, which a line's end may cut:
+    // line by line there.
+    const bool by_line = measure_.kind() == TextMeasure::Kind::gb18030;
+    while (size() < limit) {
+        const std::string_view bytes = by_line ? std::string_view() : input.ahead();
+        if (!by_line && bytes.empty()) return;
+        if (const std::size_t taken = by_line ? 0 : add_lines(bytes, limit)) {
+            input.take(taken);
+            continue;
+        }
+        std::string_view line;
+        if (!input.next_line(line)) return;
+        add(line);
+    }
 }
 
 void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
     const char* text = text_.data();
-    std::size_t skip = ends_.empty() ? 0 : ends_[0];
-    for (std::size_t k = 1, start = ends_.empty() ? 0 : ends_[0]; k < ends_.size() && skip > 0;
-         start = ends_[k++])
-        skip = shared_start(text, text + start, std::min(skip, ends_[k] - start));
-    shared_.assign(text, skip);
+    const std::size_t n = spans_.size();
+    const char* first = n == 0 ? text : text + spans_[0].start;
+    std::size_t skip = n == 0 ? 0 : spans_[0].end - spans_[0].start;
+    for (std::size_t k = 1; k < n && skip > 0; ++k) {
+        const Span span = spans_[k];
+        skip = shared_start(first, text + span.start, std::min(skip, span.end - span.start));
+    }
+    shared_.assign(first, skip);
     lines_.clear();
-    std::size_t start = 0;
-    for (std::size_t end : ends_) {
-        lines_.push_back(line_of(std::string_view(text + start + skip, end - start - skip)));
-        start = end;
+    std::size_t bytes = 0;
+    for (const Span& span : spans_) {
+        lines_.push_back(
+            line_of(std::string_view(text + span.start + skip, span.end - span.start - skip)));
+        bytes += span.end - span.start + 2;
     }
     sort_by_prefix(lines_, spare_);
     chunk.clear();
-    chunk.reserve(text_.size() + 2 * ends_.size());
+    chunk.reserve(bytes);
     sizes.clear();
-    sizes.reserve(ends_.size());
+    sizes.reserve(n);
     for (const Line& line : lines_) {
         const std::size_t size = line.size + skip;
         sizes.push_back(size);
@@ -133,7 +189,7 @@ void Run::sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes) {
         at[size + 1] = '\n';
     }
     text_.clear();
-    ends_.clear();
+    spans_.clear();
 }
 
 bool PartReader::fill(std::size_t keep) {

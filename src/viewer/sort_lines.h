@@ -119,8 +119,12 @@ class Bytes {
 class Run {
   public:
     explicit Run(const TextMeasure& m) : measure_(m) {}
-    std::size_t size() const { return ends_.size(); }
+    std::size_t size() const { return spans_.size(); }
     void add(std::string_view line);
+    // Adds the input's next lines until the run holds `limit`: the lines input.next_line()
+    // gives, as add() takes them. The lines that end inside the reader's bytes are lowered
+    // a block at a time; only one that runs past their end is taken by itself.
+    void read(TextReader& input, std::size_t limit);
     // The lines in order, each ended CR LF, into `chunk` and their lengths into `sizes`
     // (both emptied first); the run is empty afterwards.
     void sorted_into(Bytes& chunk, std::vector<std::size_t>& sizes);
@@ -128,9 +132,17 @@ class Run {
     const std::string& shared() const { return shared_; }
 
   private:
+    // The lines that end inside `bytes` and before the run holds `limit` lines; the bytes
+    // they take with their line ends (a CR as the last byte may begin a CR LF: not taken).
+    std::size_t add_lines(std::string_view bytes, std::size_t limit);
+
+    // Where a line lies in text_; the bytes between lines are their line ends, if any.
+    struct Span {
+        std::size_t start, end;
+    };
     const TextMeasure& measure_;
     Bytes text_;
-    std::vector<std::size_t> ends_;
+    std::vector<Span> spans_;
     std::vector<Line> lines_, spare_;
     std::string shared_;
 };

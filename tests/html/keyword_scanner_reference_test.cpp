@@ -119,7 +119,7 @@ class PieceTrace final : public TraceFile {
         text.append(bytes);
         ends.push_back(text.size());
     }
-    void take(std::string& bytes, std::size_t used) override { write({bytes.data(), used}); }
+    void take(TraceBuffer& bytes, std::size_t used) override { write({bytes.bytes.get(), used}); }
     std::string text;
     std::vector<std::size_t> ends;
 };

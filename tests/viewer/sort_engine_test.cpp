@@ -1039,6 +1039,58 @@ TEST(SortEngine, RunSortedIntoTheOrderOfItsLoweredBytes) {
     }
 }
 
+// A run read a block at a time holds the lines that reading them one by one gives: every
+// kind of line end, a CR LF and a lone CR at the reader's block edge, a line longer than
+// a block, a last line without its end, runs that end inside a block and at its edge; in
+// GB18030 the second bytes stay.
+TEST(SortEngine, RunReadByBlocksHoldsTheLinesReadOneByOne) {
+    std::mt19937 random(5);
+    const std::string pieces[] = {"\r\n",  "\r", "\n",  "\r\r",     "\n\r",
+                                  "",      "Ab", "xYz", "\x81\x41", "QQQQQQQQQQQQQQQQQQQ",
+                                  " ;\"\t"};
+    auto random_text = [&](std::size_t bytes) {
+        std::string text;
+        while (text.size() < bytes) text += pieces[random() % std::size(pieces)];
+        return text;
+    };
+    const std::size_t block = 1 << 16;
+    std::vector<std::string> texts = {"", "a", "a\r", "\r\n", "A\r\nb"};
+    for (std::size_t at = block - 2; at <= block + 1; ++at)
+        for (const char* end : {"\r\n", "\r", "\n"})
+            texts.push_back(std::string(at, 'K') + end + "B\r\rc\n");
+    texts.push_back(std::string(3 * block / 2, 'L') + "\r\n" + random_text(block));
+    for (int k = 0; k < 6; ++k) texts.push_back(random_text(2 * block + random() % 5000));
+    for (const int code_page : {1252, 54936}) {
+        const TextMeasure measure(code_page);
+        rowkeep::Run by_block(measure), by_line(measure);
+        Bytes chunk, expected;
+        std::vector<std::size_t> sizes, expected_sizes;
+        for (std::size_t t = 0; t < texts.size(); ++t) {
+            for (const std::size_t limit : {std::size_t{1}, std::size_t{7}, std::size_t{2000}}) {
+                SCOPED_TRACE("text " + std::to_string(t) + ", runs of " + std::to_string(limit) +
+                             ", code page " + std::to_string(code_page));
+                TempDir dir;
+                dir.write("t.txt", texts[t]);
+                TextReader blocks(dir.path(), "t.txt"), lines(dir.path(), "t.txt");
+                for (std::size_t runs = 0;; ++runs) {
+                    by_block.read(blocks, limit);
+                    std::string_view line;
+                    while (by_line.size() < limit && lines.next_line(line)) by_line.add(line);
+                    ASSERT_EQ(by_block.size(), by_line.size()) << "run " << runs;
+                    const bool last = by_line.size() < limit;
+                    by_block.sorted_into(chunk, sizes);
+                    by_line.sorted_into(expected, expected_sizes);
+                    ASSERT_EQ(chunk.view(), expected.view()) << "run " << runs;
+                    ASSERT_EQ(sizes, expected_sizes);
+                    ASSERT_EQ(by_block.shared(), by_line.shared());
+                    if (last) break;
+                }
+                EXPECT_TRUE(blocks.at_end());
+            }
+        }
+    }
+}
+
 // The tournament puts out the runs' lines in order when their heads tie on the prefix
 // its nodes hold: equal prefixes that differ later, lines of 0xFF bytes as great as a
 // finished run's marker, lines shorter than eight bytes; with and without a lead run.
