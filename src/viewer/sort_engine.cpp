@@ -714,10 +714,8 @@ bool merge_pass(Session& s, const SortJob& job, std::size_t m, bool lead, const 
         }
     } closing{files};
     for (std::size_t j = 1; j <= m; ++j) {
-        if (files[j - 1])
-            files[j - 1]->open(s.files, run_name(j));
-        else
-            files[j - 1] = std::make_unique<TextReader>(s.files, run_name(j));
+        if (!files[j - 1]) files[j - 1] = std::make_unique<TextReader>();
+        files[j - 1]->open(s.files, run_name(j));
     }
     TextWriter out;
     open_output(s, spares, out);
